@@ -24,16 +24,15 @@ GenericParam::GenericParam()
     amp.displayMode = ParameterInfo::CFormatFactorOffset;
     amp.setDisplayFormat("%3.0f");
     amp.factor = 100.0f;
+    created = true;
 }
 
-// Never freed: the pointer keeps it reachable for the rest of the process.
+// A function-local static rather than a never-freed allocation: the texts' pointers sit
+// misaligned in the packed records, where a leak checker cannot see them.
 GenericParam& GenericParam::instance()
 {
-    if (!created) {
-        single = new GenericParam();
-        created = true;
-    }
-    return *single;
+    static GenericParam single;
+    return single;
 }
 
 }  // namespace ZRS

@@ -21,8 +21,7 @@ public:
         kRecordCount
     };
 
-    // Created on first use and kept until the process ends. The first call must not race
-    // another first call.
+    // Created on first use and kept until the process ends.
     static GenericParam& instance();
     static bool isCreated() { return created; }
 
@@ -35,7 +34,6 @@ public:
 private:
     GenericParam();
 
-    static inline GenericParam* single = nullptr;
     static inline bool created = false;
 
     ParameterInfo records[kRecordCount];

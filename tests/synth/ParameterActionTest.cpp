@@ -430,11 +430,11 @@ TEST(ParameterAction, NothingThatIsNotFiniteReachesTheListener)
     }
 
     // A poisoned notification does not stick in the running sum.
+    TestSource s(kRawScale, 0, 127);  // outlives the action bound to it
     RecordingActionListener listener;
     ParameterAction action;
     action.configure(0, 0, &info, &listener);
     ASSERT_TRUE(action.setMathMode(kMathAccum));
-    TestSource s(kRawScale, 0, 127);
     action.addRoute(route(&s));
     s.writeValue(1.0f);
     s.writeValue(kNaN);
