@@ -33,6 +33,8 @@ public:
 // Range kinds as parameter actions read them.
 enum RangeKind : uint8_t { kUnipolar = 0, kBipolar = 1, kRawScale = 2 };
 
+// Listeners are referred to by address and not owned: a bound parameter action leaves the list
+// (its routes cleared, or the action destroyed) before the modulator goes.
 class Modulator : public Activatable
 {
 public:
