@@ -51,6 +51,17 @@ WAVE_INLINE bool anySet(U16x8 v)
     return _mm_movemask_epi8(zero) != 0xFFFF;
 }
 
+// Fills `count` words with one value, four at a time.
+inline void fillWords(uint32_t* out, uint64_t count, uint32_t value)
+{
+    const U32x4 v = splat(value);
+    uint64_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        store(out + i, v);
+    for (; i < count; ++i)
+        out[i] = value;
+}
+
 // {prev[3], cur[0], cur[1], cur[2]}: each lane gets the value of the cycle before it.
 WAVE_INLINE U32x4 shiftIn(U32x4 prev, U32x4 cur)
 {
@@ -410,7 +421,7 @@ struct DirectRun {
             return false;
 
         if constexpr (kNibble == 0) {
-            std::fill_n(dst, 8, last);
+            fillWords(dst, 8, last);
         } else {
             const U32x4 indexLo = waveIndex(lo, msbLo), indexHi = waveIndex(hi, msbHi);
             U32x4 useLo = indexLo, useHi = indexHi;
@@ -488,7 +499,7 @@ void directTest(SIDVoice& v, uint32_t* out, uint64_t count, uint32_t* srcAcc, co
     const uint64_t split = std::min(t.reloadFrom, count);
 
     if constexpr (nibble == 0) {
-        std::fill_n(out, count, v.lastOutput);
+        fillWords(out, count, v.lastOutput);
     } else if constexpr (source) {
         uint32_t s = *srcAcc, msb = 0, index = v.nextWaveIndex;
         const uint32_t step = *srcFreq;
@@ -508,16 +519,16 @@ void directTest(SIDVoice& v, uint32_t* out, uint64_t count, uint32_t* srcAcc, co
             const uint32_t value = waveValue<nibble>(held, true, 0, table);
             if (delayed) {
                 out[0] = first;
-                std::fill_n(out + 1, count - 1, value);
+                fillWords(out + 1, count - 1, value);
             } else {
-                std::fill_n(out, count, value);
+                fillWords(out, count, value);
             }
         } else {
             out[0] = first;
             if (split > 1)
-                std::fill_n(out + 1, split - 1, waveValue<nibble>(held, true, early, table));
+                fillWords(out + 1, split - 1, waveValue<nibble>(held, true, early, table));
             if (split < count)
-                std::fill_n(out + split, count - split, waveValue<nibble>(held, true, 0xFF0, table));
+                fillWords(out + split, count - split, waveValue<nibble>(held, true, 0xFF0, table));
         }
     }
 
@@ -711,7 +722,7 @@ struct BufferedRun {
     void run(SIDVoice& v, uint32_t* out, ptrdiff_t count)
     {
         if constexpr (kTest && kNibble == 4) {
-            std::fill_n(out, count, 4095u);
+            fillWords(out, uint64_t(count), 4095);
         } else if constexpr (kTest && kNoise) {
             const TestNoise t = noise.runTest(uint64_t(count), v.testBit != 1 && noise.clocked != 0);
             const ptrdiff_t split = ptrdiff_t(std::min(t.reloadFrom, uint64_t(count)));
@@ -735,7 +746,7 @@ void bufferedWave(SIDVoice& voice, uint32_t* out, uint64_t count, const uint16_t
     if (count == 0)
         return;
     if constexpr ((Key & 15) == 0) {
-        std::fill_n(out, count, voice.lastOutput);
+        fillWords(out, count, voice.lastOutput);
     } else {
         BufferedRun<Key> run(voice, ownTops, sourceTops);
         run.run(voice, out, ptrdiff_t(count));
