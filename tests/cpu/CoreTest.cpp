@@ -221,6 +221,7 @@ TEST(M6502Core, NmiBeforeIrqAtOnePoll) {
     bus.cpu.setNmiLine(1);
     bus.cpu.stepState();
     EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_NMI);
+    EXPECT_EQ(bus.cpu.getIrqCounter(), -1);  // the NMI's poll leaves it alone; the last tick counts
     bus.clear();
     EXPECT_EQ(bus.cpu.stepState(), 7u);
     EXPECT_EQ(bus.trace(), "t5 rFFFA rFFFB t2 e2@D000");
