@@ -272,6 +272,9 @@ TEST(M6502Core, ResetRequestsPerState) {
         EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_JAMMED);
         EXPECT_EQ(bus.cpu.stepState(), 7u);
         EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_JAMMED);
+        // Neither the jam opcode nor the idle ticks count the interrupt counters down.
+        EXPECT_EQ(bus.cpu.getIrqCounter(), M6502::NEVER);
+        EXPECT_EQ(bus.cpu.getNmiCounter(), M6502::NEVER);
         // Only the power-on reset leaves it.
         bus.cpu.powerOnReset();
         EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_RUN);

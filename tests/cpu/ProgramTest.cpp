@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 using M6502CPP::M6502;
 using namespace cputest;
 
@@ -12,12 +15,15 @@ namespace {
 struct ProgramCase {
     const char* name;
     uint64_t cycles;  // from the power-on reset to the trap, both executors
+    bool interrupts;  // needs its interrupt entries right after the requesting instruction
 };
 
+void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
+
 const ProgramCase kPrograms[] = {
-    {"documented", 11221},
-    {"undocumented", 8520},
-    {"interrupts", 1252},
+    {"documented", 11221, false},
+    {"undocumented", 8520, false},
+    {"interrupts", 1252, true},
 };
 
 class Programs : public ::testing::TestWithParam<ProgramCase> {};
@@ -40,6 +46,18 @@ TEST_P(Programs, PassUnderBothExecutors) {
     EXPECT_EQ(b.result, 0u) << "failed check " << b.result;
     EXPECT_EQ(b.cycles, c.cycles);
     EXPECT_EQ(budgeted.ram, stepping.ram);
+
+    // Long runs, ended by the trap through the budget.
+    if (!c.interrupts) {
+        TestBus longRuns;
+        longRuns.recording = false;
+        ASSERT_TRUE(loadProgram(longRuns, c.name));
+        const ProgramRun l = runBudgeted(longRuns, 1000);
+        EXPECT_TRUE(l.finished);
+        EXPECT_EQ(l.result, 0u);
+        EXPECT_EQ(l.cycles, c.cycles);
+        EXPECT_EQ(longRuns.ram, stepping.ram);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cpu, Programs, ::testing::ValuesIn(kPrograms),
