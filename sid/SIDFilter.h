@@ -8,12 +8,12 @@
 #include <cstdint>
 
 // Filter parameter indices shared by both models.
-enum SIDFilterParameter : uint32_t {
-    kFilterDistGain = 0,      // "Filter Dist Gain"
-    kFilterDcGain = 1,        // "Filter Filter DC"
-    kFilterCutoffOffset = 2,  // "Filter Cutoff Offset"
-    kFilterGain = 3,          // "Filter Gain"
-};
+namespace SIDFilterParam {
+inline constexpr uint32_t kDistGain = 0;      // "Filter Dist Gain"
+inline constexpr uint32_t kDcGain = 1;        // "Filter Filter DC"
+inline constexpr uint32_t kCutoffOffset = 2;  // "Filter Cutoff Offset"
+inline constexpr uint32_t kGain = 3;          // "Filter Gain"
+}  // namespace SIDFilterParam
 
 class SIDFilterLinear {
 public:
