@@ -83,9 +83,9 @@ CopyFileResult PCopyFile(const std::string& source, const std::string& destinati
 int PCreateDir(const std::string& path)
 {
     const std::string parent = getPathFromFile(path);
-    if (parent == path)
-        return 2;  // "." that does not exist: nothing above it to make
     if (!parent.empty() && !fileExists(parent, false)) {
+        if (parent == path)
+            return 2;  // a missing "." has nothing above it to make
         if (const int status = PCreateDir(parent))
             return status;
     }
