@@ -86,9 +86,18 @@ void CFStringWrapper::reset(CFStringRef ref)
     ref_ = ref;
 }
 
-bool CFStringWrapper::getCString64(std::string& out, CFStringEncoding e) const { return copyOut(ref_, 64, out, e); }
-bool CFStringWrapper::getCString256(std::string& out, CFStringEncoding e) const { return copyOut(ref_, 256, out, e); }
-bool CFStringWrapper::getCString512(std::string& out, CFStringEncoding e) const { return copyOut(ref_, 512, out, e); }
+bool CFStringWrapper::getCString64(std::string& out, CFStringEncoding e) const
+{
+    return copyOut(ref_, 64, out, e);
+}
+bool CFStringWrapper::getCString256(std::string& out, CFStringEncoding e) const
+{
+    return copyOut(ref_, 256, out, e);
+}
+bool CFStringWrapper::getCString512(std::string& out, CFStringEncoding e) const
+{
+    return copyOut(ref_, 512, out, e);
+}
 bool CFStringWrapper::getCString1024(std::string& out, CFStringEncoding e) const
 {
     return copyOut(ref_, 1024, out, e);

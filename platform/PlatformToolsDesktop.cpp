@@ -101,15 +101,16 @@ bool fixFilePermission(const std::string& referenceFolder, const std::string& fi
 
 bool PGetVolumeUIDForPath(const std::string& path, std::string& out, bool isFolder)
 {
-    const vantor::CFStringWrapper text(path, kCFStringEncodingUTF8, false);
-    if (!text.getCFStringRef())
+    const vantor::CFStringWrapper pathText(path, kCFStringEncodingUTF8, false);
+    if (!pathText.getCFStringRef())
         return false;
-    const vantor::CFURLWrapper url(text.getCFStringRef(), isFolder);
+    const vantor::CFURLWrapper url(pathText.getCFStringRef(), isFolder);
     if (!url.getCFURLRef())
         return false;
     CFTypeRef volume = nullptr;
     CFErrorRef error = nullptr;
-    const bool found = CFURLCopyResourcePropertyForKey(url.getCFURLRef(), kCFURLVolumeURLKey, &volume, &error);
+    const bool found =
+        CFURLCopyResourcePropertyForKey(url.getCFURLRef(), kCFURLVolumeURLKey, &volume, &error);
     if (error)
         CFRelease(error);
     if (!found || !volume) {
@@ -118,8 +119,8 @@ bool PGetVolumeUIDForPath(const std::string& path, std::string& out, bool isFold
         return false;
     }
     char buffer[1024] = {};
-    const bool copied = CFStringGetCString(CFURLGetString(static_cast<CFURLRef>(volume)), buffer, sizeof buffer,
-                                           kCFStringEncodingUTF8);
+    CFStringRef text = CFURLGetString(static_cast<CFURLRef>(volume));  // owned by the URL
+    const bool copied = CFStringGetCString(text, buffer, sizeof buffer, kCFStringEncodingUTF8);
     CFRelease(volume);
     if (!copied)
         return false;

@@ -203,7 +203,8 @@ std::string resolvedPath(const std::string& path)
     if (!folder)
         return std::string();
     const size_t slash = trimmed.rfind('/');
-    const std::string resolved = join(folder, slash == std::string::npos ? trimmed : trimmed.substr(slash + 1));
+    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    const std::string resolved = join(folder, name);
     free(folder);
     return resolved;
 }

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 const char* const ZRGS_EncodingNames[16] = {
-    "UTF8", "UTF16BE", "UTF16LE",      "UTF32BE", "UTF32LE", "UTF7",        "UTF1", "UTF_EBCDIC",
-    "SCSU", "BOCU1",   "UNKNOWN_8BIT", "ASCII",   "WINDOWS_LATIN/CP_ACP", "OEM", "",    ""};
+    "UTF8", "UTF16BE", "UTF16LE", "UTF32BE", "UTF32LE", "UTF7", "UTF1", "UTF_EBCDIC", "SCSU", "BOCU1",
+    "UNKNOWN_8BIT", "ASCII", "WINDOWS_LATIN/CP_ACP", "OEM", "", ""};
 
 namespace {
 
@@ -156,7 +156,8 @@ std::string ZRGSConv(const std::string& utf8, CHARACTER_ENCODING, CHARACTER_ENCO
 {
     std::string out;
     vantor::CFStringWrapper s(utf8, kCFStringEncodingUTF8, false);
-    const CFStringEncoding to = target == ENC_WINDOWS_LATIN ? kCFStringEncodingWindowsLatin1 : kCFStringEncodingUTF8;
+    const CFStringEncoding to =
+        target == ENC_WINDOWS_LATIN ? kCFStringEncodingWindowsLatin1 : kCFStringEncodingUTF8;
     return s.getBytes(out, to) ? out : kErrorFromUTF8;
 }
 
@@ -167,9 +168,15 @@ std::string ZRGSConv(const std::wstring& text, CHARACTER_ENCODING, bool fallback
     return s.getBytes(out, kCFStringEncodingUTF8) ? out : kErrorFromWide;
 }
 
-std::string ZRGSConv(const std::u16string& text, CHARACTER_ENCODING) { return ZRGSConvCrudeUTF16_TO_UTF8(text); }
+std::string ZRGSConv(const std::u16string& text, CHARACTER_ENCODING)
+{
+    return ZRGSConvCrudeUTF16_TO_UTF8(text);
+}
 
-std::string ZRGSConvCrudeUTF16_TO_UTF8(const std::u16string& text) { return crudeUTF16(text.data(), text.size()); }
+std::string ZRGSConvCrudeUTF16_TO_UTF8(const std::u16string& text)
+{
+    return crudeUTF16(text.data(), text.size());
+}
 
 std::string ZRGSConvCrudeUTF16_TO_UTF8(const char16_t* text)
 {

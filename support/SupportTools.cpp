@@ -84,4 +84,7 @@ void listFilesWithExtensions(const std::string& folder, const std::vector<std::s
     wrap_FileLister(folder, std::string(), out, extensions, stop);
 }
 
-void listSubfolders(const std::string& folder, std::set<std::string>& out) { wrap_DirectoryLister(folder, out); }
+void listSubfolders(const std::string& folder, std::set<std::string>& out)
+{
+    wrap_DirectoryLister(folder, out);
+}

@@ -12,8 +12,8 @@ static void BM_DetectAndConvertLatin(benchmark::State& state)
         text += "Caf\xE9 M\xFCller \x80 tune title ";
     for (auto _ : state) {
         uint32_t mark = 0;
-        const auto encoding = getCharEncodingFromData(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                                                      mark, nullptr);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        const auto encoding = getCharEncodingFromData(bytes, text.size(), mark, nullptr);
         benchmark::DoNotOptimize(ZRGSConv(text, encoding));
     }
     state.SetBytesProcessed(state.iterations() * int64_t(text.size()));  // bytes per second

@@ -10,7 +10,10 @@ struct CFBundleObject final : CFObject {
 
 namespace {
 
-CFURLRef resourcesURL(CFBundleRef bundle) { return cfShimMakeURL(bundle->url->path + "/Contents/Resources", true); }
+CFURLRef resourcesURL(CFBundleRef bundle)
+{
+    return cfShimMakeURL(bundle->url->path + "/Contents/Resources", true);
+}
 
 bool utf8(CFStringRef s, std::string& out) { return s && cfShimUTF8FromUnits(s->units, out); }
 
@@ -31,7 +34,10 @@ CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle)
     return bundle ? static_cast<CFURLRef>(CFRetain(bundle->url)) : nullptr;
 }
 
-CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle) { return bundle ? resourcesURL(bundle) : nullptr; }
+CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle)
+{
+    return bundle ? resourcesURL(bundle) : nullptr;
+}
 
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef name, CFStringRef type, CFStringRef subDir)
 {

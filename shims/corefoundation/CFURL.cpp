@@ -66,7 +66,7 @@ CFURLObject::CFURLObject(std::string p, bool folder)
     : CFObject(kCFShimURLTypeID), path(std::move(p)), isDirectory(folder)
 {
     std::string text = escapePath(path);
-    if (path[0] == '/')
+    if (!path.empty() && path[0] == '/')
         text = "file://" + text;
     if (isDirectory && path != "/")
         text += '/';
@@ -95,7 +95,8 @@ CFURLRef cfShimMakeURL(std::string path, bool isDirectory)
 
 CFTypeID CFURLGetTypeID() { return kCFShimURLTypeID; }
 
-CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef path, CFURLPathStyle style, Boolean isDirectory)
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef path, CFURLPathStyle style,
+                                       Boolean isDirectory)
 {
     std::string bytes;
     if (!path || style != kCFURLPOSIXPathStyle || !cfShimUTF8FromUnits(path->units, bytes))

@@ -32,4 +32,5 @@ CFStringRef CFURLGetString(CFURLRef url);
 Boolean CFURLHasDirectoryPath(CFURLRef url);
 // Stores a new reference to the value in *propertyValue (a CFTypeRef). False for an unknown
 // key or an item that cannot be queried; *error then receives a new error object when given.
-Boolean CFURLCopyResourcePropertyForKey(CFURLRef url, CFStringRef key, void* propertyValue, CFErrorRef* error);
+Boolean CFURLCopyResourcePropertyForKey(CFURLRef url, CFStringRef key, void* propertyValue,
+                                        CFErrorRef* error);

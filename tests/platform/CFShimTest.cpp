@@ -122,7 +122,8 @@ TEST(CFShim, ByteOrderMarks)
         {Bytes("\xFF\xFE" "A\0", 4), kCFStringEncodingUnicode, u"A"},
         {Bytes("A\0", 2), kCFStringEncodingUnicode, u"A"},
         {Bytes("\0\0\xFE\xFF\0\0\0A", 8), kCFStringEncodingUTF32, u"A"},
-        {Bytes("\xFF\xFE" "A\0", 4), kCFStringEncodingUTF16LE, u"\uFEFFA"},  // explicit order: the mark is a character
+        // With an explicit order the mark is a character.
+        {Bytes("\xFF\xFE" "A\0", 4), kCFStringEncodingUTF16LE, u"\uFEFFA"},
     };
     for (const auto& c : kCases) {
         CFStringRef s = make(c.bytes, c.encoding);
@@ -152,7 +153,8 @@ TEST(CFShim, CStringsAndUnrepresentableCharacters)
     EXPECT_EQ(CFStringGetBytes(s, {0, 3}, kCFStringEncodingWindowsLatin1, '?', false, out, 8, &used), 3);
     EXPECT_EQ(Bytes(reinterpret_cast<char*>(out), size_t(used)), "a?b");
     EXPECT_EQ(CFStringGetBytes(s, {0, 3}, kCFStringEncodingWindowsLatin1, 0, false, out, 8, &used), 1);
-    EXPECT_EQ(CFStringGetBytes(s, {0, 3}, kCFStringEncodingUTF8, 0, false, out, 2, &used), 1);  // 0100 needs 2 more
+    // U+0100 needs two more bytes than the buffer has.
+    EXPECT_EQ(CFStringGetBytes(s, {0, 3}, kCFStringEncodingUTF8, 0, false, out, 2, &used), 1);
     EXPECT_EQ(used, 1);
     CFRelease(s);
 
@@ -228,15 +230,18 @@ TEST(CFShim, FileURLs)
     uint8_t buffer[64] = {};
     EXPECT_TRUE(CFURLGetFileSystemRepresentation(url, true, buffer, sizeof buffer));
     EXPECT_EQ(Bytes(reinterpret_cast<char*>(buffer)), raw);
-    EXPECT_FALSE(CFURLGetFileSystemRepresentation(url, true, buffer, CFIndex(raw.size())));  // no room for the zero
+    EXPECT_FALSE(CFURLGetFileSystemRepresentation(url, true, buffer, CFIndex(raw.size())));  // no room for 0
     EXPECT_EQ(CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle), nullptr);  // not UTF-8
     EXPECT_EQ(bytesOf(CFURLGetString(url), kCFStringEncodingUTF8), "file:///tmp/a%20b/%FF%FE/");
     EXPECT_TRUE(CFURLHasDirectoryPath(url));
     CFRelease(url);
 
-    CFURLRef folder = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, CFSTR("/x/y//"), kCFURLPOSIXPathStyle, true);
-    CFURLRef root = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, CFSTR("/"), kCFURLPOSIXPathStyle, true);
-    CFURLRef relative = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, CFSTR("r/s"), kCFURLPOSIXPathStyle, false);
+    auto fromPath = [](CFStringRef path, bool folder) {
+        return CFURLCreateWithFileSystemPath(kCFAllocatorDefault, path, kCFURLPOSIXPathStyle, folder);
+    };
+    CFURLRef folder = fromPath(CFSTR("/x/y//"), true);
+    CFURLRef root = fromPath(CFSTR("/"), true);
+    CFURLRef relative = fromPath(CFSTR("r/s"), false);
     EXPECT_EQ(bytesOf(CFURLGetString(folder), kCFStringEncodingUTF8), "file:///x/y/");
     EXPECT_EQ(bytesOf(CFURLGetString(root), kCFStringEncodingUTF8), "file:///");
     EXPECT_EQ(bytesOf(CFURLGetString(relative), kCFStringEncodingUTF8), "r/s");
@@ -244,10 +249,11 @@ TEST(CFShim, FileURLs)
     EXPECT_EQ(bytesOf(path, kCFStringEncodingUTF8), "/x/y");
     CFURLRef inner = CFURLCreateCopyAppendingPathComponent(kCFAllocatorDefault, root, CFSTR("z"), false);
     EXPECT_EQ(bytesOf(CFURLGetString(inner), kCFStringEncodingUTF8), "file:///z");
-    for (CFTypeRef r : {CFTypeRef(folder), CFTypeRef(root), CFTypeRef(relative), CFTypeRef(path), CFTypeRef(inner)})
+    for (CFTypeRef r : {CFTypeRef(folder), CFTypeRef(root), CFTypeRef(relative), CFTypeRef(path),
+                        CFTypeRef(inner)})
         CFRelease(r);
 
-    EXPECT_EQ(CFURLCreateWithFileSystemPath(kCFAllocatorDefault, CFSTR(""), kCFURLPOSIXPathStyle, false), nullptr);
+    EXPECT_EQ(fromPath(CFSTR(""), false), nullptr);
     EXPECT_EQ(CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault,
                                                       reinterpret_cast<const uint8_t*>("a\0b"), 3, false),
               nullptr);
@@ -256,9 +262,11 @@ TEST(CFShim, FileURLs)
 TEST(CFShim, VolumeOfAPath)
 {
     fixtures::TempDir dir;
-    const std::string file = dir.write("f", "x");
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
-        kCFAllocatorDefault, reinterpret_cast<const uint8_t*>(file.data()), CFIndex(file.size()), false);
+    auto fromBytes = [](const std::string& path) {
+        return CFURLCreateFromFileSystemRepresentation(
+            kCFAllocatorDefault, reinterpret_cast<const uint8_t*>(path.data()), CFIndex(path.size()), false);
+    };
+    CFURLRef url = fromBytes(dir.write("f", "x"));
     CFTypeRef volume = nullptr;
     CFErrorRef error = nullptr;
     ASSERT_TRUE(CFURLCopyResourcePropertyForKey(url, kCFURLVolumeURLKey, &volume, &error));
@@ -270,9 +278,7 @@ TEST(CFShim, VolumeOfAPath)
     CFRelease(volume);
     CFRelease(url);
 
-    const std::string missing = dir / "missing";
-    url = CFURLCreateFromFileSystemRepresentation(
-        kCFAllocatorDefault, reinterpret_cast<const uint8_t*>(missing.data()), CFIndex(missing.size()), false);
+    url = fromBytes(dir / "missing");
     EXPECT_FALSE(CFURLCopyResourcePropertyForKey(url, kCFURLVolumeURLKey, &volume, &error));
     EXPECT_EQ(volume, nullptr);
     ASSERT_NE(error, nullptr);

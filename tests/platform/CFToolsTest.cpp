@@ -45,9 +45,11 @@ TEST(CFStringWrapper, FixedBuffersRefuseTextsThatDoNotFit)
         const std::string fits(b.size - 1, 'x');
         const std::string tooLong(b.size, 'x');
         std::string out = "kept";
-        EXPECT_FALSE((CFStringWrapper(tooLong, kCFStringEncodingUTF8, false).*b.get)(out, kCFStringEncodingUTF8));
+        const CFStringWrapper tooLongHolder(tooLong, kCFStringEncodingUTF8, false);
+        const CFStringWrapper fitsHolder(fits, kCFStringEncodingUTF8, false);
+        EXPECT_FALSE((tooLongHolder.*b.get)(out, kCFStringEncodingUTF8));
         EXPECT_EQ(out, "kept") << b.size;
-        EXPECT_TRUE((CFStringWrapper(fits, kCFStringEncodingUTF8, false).*b.get)(out, kCFStringEncodingUTF8));
+        EXPECT_TRUE((fitsHolder.*b.get)(out, kCFStringEncodingUTF8));
         EXPECT_EQ(out, fits) << b.size;
     }
     // The limit counts encoded bytes: 32 two-byte characters fill 64 bytes.
@@ -55,8 +57,9 @@ TEST(CFStringWrapper, FixedBuffersRefuseTextsThatDoNotFit)
     for (int i = 0; i < 32; ++i)
         twoByte += "\xC3\xA9";
     std::string out;
-    EXPECT_FALSE(CFStringWrapper(twoByte, kCFStringEncodingUTF8, false).getCString64(out, kCFStringEncodingUTF8));
-    EXPECT_TRUE(CFStringWrapper(twoByte, kCFStringEncodingUTF8, false).getCString64(out, kCFStringEncodingWindowsLatin1));
+    const CFStringWrapper holder(twoByte, kCFStringEncodingUTF8, false);
+    EXPECT_FALSE(holder.getCString64(out, kCFStringEncodingUTF8));
+    EXPECT_TRUE(holder.getCString64(out, kCFStringEncodingWindowsLatin1));
     EXPECT_EQ(out.size(), 32u);
 }
 
@@ -68,14 +71,15 @@ TEST(CFStringWrapper, ByteStringsKeepZeroBytes)
     EXPECT_EQ(out, std::string("a\0\xC3\xA9", 4));
     ASSERT_TRUE(CFStringWrapper("a\0b", kCFStringEncodingUTF8, false).getBytes(out, kCFStringEncodingUTF8));
     EXPECT_EQ(out, "a");  // a plain character pointer ends at its zero
-    EXPECT_EQ(CFStringWrapper(static_cast<const char*>(nullptr), kCFStringEncodingUTF8, true).getCFStringRef(),
-              nullptr);
+    const CFStringWrapper null(static_cast<const char*>(nullptr), kCFStringEncodingUTF8, true);
+    EXPECT_EQ(null.getCFStringRef(), nullptr);
 }
 
 TEST(CFStringWrapper, WideText)
 {
     std::string out;
-    ASSERT_TRUE(CFStringWrapper(std::wstring(L"A\u00E9\u20AC\U0001F600"), 0, false).getBytes(out, kCFStringEncodingUTF8));
+    const CFStringWrapper wide(std::wstring(L"A\u00E9\u20AC\U0001F600"), 0, false);
+    ASSERT_TRUE(wide.getBytes(out, kCFStringEncodingUTF8));
     EXPECT_EQ(out, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 
     // Surrogates and values above 10FFFF are no UTF-32; the fallback reads the same bytes as UTF-16LE.

@@ -51,7 +51,8 @@ TEST(ZRGSConv, DetectionRemarks)
     uint32_t mark = 0;
     std::string log = "before:";
     EXPECT_EQ(getCharEncodingFromData(bytes("A\xE9" "B"), 3, mark, &log), ENC_WINDOWS_LATIN);
-    EXPECT_EQ(log, "before:Binary detected! off:1 = 233 Exhausted heuristics! Will use WINDOWS LATIN encoding!\n");
+    EXPECT_EQ(log, "before:Binary detected! off:1 = 233"
+                   " Exhausted heuristics! Will use WINDOWS LATIN encoding!\n");
     log.clear();
     EXPECT_EQ(getCharEncodingFromData(bytes("A\xC3\xA9"), 3, mark, &log), ENC_UTF8);
     EXPECT_EQ(log, "Binary detected! off:1 = 195 brute force detected UTF-8!\n");
@@ -109,7 +110,8 @@ TEST(ZRGSConv, FromUTF8)
 
 TEST(ZRGSConv, WideText)
 {
-    EXPECT_EQ(ZRGSConv(std::wstring(L"A\u00E9\u20AC\U0001F600"), ENC_UTF8, false), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(ZRGSConv(std::wstring(L"A\u00E9\u20AC\U0001F600"), ENC_UTF8, false),
+              "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(ZRGSConv(std::wstring(), ENC_UTF8, false), "");
     const std::wstring surrogate(1, wchar_t(0xD800));
     EXPECT_EQ(ZRGSConv(surrogate, ENC_UTF8, false), "ZRGSConv_ERROR8");

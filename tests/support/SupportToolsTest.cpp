@@ -29,7 +29,8 @@ TEST(ByteOrder, SwapsEveryElement)
 
 TEST(ByteOrder, ReversedBits)
 {
-    const struct { uint8_t in, out; } kCases[] = {{0x01, 0x80}, {0x0F, 0xF0}, {0xA5, 0xA5}, {0x00, 0x00}, {0x12, 0x48}};
+    const struct { uint8_t in, out; } kCases[] = {
+        {0x01, 0x80}, {0x0F, 0xF0}, {0xA5, 0xA5}, {0x00, 0x00}, {0x12, 0x48}};
     for (const auto& c : kCases) {
         const uint8_t byte = c.in;
         EXPECT_EQ(reverseBits8(&byte), c.out) << int(c.in);
