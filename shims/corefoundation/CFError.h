@@ -1,0 +1,13 @@
+#pragma once
+// Error objects: a domain and a code (errno in the POSIX domain).
+
+#include "shims/corefoundation/CFString.h"
+
+typedef const struct CFErrorObject* CFErrorRef;
+
+extern const CFStringRef kCFErrorDomainPOSIX;
+
+CFTypeID CFErrorGetTypeID();
+CFErrorRef CFErrorCreate(CFAllocatorRef alloc, CFStringRef domain, CFIndex code);
+CFStringRef CFErrorGetDomain(CFErrorRef error);
+CFIndex CFErrorGetCode(CFErrorRef error);
