@@ -376,15 +376,20 @@ TEST(IFFTree, SharedBlocksLiveUntilTheirLastRelease)
         EXPECT_EQ(a, b);
         EXPECT_EQ(o.tree->heldBlockCount(), 1u);
         EXPECT_TRUE(o.tree->releaseChunkData(a));
+        EXPECT_EQ(o.tree->heldBlockCount(), 1u);
         EXPECT_EQ(b[15], 0x11);  // still valid for the second holder
         EXPECT_TRUE(o.tree->releaseChunkData(b));
         EXPECT_EQ(o.tree->heldBlockCount(), 0u);
         EXPECT_FALSE(o.tree->releaseChunkData(b));
 
-        // Same start, other length: a block of its own.
-        const uint8_t* whole = o.tree->getChunkData(fmt, true);
-        const uint8_t* body = o.tree->getChunkData(fmt, false);
-        EXPECT_NE(whole, body);
+        // One start, two lengths: each request gets a complete block of its own.
+        const IFFTreeNode shorter("s", 0, 2, nullptr), longer("l", 0, 20, nullptr);
+        const uint8_t* s = o.tree->getChunkData(&shorter, true);
+        const uint8_t* l = o.tree->getChunkData(&longer, true);
+        ASSERT_NE(s, nullptr);
+        ASSERT_NE(l, nullptr);
+        EXPECT_NE(s, l);
+        EXPECT_EQ(Bytes(l, l + 28), Bytes(bytes.begin(), bytes.begin() + 28));
         EXPECT_EQ(o.tree->heldBlockCount(), 2u);
         // Never released: freed by the reload (asan checks).
         ASSERT_TRUE(o.tree->load(mode == Mode::Stdio ? 3 : 0));
