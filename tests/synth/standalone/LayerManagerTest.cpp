@@ -329,6 +329,7 @@ TEST_F(LayerManagerTest, ModulatedAmpIsReportedBeforeTheVoiceIsRefreshed)
     EXPECT_EQ(lm.modulatorMarker(0), 1);
     EXPECT_EQ(lm.actionMarker(0), 0);
     EXPECT_EQ(lm.appliedValue(0, LayerManager::kAmp, 0), 0.0f);
+    lm.reset();  // the source goes first
 }
 
 TEST_F(LayerManagerTest, ReadBackSeesTheAppliedValueInAccumMode)
@@ -346,6 +347,7 @@ TEST_F(LayerManagerTest, ReadBackSeesTheAppliedValueInAccumMode)
     EXPECT_EQ(transpose.accumulated(), 3.0f);
     EXPECT_EQ(lm.appliedValue(0, LayerManager::kTranspose, 0), 5.0f);
     EXPECT_EQ(lm.layerPitchCents(0, 0), 500.0f);
+    lm.reset();  // the source goes first
 }
 
 TEST_F(LayerManagerTest, ResetClearsMarkersAndRoutes)
