@@ -160,6 +160,7 @@ void LayerManager::registerParameters(std::vector<ParameterInfo>& table)
         const LayerBase* layer = layerAt(l);
         const uint32_t lm = out().layerParameterMask(l);
         const uint8_t withVoices = layer && layer->voiceCount != 0 ? kPerVoice : 0;
+        const uint8_t perVoiceFlags = kPublished | withVoices;
         const bool fourBit = layer && layer->ampStepsMax == 15;
 
         auto record = [&](uint16_t id, const char* name) -> ParameterInfo& {
@@ -194,17 +195,17 @@ void LayerManager::registerParameters(std::vector<ParameterInfo>& table)
         onOff(kMonoRetrigger, "Mono Retrig");
         upTo100(kDelayStart, "Delay Start");
         if (lm & kBitTranspose)
-            copied(kTranspose, "Transpose", GenericParam::kTranspose)->flags |= kPublished | withVoices;
+            copied(kTranspose, "Transpose", GenericParam::kTranspose)->flags |= perVoiceFlags;
         if (lm & kBitDetune)
-            copied(kDetune, "Detune", GenericParam::kDetune)->flags |= kPublished | withVoices;
+            copied(kDetune, "Detune", GenericParam::kDetune)->flags |= perVoiceFlags;
         if (lm & kBitAmp)
-            copied(kAmp, "Amp", GenericParam::kAmplitude)->flags = kPublished | withVoices;
+            copied(kAmp, "Amp", GenericParam::kAmplitude)->flags = perVoiceFlags;
         onOff(kFixedFrequency, "Fixed Freq")->modFlags |= 0x81;
         upTo100(kGlideAmount, "Glide Amount");
         if (lm & kBitAmpSteps)
             copied(kAmpSteps, "Amp (steps)",
                    fourBit ? GenericParam::kAmplitude4Bit : GenericParam::kAmplitude7Bit)
-                ->flags = kPublished | withVoices;
+                ->flags = perVoiceFlags;
     }
 }
 

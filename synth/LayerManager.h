@@ -139,7 +139,10 @@ public:
     // The value last applied by an action of that kind (5, 6, 7, 8 or 14); 0 when none.
     float appliedValue(uint64_t layer, uint16_t kind, uint64_t voice) const;
     ParameterActionVector* actions(uint64_t layer, uint16_t kind);
-    uint8_t actionMarker(uint64_t layer) const { return layer < kLayers ? actionMarkers[layer] : 0; }
+    uint8_t actionMarker(uint64_t layer) const
+    {
+        return layer < kLayers ? actionMarkers[layer] : 0;
+    }
     uint8_t modulatorMarker(uint64_t layer) const
     {
         return layer < kLayers ? modulatorMarkers[layer] : 0;

@@ -399,6 +399,30 @@ TEST_F(LayerManagerTest, CountsBeyondTheSizedVectorsAreNeverIndexed)
     EXPECT_FALSE(lm.isFixedFrequency(1, 0));
 }
 
+TEST_F(LayerManagerTest, SetupAgainKeepsListedActionsInPlace)
+{
+    setUp();
+    RawSource source;
+    ModRoute route;
+    route.source = &source;
+    ParameterActionVector& transpose = *lm.actions(0, LayerManager::kTranspose);
+    ParameterAction* first = &transpose[0];
+    transpose[0].addRoute(route);
+    transpose[11].addRoute(route);
+
+    layer(0).voiceCount = 4;  // shrinks: voice 11's action leaves the source's list
+    lm.setupLayers(&listener, 0);
+    EXPECT_EQ(source.listeners().size(), 1u);
+    layer(0).voiceCount = 12;  // grows: voice 0's action stays where it was
+    lm.setupLayers(&listener, 0);
+    EXPECT_EQ(&transpose[0], first);
+    take();
+    source.writeMidi(3);
+    EXPECT_EQ(lm.appliedValue(0, LayerManager::kTranspose, 0), 3.0f);
+    EXPECT_EQ(take(), (std::vector<std::string>{"changed 0 5 1 3.000000", "pitch 0 0"}));
+    lm.reset();
+}
+
 TEST_F(LayerManagerTest, BadValuesConvertWithoutSurprises)
 {
     setUp();
