@@ -372,6 +372,7 @@ bool MetaContainer::scan7z()
         sevenZipNext_ = ordinal + 1;
         if (archive_entry_filetype(header) == AE_IFDIR)
             continue;
+        // libarchive composes names to NFC and gives none for invalid UTF-16 (a lone surrogate).
         const char* name = archive_entry_pathname_utf8(header);
         if (!name || !*name)
             continue;

@@ -238,6 +238,31 @@ TEST(MetaContainerGzip, AnnouncedSizeBeyondWhatDeflateCanProduceAllocatesNothing
     EXPECT_TRUE(out.empty());
 }
 
+TEST(MetaContainerGzip, FilePositionsBeyond2GiB)
+{
+    // A sparse file: header at the start, trailer past 2.5 GiB, zeros between.
+    fixtures::TempDir dir;
+    const std::string path = dir / "big.vgz";
+    const uint64_t total = 5ull << 29;
+    {
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const uint8_t header[] = {0x1F, 0x8B, 0x08, 0x08, 0, 0, 0, 0, 0, 3, 'b', 'i', 'g', 0};
+        const uint8_t trailer[] = {1, 2, 3, 4, 0x78, 0x56, 0x34, 0x12};
+        fwrite(header, 1, sizeof header, f);
+        ASSERT_EQ(fseeko(f, off_t(total - sizeof trailer), SEEK_SET), 0);
+        fwrite(trailer, 1, sizeof trailer, f);
+        ASSERT_EQ(fclose(f), 0);
+    }
+    MetaContainer c(path);
+    ASSERT_TRUE(c.scan());
+    EXPECT_EQ(c.length(), total);
+    ASSERT_EQ(c.entries().size(), 1u);
+    EXPECT_EQ(c.entries()[0].name, "big");
+    EXPECT_EQ(c.entries()[0].size, 0x12345678u);
+    EXPECT_EQ(c.gzipMember()->compressedLength, total - 14 - 8);
+}
+
 // ---- zip ----------------------------------------------------------------------------------------
 
 namespace {
@@ -335,10 +360,11 @@ TEST(MetaContainerZip, AnnouncedCountReservesOnlyWhatTheSizeAllows)
 {
     // A zip64 end record announcing 2^32 entries over a directory of one.
     Bytes zip = fixtures::makeZip({{"a.sid", "aaaa"}});
+    ASSERT_GT(zip.size(), 22u);
     const size_t end = fixtures::zipEnd(zip).record;
     const uint32_t directorySize = fixtures::little32(zip, end + fixtures::ZipEnd::kDirectorySize);
     const uint32_t directoryOffset = fixtures::little32(zip, end + fixtures::ZipEnd::kDirectoryOffset);
-    zip.resize(end);
+    zip.erase(zip.begin() + std::ptrdiff_t(end), zip.end());
     Bytes zip64(56 + 20 + 22, 0);
     fixtures::putLittle(zip64, 0, 0x06064B50, 4);
     fixtures::putLittle(zip64, 4, 44, 8);  // record size after this field
