@@ -24,7 +24,10 @@ public:
     double getC1() const { return c1; }
 
 protected:
-    Filter(double cutoffHz, double rateHz) : cutoff(cutoffHz), sampleRate(rateHz) {}
+    Filter(double cutoffHz, double rateHz) : cutoff(cutoffHz), sampleRate(rateHz)
+    {
+        Filter::updateCoefficients();
+    }
 
     double c0 = 0.0;  // 1 - a, at float precision
     double c1 = 0.0;  // -a, at float precision
@@ -33,7 +36,8 @@ protected:
     double sampleRate;
 };
 
-// state <- c0 x - c1 state, written out as float; the state keeps double precision.
+// state <- c0 x - c1 state, written out as float; the state keeps double precision. Both one-pole
+// filters start at 100 Hz for 44100 Hz, their coefficients already computed.
 class LPFilter : public Filter
 {
 public:
