@@ -230,7 +230,7 @@ public:
 class LoggedAction : public ModAction
 {
 public:
-    explicit LoggedAction(int n) : n(n) {}
+    explicit LoggedAction(int n) : ModAction(0, TableRecord{}, 0), n(n) {}
     ~LoggedAction() override { gDestroyed.push_back("slot" + std::to_string(n)); }
     int n;
 };
