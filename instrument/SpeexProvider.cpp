@@ -1,0 +1,98 @@
+#include "instrument/SpeexProvider.h"
+
+#include "platform/SaturatingCast.h"
+
+#include <speex/speex_resampler.h>
+
+#include <algorithm>
+#include <limits>
+
+SpeexProvider::~SpeexProvider()
+{
+    if (state)
+        speex_resampler_destroy(state);
+}
+
+uint64_t SpeexProvider::gcd(uint64_t a, uint64_t b)
+{
+    if (a == 0)
+        return b;
+    if (b == 0)
+        return a;
+    int shift = 0;
+    while (((a | b) & 1) == 0) {
+        a >>= 1;
+        b >>= 1;
+        ++shift;
+    }
+    while ((a & 1) == 0)
+        a >>= 1;
+    while (b != 0) {
+        while ((b & 1) == 0)
+            b >>= 1;
+        if (a > b)
+            std::swap(a, b);
+        b -= a;
+    }
+    return a << shift;
+}
+
+bool SpeexProvider::setup(uint64_t channels, uint64_t inputRate, uint64_t outputRate,
+                          int32_t quality, bool skipZeros)
+{
+    constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+    if (channels == 0 || channels > kMax32 || inputRate == 0 || outputRate == 0 ||
+        inputRate > kMax32 || outputRate > kMax32)
+        return false;
+    quality = std::clamp(quality, 0, 10);
+    if (!state) {
+        int err = 0;
+        state = speex_resampler_init(uint32_t(channels), 1024, 192000, quality, &err);
+        if (!state)
+            return false;
+        speex_resampler_set_rate(state, 192000, 1024);
+        resamplerChannels = channels;
+    } else {
+        speex_resampler_set_quality(state, quality);
+    }
+    const uint64_t g = gcd(inputRate, outputRate);
+    channelCount = channels;
+    inputReduced = inputRate / g;
+    outputReduced = outputRate / g;
+    speex_resampler_set_rate(state, uint32_t(inputRate), uint32_t(outputRate));
+    ratio = double(inputRate) / double(outputRate);
+    if (skipZeros)
+        speex_resampler_skip_zeros(state);
+    inLatency = speex_resampler_get_input_latency(state);
+    outLatency = speex_resampler_get_output_latency(state);
+    return true;
+}
+
+void SpeexProvider::process(float** input, float** output, uint64_t* inputFrames,
+                            uint64_t* outputFrames)
+{
+    constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+    const uint64_t inGiven = std::min(*inputFrames, kMax32);
+    const uint64_t outRoom = std::min(*outputFrames, kMax32);
+    uint32_t in = 0, out = 0;
+    // The resampler keeps the channel count it was created with.
+    const uint64_t channels = state ? std::min(channelCount, resamplerChannels) : 0;
+    for (uint64_t c = 0; c < channels; ++c) {
+        in = uint32_t(inGiven);
+        out = uint32_t(outRoom);
+        speex_resampler_process_float(state, uint32_t(c), input[c], &in, output[c], &out);
+    }
+    *inputFrames = in;
+    *outputFrames = out;
+}
+
+uint64_t SpeexProvider::inputFramesFor(uint64_t outputFrames)
+{
+    return std::max<uint64_t>(vantor::saturatingCast<uint64_t>(double(outputFrames) * ratio), 1);
+}
+
+void SpeexProvider::reset()
+{
+    if (state)
+        speex_resampler_reset_mem(state);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Resampling stage on speexdsp's float resampler: chip rate in, host rate out.
+
+#include "instrument/Provider.h"
+
+#include <cstdint>
+
+struct SpeexResamplerState_;
+
+class SpeexProvider : public Provider<float>
+{
+public:
+    SpeexProvider() = default;
+    ~SpeexProvider() override;
+    SpeexProvider(const SpeexProvider&) = delete;
+    SpeexProvider& operator=(const SpeexProvider&) = delete;
+
+    // Creates the resampler on first use (its channel count is kept afterwards), then sets the
+    // quality (clamped to 0..10) and the rates. False, with nothing changed, for a zero channel
+    // count or rate, a rate above 32 bits, or when speexdsp refuses.
+    bool setup(uint64_t channels, uint64_t inputRate, uint64_t outputRate, int32_t quality,
+               bool skipZeros);
+
+    // One resampler call per channel with the same counts; the counts returned are the last
+    // channel's. Without a resampler nothing is consumed or produced.
+    void process(float** input, float** output, uint64_t* inputFrames,
+                 uint64_t* outputFrames) override;
+    // (u64)(frames x ratio), at least 1.
+    uint64_t inputFramesFor(uint64_t outputFrames) override;
+    void reset() override;
+    int64_t inputLatency() override { return inLatency; }
+    int64_t outputLatency() override { return outLatency; }
+
+    bool hasResampler() const { return state != nullptr; }
+    double getRatio() const { return ratio; }
+    uint64_t getInputRateReduced() const { return inputReduced; }
+    uint64_t getOutputRateReduced() const { return outputReduced; }
+    uint64_t getChannelCount() const { return channelCount; }
+
+    // Greatest common divisor by halving and subtraction; gcd(0, n) = n.
+    static uint64_t gcd(uint64_t a, uint64_t b);
+
+private:
+    double ratio = 1.0;
+    uint64_t inputReduced = 1;
+    uint64_t outputReduced = 1;
+    uint64_t channelCount = 0;
+    uint64_t resamplerChannels = 0;  // fixed when the resampler is created
+    int64_t inLatency = 0;
+    int64_t outLatency = 0;
+    SpeexResamplerState_* state = nullptr;
+};

@@ -1,0 +1,189 @@
+#pragma once
+// A small stand-in for the host engine: loads an instrument module through its four exports,
+// creates and starts an instance, runs blocks with events and transport, keeps the instance's
+// controller values and answers (and records) the module's host requests. Single-threaded: no
+// dispatcher call is made while a block runs.
+
+#include "instrument/ModuleABI.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+class WaveFileWriter;
+
+namespace vantor::engine {
+
+// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL) and its four exports.
+class ModuleLibrary
+{
+public:
+    // Null, with a message naming the module and what failed (the missing export, or the
+    // loader's own text), when it cannot be used.
+    static std::unique_ptr<ModuleLibrary> open(const std::string& path, std::string& error);
+    ~ModuleLibrary();
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+    int32_t pluginCount() const;
+    // Fills a zeroed 4 KiB info block; false when the module refuses the index.
+    bool pluginInfo(int32_t index, std::vector<uint8_t>& info) const;
+    // The identifier of instrument `index`, empty when there is none.
+    std::string identifier(int32_t index) const;
+
+    const std::string& getPath() const { return path; }
+    NewInstanceFunction getNewInstance() const { return newInstance; }
+    DeleteInstanceFunction getDeleteInstance() const { return deleteInstance; }
+
+private:
+    ModuleLibrary() = default;
+
+    std::string path;
+    void* handle = nullptr;
+    GetNumTarnPluginsFunction getNumPlugins = nullptr;
+    FillTarnPluginInfoFunction fillInfo = nullptr;
+    NewInstanceFunction newInstance = nullptr;
+    DeleteInstanceFunction deleteInstance = nullptr;
+};
+
+struct EngineConfig
+{
+    double sampleRate = 48000.0;
+    uint32_t blockSize = 256;
+    std::string chipDatabasePath;  // empty: the init record carries a null path
+    uint32_t hostVersion = kEngineSDKVersion;
+    double a4 = 440.0;  // answer of host opcode 13 for note 69
+    double tempo = 120.0;
+};
+
+// One host request as it arrived. Payloads are copied during the call: op 8 (the block's
+// 32-byte header, or the whole block when the engine owns it), 10 (two u64), 11 (a bytes, at most
+// 64 KiB), 12 (the 48-byte record; SysEx bytes in `extra`, at most 64 KiB).
+struct HostCall
+{
+    int32_t op = 0;
+    intptr_t a = 0;
+    uintptr_t b = 0;
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> extra;
+    double answer = 0.0;  // op 13
+};
+
+class Instance
+{
+public:
+    static constexpr uint32_t kMaxBlockSize = 8192;
+    static constexpr uint32_t kMaxChannels = 16;
+
+    Instance(const ModuleLibrary& module, const EngineConfig& config);
+    // Deletes the module's instance first, then frees the engine's own blocks.
+    ~Instance();
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    // newInstance with the identifier; false with a message when the module returns null.
+    bool create(const std::string& identifier, std::string& error);
+    // Audio settings (op 12), init (op 19), then the queries 3, 4, 7, 15, 10, 17 and 18.
+    bool start(std::string& error);
+
+    // Any opcode with its record.
+    void dispatch(uint32_t op, intptr_t a, void* b);
+    // Opcode 21; the value fills both the integer and the f64 field.
+    void sendMasterSettings(int32_t kind, double value);
+
+    // One block: events sorted stably by offset, those at or past `frames` dropped, at most
+    // 2048 kept; the outgoing count zeroed before the call; a zeroed transport with tempo,
+    // position and bar start. Returns the events handed over; -1 when frames exceeds the block
+    // size or the instance is not started.
+    int64_t process(uint32_t frames, std::vector<vantor::HDMIDIEvent> events);
+
+    const float* channel(uint32_t c) const { return c < channelCount ? buffers[c].data() : nullptr; }
+    uint32_t getChannelCount() const { return channelCount; }
+    const std::vector<vantor::HDMIDIEvent>& getOutgoing() const { return outgoing; }
+    const std::vector<HostCall>& getHostCalls() const { return hostCalls; }
+    void clearHostCalls() { hostCalls.clear(); }
+    const std::array<float, kControllerItems>& getItemValues() const { return itemValues; }
+    uint64_t getFramesProcessed() const { return framesProcessed; }
+    PluginEntryRecord* getEntry() const { return entry; }
+    const EngineConfig& getConfig() const { return config; }
+
+    // What the start sequence learned.
+    uint32_t getInputCount() const { return inputCount; }
+    uint32_t getOutputCount() const { return outputCount; }
+    uint32_t getFlags() const { return flags; }
+    uint64_t getInitResult() const { return initResult; }
+    uint32_t getDescriptorCount() const { return descriptorCount; }
+    const void* getDescriptors() const { return descriptors; }
+    uint32_t getChannelConfigAccepted() const { return channelConfigAccepted; }
+    uint32_t getProcessInfoFlag() const { return processInfoFlag; }
+    const ProcessInfoRecord& getProcessInfo() const { return processInfo; }
+
+    // Lines for every dispatcher call and host request; null writes nothing.
+    void setLog(FILE* stream) { log = stream; }
+    // An engine-owned block whose contents op 8 copies whole.
+    void registerBlock(const void* block, size_t size);
+
+private:
+    struct HostRecord
+    {
+        PluginHostRecord record;
+        Instance* owner;
+    };
+    static intptr_t hostFunction(PluginHostRecord* host, int32_t op, intptr_t a, void* b);
+    void onHostCall(int32_t op, intptr_t a, void* b);
+    void readControllerMap();
+
+    const ModuleLibrary& module;
+    EngineConfig config;
+    HostRecord hostRecord;
+    PluginEntryRecord* entry = nullptr;
+    bool started = false;
+
+    AudioSettingsRecord audioSettings;
+    PluginInitRecord initRecord;
+    std::unique_ptr<ModuleEvents> incomingBlock;
+    std::unique_ptr<ModuleEvents> outgoingBlock;
+    std::unique_ptr<ModuleEvents> controllerMap;
+    vantor::SyncInfo transport;
+    std::vector<std::vector<float>> buffers;
+    float* channelPointers[kMaxChannels] = {};
+    uint32_t channelCount = 0;
+
+    uint32_t inputCount = 0;
+    uint32_t outputCount = 0;
+    uint32_t flags = 0;
+    uint64_t initResult = 0;
+    uint32_t descriptorCount = 0;
+    const void* descriptors = nullptr;
+    uint32_t channelConfigAccepted = 0;
+    uint32_t processInfoFlag = 0;
+    ProcessInfoRecord processInfo;
+
+    std::array<float, kControllerItems> itemValues{};
+    std::vector<vantor::HDMIDIEvent> outgoing;
+    std::vector<HostCall> hostCalls;
+    std::vector<std::pair<const void*, size_t>> blocks;
+    uint64_t framesProcessed = 0;
+    FILE* log = nullptr;
+};
+
+// Stereo 32-bit float WAV output.
+class WavSink
+{
+public:
+    WavSink(const std::string& path, uint32_t sampleRate);
+    ~WavSink();
+    bool isOpen() const { return ok; }
+    // False when the file could not take every frame.
+    bool write(const float* left, const float* right, uint64_t frames);
+    bool finish();
+
+private:
+    std::unique_ptr<WaveFileWriter> writer;
+    bool ok = false;
+};
+
+}  // namespace vantor::engine

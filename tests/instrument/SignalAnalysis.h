@@ -1,0 +1,66 @@
+#pragma once
+// Measurements on rendered audio: the strongest frequency of a raised-cosine-windowed FFT, and
+// RMS levels.
+
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace analysis {
+
+// In-place radix-2 FFT; the size must be a power of two.
+inline void fft(std::vector<std::complex<double>>& x)
+{
+    const size_t n = x.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(x[i], x[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const double angle = -2.0 * M_PI / double(len);
+        for (size_t i = 0; i < n; i += len)
+            for (size_t k = 0; k < len / 2; ++k) {
+                const std::complex<double> w = std::polar(1.0, angle * double(k));
+                const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * w;
+                x[i + k] = u + v;
+                x[i + k + len / 2] = u - v;
+            }
+    }
+}
+
+// Index of the strongest bin (DC left out) of n samples (a power of two) under a Hann window.
+inline size_t peakBin(const float* samples, size_t n)
+{
+    std::vector<std::complex<double>> x(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(n));
+        x[i] = w * double(samples[i]);
+    }
+    fft(x);
+    size_t best = 1;
+    for (size_t k = 2; k < n / 2; ++k)
+        if (std::abs(x[k]) > std::abs(x[best]))
+            best = k;
+    return best;
+}
+
+inline double binFrequency(size_t bin, size_t n, double rate)
+{
+    return double(bin) * rate / double(n);
+}
+
+inline double rms(const float* samples, size_t n)
+{
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        sum += double(samples[i]) * double(samples[i]);
+    return n ? std::sqrt(sum / double(n)) : 0.0;
+}
+
+}  // namespace analysis

@@ -1,0 +1,290 @@
+// c64render: renders notes or a note script through an instrument module's own exports, using
+// the stand-in engine, into a stereo 32-bit float WAV file.
+
+#include "RenderScript.h"
+#include "shims/engine/Engine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef VANTOR_DEFAULT_MODULE
+#define VANTOR_DEFAULT_MODULE ""
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: c64render [FILE] [-o OUT.wav] [--module PATH] [--rate HZ] [--block N]\n"
+    "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
+    "                 [--chipdb PATH] [--host-version N] [--a4 HZ] [--log FILE]\n"
+    "\n"
+    "Renders through the module's exports into a stereo 32-bit float WAV file.\n"
+    "  -o OUT.wav        output file (default out.wav)\n"
+    "  --module PATH     instrument module (default: the built C64Module)\n"
+    "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
+    "  --block N         block size in frames, 1..8192 (default 256)\n"
+    "  --seconds S       length (default 2)\n"
+    "  --note N,...      notes held from the start\n"
+    "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
+    "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
+    "                    T midi S D1 D2 | T master K V   (T in seconds, # comments)\n"
+    "  --chipdb PATH     chip database handed to the module's init\n"
+    "  --host-version N  engine interface version given to init (default 2123)\n"
+    "  --a4 HZ           tuning answered to the module's note-frequency request (default 440)\n"
+    "  --log FILE        log of every dispatcher call and host request\n";
+
+struct Options
+{
+    std::string file;
+    std::string output = "out.wav";
+    std::string module = VANTOR_DEFAULT_MODULE;
+    double rate = 48000.0;
+    uint32_t block = 256;
+    double seconds = 2.0;
+    std::vector<int32_t> notes;
+    float velocity = 0.8f;
+    std::string script;
+    std::string chipdb;
+    uint32_t hostVersion = kEngineSDKVersion;
+    double a4 = 440.0;
+    std::string log;
+};
+
+bool toDouble(const std::string& s, double lo, double hi, double& out)
+{
+    double v = 0.0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || !(v >= lo && v <= hi))
+        return false;
+    out = v;
+    return true;
+}
+
+bool toInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out)
+{
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+// 0 on success, otherwise the exit code (after printing the reason).
+int parseOptions(int argc, char** argv, Options& o)
+{
+    auto fail = [](const std::string& why) {
+        std::cerr << "c64render: " << why << "\n" << kUsage;
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return -1;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (i + 1 >= argc)
+                return fail("missing value after " + arg);
+            const std::string v = argv[++i];
+            double d = 0.0;
+            int64_t n = 0;
+            if (arg == "-o") {
+                o.output = v;
+            } else if (arg == "--module") {
+                o.module = v;
+            } else if (arg == "--rate") {
+                if (!toDouble(v, 8000.0, 768000.0, d) || d != std::floor(d))
+                    return fail("bad --rate " + v);
+                o.rate = d;
+            } else if (arg == "--block") {
+                if (!toInt(v, 1, vantor::engine::Instance::kMaxBlockSize, n))
+                    return fail("bad --block " + v);
+                o.block = uint32_t(n);
+            } else if (arg == "--seconds") {
+                if (!toDouble(v, 0.0, 86400.0, d))
+                    return fail("bad --seconds " + v);
+                o.seconds = d;
+            } else if (arg == "--note") {
+                std::stringstream list(v);
+                for (std::string item; std::getline(list, item, ',');) {
+                    if (!toInt(item, 0, 127, n))
+                        return fail("bad --note " + v);
+                    o.notes.push_back(int32_t(n));
+                }
+            } else if (arg == "--velocity") {
+                if (!toDouble(v, 0.0, 1.0, d))
+                    return fail("bad --velocity " + v);
+                o.velocity = float(d);
+            } else if (arg == "--script") {
+                o.script = v;
+            } else if (arg == "--chipdb") {
+                o.chipdb = v;
+            } else if (arg == "--host-version") {
+                if (!toInt(v, 0, UINT32_MAX, n))
+                    return fail("bad --host-version " + v);
+                o.hostVersion = uint32_t(n);
+            } else if (arg == "--a4") {
+                if (!toDouble(v, 1.0, 100000.0, d))
+                    return fail("bad --a4 " + v);
+                o.a4 = d;
+            } else if (arg == "--log") {
+                o.log = v;
+            } else {
+                return fail("unknown option " + arg);
+            }
+        } else if (o.file.empty()) {
+            o.file = arg;
+        } else {
+            return fail("more than one FILE");
+        }
+    }
+    return 0;
+}
+
+int run(const Options& o)
+{
+    if (!o.file.empty()) {
+        std::cerr << "c64render: cannot render " << o.file
+                  << ": handing files to the module is not supported yet\n";
+        return 1;
+    }
+    if (o.module.empty()) {
+        std::cerr << "c64render: no module built; give one with --module PATH\n";
+        return 1;
+    }
+
+    RenderScript script;
+    if (!o.script.empty()) {
+        std::ifstream in(o.script, std::ios::binary);
+        if (!in) {
+            std::cerr << "c64render: cannot read script " << o.script << "\n";
+            return 1;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string error;
+        if (!parseRenderScript(text.str(), o.script, o.rate, o.velocity, script, error)) {
+            std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
+    }
+    for (int32_t note : o.notes)
+        script.events.push_back({0, makeNoteOn(note, o.velocity)});
+    std::stable_sort(script.events.begin(), script.events.end(),
+                     [](const ScriptEvent& a, const ScriptEvent& b) { return a.frame < b.frame; });
+    std::stable_sort(script.masters.begin(), script.masters.end(),
+                     [](const MasterCommand& a, const MasterCommand& b) { return a.frame < b.frame; });
+
+    FILE* log = nullptr;
+    if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "w"))) {
+        std::cerr << "c64render: cannot write log " << o.log << "\n";
+        return 1;
+    }
+    struct Closer
+    {
+        FILE* f;
+        ~Closer()
+        {
+            if (f)
+                std::fclose(f);
+        }
+    } closer{log};
+
+    std::string error;
+    auto module = vantor::engine::ModuleLibrary::open(o.module, error);
+    if (!module) {
+        std::cerr << "c64render: " << error << "\n";
+        return 1;
+    }
+    if (module->pluginCount() < 1) {
+        std::cerr << "c64render: module " << o.module << " holds no instrument\n";
+        return 1;
+    }
+    const std::string identifier = module->identifier(0);
+    if (identifier.empty()) {
+        std::cerr << "c64render: module " << o.module << " describes no instrument\n";
+        return 1;
+    }
+
+    vantor::engine::EngineConfig config;
+    config.sampleRate = o.rate;
+    config.blockSize = o.block;
+    config.chipDatabasePath = o.chipdb;
+    config.hostVersion = o.hostVersion;
+    config.a4 = o.a4;
+    const uint64_t total = uint64_t(std::llround(o.seconds * o.rate));
+    uint64_t dropped = 0, late = 0;
+    {
+        vantor::engine::Instance instance(*module, config);
+        instance.setLog(log);
+        if (!instance.create(identifier, error) || !instance.start(error)) {
+            std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
+        vantor::engine::WavSink wav(o.output, uint32_t(o.rate));
+        if (!wav.isOpen()) {
+            std::cerr << "c64render: cannot write " << o.output << "\n";
+            return 1;
+        }
+        size_t nextEvent = 0, nextMaster = 0;
+        std::vector<vantor::HDMIDIEvent> events;
+        for (uint64_t start = 0; start < total;) {
+            const uint32_t frames = uint32_t(std::min<uint64_t>(o.block, total - start));
+            while (nextMaster < script.masters.size() && script.masters[nextMaster].frame < start + frames) {
+                instance.sendMasterSettings(script.masters[nextMaster].kind,
+                                            script.masters[nextMaster].value);
+                ++nextMaster;
+            }
+            events.clear();
+            while (nextEvent < script.events.size() && script.events[nextEvent].frame < start + frames) {
+                vantor::HDMIDIEvent e = script.events[nextEvent].event;
+                e.sampleOffset = uint32_t(script.events[nextEvent].frame - start);
+                events.push_back(e);
+                ++nextEvent;
+            }
+            const int64_t taken = instance.process(frames, events);
+            if (taken < 0) {
+                std::cerr << "c64render: the engine refused a block\n";
+                return 1;
+            }
+            dropped += events.size() - uint64_t(taken);
+            if (!wav.write(instance.channel(0), instance.channel(1), frames)) {
+                std::cerr << "c64render: writing " << o.output << " failed\n";
+                return 1;
+            }
+            start += frames;
+        }
+        late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster);
+        if (!wav.finish()) {
+            std::cerr << "c64render: writing " << o.output << " failed\n";
+            return 1;
+        }
+    }
+    if (dropped)
+        std::cerr << "c64render: " << dropped << " events beyond 2048 in a block were dropped\n";
+    if (late)
+        std::cerr << "c64render: " << late << " script lines after the end were not sent\n";
+    std::cout << o.output << ": " << total << " frames, 2 channels, " << uint32_t(o.rate)
+              << " Hz, 32-bit float\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed != 0)
+        return parsed < 0 ? 0 : parsed;
+    return run(options);
+}
