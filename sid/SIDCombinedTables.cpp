@@ -187,6 +187,34 @@ int gray(int v) { return (v ^ (v << 1)) & kLast; }  // saw against its own shift
 
 int sine01(double x) { return clamp12(2047.5 + 2047.5 * std::sin(x)); }
 
+// Half-sine arcs over segments of 2^bits entries: full height, or alternating up and down.
+int arcs(int i, int bits, bool alternate)
+{
+    const int mask = (1 << bits) - 1;
+    const double arc = std::sin(std::numbers::pi * (i & mask) / double(mask));
+    if (!alternate)
+        return clamp12(4095.0 * arc);
+    return clamp12(2047.5 + 2047.5 * ((i >> bits) & 1 ? -arc : arc));
+}
+
+// Quarter-sine arcs climbing one segment height each.
+int risingArcs(int i, int bits)
+{
+    const int mask = (1 << bits) - 1;
+    return clamp12((i >> bits) * (mask + 1) + mask * std::sin(std::numbers::pi * (i & mask) / (2.0 * mask)));
+}
+
+// A sine phase that covers its first half cycle by `knee` (0..1) and the second half after it.
+double bentPhase(double u, double knee)
+{
+    return std::numbers::pi * (u < knee ? u / knee : 1.0 + (u - knee) / (1.0 - knee)) - std::numbers::pi / 2;
+}
+
+int woody(int k, int i)
+{
+    return 455 * int(std::lround(anchored(kWoodyAnchors[k], i) + 0.6 * std::sin(4 * phase(i))));
+}
+
 // Each block is four shapes (waveforms 3, 5, 6, 7).
 struct BlockShapes {
     Shape t[4];
@@ -320,15 +348,11 @@ const BlockShapes kBlocks[kCombineModeCount] = {
           return clamp12(600.0 + saw(i) * 0.5 + 1000.0 * std::sin(10 * phase(i)) * std::exp(-3.0 * unit(i)));
       }}},
     // "SINESEG": a sine cut into four arcs.
-    {{[](int i) { return clamp12(2047.5 + 2047.5 * ((i >> 10) & 1 ? -1 : 1) * std::sin(std::numbers::pi * (i & 1023) / 1023.0)); },
-      [](int i) { return clamp12(4095.0 * std::sin(std::numbers::pi * (i & 1023) / 1023.0)); },
-      [](int i) { return clamp12((i >> 10) * 1024 + 1023.0 * std::sin(std::numbers::pi * (i & 1023) / 2046.0)); },
-      [](int i) { return sine01(phase(i)) & ~0x0FF; }}},
+    {{[](int i) { return arcs(i, 10, true); }, [](int i) { return arcs(i, 10, false); },
+      [](int i) { return risingArcs(i, 10); }, [](int i) { return sine01(phase(i)) & ~0x0FF; }}},
     // "SINESEG2": the same in eight arcs.
-    {{[](int i) { return clamp12(2047.5 + 2047.5 * ((i >> 9) & 1 ? -1 : 1) * std::sin(std::numbers::pi * (i & 511) / 511.0)); },
-      [](int i) { return clamp12(4095.0 * std::sin(std::numbers::pi * (i & 511) / 511.0)); },
-      [](int i) { return clamp12((i >> 9) * 512 + 511.0 * std::sin(std::numbers::pi * (i & 511) / 1022.0)); },
-      [](int i) { return sine01(phase(i)) & ~0x1FF; }}},
+    {{[](int i) { return arcs(i, 9, true); }, [](int i) { return arcs(i, 9, false); },
+      [](int i) { return risingArcs(i, 9); }, [](int i) { return sine01(phase(i)) & ~0x1FF; }}},
     // "SEGMENT": straight lines between fixed corners.
     {{[](int i) { return i < 1024 ? 3 * i : i < 3072 ? 3072 - (i - 1024) / 2 : 2048 + (i - 3072) * 2; },
       [](int i) { return i < 512 ? 8 * i : i < 2048 ? kLast - (i - 512) * 2 : (i - 2048) * 3 / 2 + 1023; },
@@ -341,28 +365,17 @@ const BlockShapes kBlocks[kCombineModeCount] = {
     {{[](int i) { return tri(wrap(3 * i)) ^ saw(wrap(5 * i)); }, [](int i) { return tri(wrap(7 * i)); },
       [](int i) { return saw(wrap(3 * i)) ^ (saw(i) >> 2); },
       [](int i) { return tri(wrap(5 * i)) | (tri(wrap(3 * i)) >> 1); }}},
-    // "CEEZEY": phase-distorted sines, the phase bent by a knee.
-    {{[](int i) {
-          const double u = unit(i);
-          return sine01(std::numbers::pi * (u < 0.1 ? u / 0.1 : 1.0 + (u - 0.1) / 0.9) - std::numbers::pi / 2);
-      },
-      [](int i) {
-          const double u = unit(i);
-          return sine01(std::numbers::pi * (u < 0.25 ? u / 0.25 : 1.0 + (u - 0.25) / 0.75) - std::numbers::pi / 2);
-      },
+    // "CEEZEY": phase-distorted sines, the phase bent at a knee.
+    {{[](int i) { return sine01(bentPhase(unit(i), 0.1)); },
+      [](int i) { return sine01(bentPhase(unit(i), 0.25)); },
       [](int i) {
           const double u = unit(i);
           return sine01(2.0 * std::numbers::pi * (u < 0.5 ? u * 0.4 : 0.2 + (u - 0.5) * 1.6));
       },
-      [](int i) {
-          const double u = unit(i);
-          return sine01(std::numbers::pi * (u < 0.05 ? u / 0.05 : 1.0 + (u - 0.05) / 0.95) - std::numbers::pi / 2) & ~0x7F;
-      }}},
+      [](int i) { return sine01(bentPhase(unit(i), 0.05)) & ~0x7F; }}},
     // "WOODY"
-    {{[](int i) { return 455 * int(std::lround(anchored(kWoodyAnchors[0], i) + 0.6 * std::sin(4 * phase(i)))); },
-      [](int i) { return 455 * int(std::lround(anchored(kWoodyAnchors[1], i) + 0.6 * std::sin(4 * phase(i)))); },
-      [](int i) { return 455 * int(std::lround(anchored(kWoodyAnchors[2], i) + 0.6 * std::sin(4 * phase(i)))); },
-      [](int i) { return 455 * int(std::lround(anchored(kWoodyAnchors[3], i) + 0.6 * std::sin(4 * phase(i)))); }}},
+    {{[](int i) { return woody(0, i); }, [](int i) { return woody(1, i); }, [](int i) { return woody(2, i); },
+      [](int i) { return woody(3, i); }}},
 };
 
 struct Tables {

@@ -224,7 +224,8 @@ void SIDDatabase::load(const std::string& path)
                 if (filter->findChild("Extr")) {
                     float extra[32] = {};
                     const uint64_t got = copy(filter, "Extr", extra, sizeof extra);
-                    const std::size_t fields = got >= kExtraFullBytes ? std::size(kExtraFields) : kExtraFirstFields;
+                    const std::size_t fields =
+                        got >= kExtraFullBytes ? std::size(kExtraFields) : kExtraFirstFields;
                     for (std::size_t f = 0; f < fields; ++f)
                         rec.*kExtraFields[f] = extra[f];
                 }

@@ -68,9 +68,10 @@ TEST(SIDCombinedTables, CombinedSlotsHaveTheirCountsAndMaxima)
     };
     for (const auto& c : kCases)
         for (size_t n = 0; n < 4; ++n) {
-            const CountMax got = countMax(slot(c.set, kCombinedVoiceSlots[n]));
-            EXPECT_EQ(got.nonZero, c.slots[n].nonZero) << "set " << c.set << " slot " << kCombinedVoiceSlots[n];
-            EXPECT_EQ(got.maximum, c.slots[n].maximum) << "set " << c.set << " slot " << kCombinedVoiceSlots[n];
+            const unsigned s = kCombinedVoiceSlots[n];
+            const CountMax got = countMax(slot(c.set, s));
+            EXPECT_EQ(got.nonZero, c.slots[n].nonZero) << "set " << c.set << " slot " << s;
+            EXPECT_EQ(got.maximum, c.slots[n].maximum) << "set " << c.set << " slot " << s;
         }
 }
 
@@ -150,7 +151,10 @@ TEST(SIDCombinedTables, SampledBlocksMatchTheirPublishedEntries)
           {0, 783, 2302, 3596, 4092},
           {0, 0, 2302, 4095, 4095}}},
         {"XOR",
-         {{0, 2048, 2048, 0, 0}, {0, 2046, 4094, 2048, 2}, {0, 3072, 2048, 1024, 1}, {0, 3070, 2048, 1022, 4093}}},
+         {{0, 2048, 2048, 0, 0},
+          {0, 2046, 4094, 2048, 2},
+          {0, 3072, 2048, 1024, 1},
+          {0, 3070, 2048, 1022, 4093}}},
         {"WOODY",
          {{2275, 1820, 3185, 910, 2275},
           {2275, 455, 1820, 910, 3185},

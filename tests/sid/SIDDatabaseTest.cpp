@@ -52,6 +52,12 @@ std::vector<float> ramp(size_t n, float from, float step)
     return v;
 }
 
+std::vector<float> with(std::vector<float> v, size_t at, float value)
+{
+    v.at(at) = value;
+    return v;
+}
+
 template <size_t N>
 std::vector<float> values(const std::array<float, N>& a)
 {
@@ -87,10 +93,11 @@ const Bytes& chunk(const ChipDescription& c, const std::string& id)
 // The 22 shaping fields in "Extr" order.
 std::vector<float> extraFields(const SIDChipRecord& r)
 {
-    return {r.reshapegainin,       r.reshapebpfoffset,    r.reshapelpfoffset, r.reshapegainout, r.bleedoffsetbpf,
-            r.bleedoffsethpf,      r.bpfdrivescale,       r.lpfdrivescale,    r.resonancedrop,  r.curveclip,
-            r.reshapebpfoffsetmod, r.reshapelpfoffsetmod, r.innerbpstg0in,    r.innerbphpfin,   r.innerbpbiasin,
-            r.innerbpinclip,       r.innerbpmxgain,       r.innerbpmxbias,    r.innerbpagrinit, r.innerbpagrminv,
+    return {r.reshapegainin,       r.reshapebpfoffset,    r.reshapelpfoffset, r.reshapegainout,
+            r.bleedoffsetbpf,      r.bleedoffsethpf,      r.bpfdrivescale,    r.lpfdrivescale,
+            r.resonancedrop,       r.curveclip,           r.reshapebpfoffsetmod, r.reshapelpfoffsetmod,
+            r.innerbpstg0in,       r.innerbphpfin,        r.innerbpbiasin,    r.innerbpinclip,
+            r.innerbpmxgain,       r.innerbpmxbias,       r.innerbpagrinit,   r.innerbpagrminv,
             r.innerbpagrvldg,      r.innerbpagrgaib};
 }
 
@@ -98,8 +105,8 @@ std::vector<float> recordScalars(const SIDChipRecord& r)
 {
     std::vector<float> v = extraFields(r);
     v.insert(v.end(), {r.adjustinputgain, r.adjustinputbias, r.adjustoutputlpfbias, r.adjustoutputgain,
-                       float(r.overrideDcScale), r.overrideDcScaleValue, float(r.nameFixFlag), r.nameFixOffsets[0],
-                       r.nameFixOffsets[1]});
+                       float(r.overrideDcScale), r.overrideDcScaleValue, float(r.nameFixFlag),
+                       r.nameFixOffsets[0], r.nameFixOffsets[1]});
     return v;
 }
 
@@ -362,10 +369,10 @@ TEST(SIDDatabaseLoader, EnvelopeCurvesAreNormalised)
         {"falling", ramp(256, 2.0f, -1.0f / 255.0f), {{0, 0}, {128, 32768}, {255, 65280}}},
         {"flat", std::vector<float>(256, 0.7f), {{0, 0}, {1, 256}, {128, 32768}, {255, 65280}}},
         {"missing", {}, {{0, 0}, {1, 256}, {255, 65280}}},
-        {"nan start", [] { auto v = ramp(256, 0.2f, 0.01f); v[0] = kNaN; return v; }(), {{1, 256}, {200, 51200}}},
-        {"infinite end", [] { auto v = ramp(256, 0.2f, 0.01f); v[255] = kInf; return v; }(), {{3, 768}}},
-        {"nan inside", [] { auto v = ramp(256, 0.0f, 1.0f); v[7] = kNaN; return v; }(), {{7, 0}, {8, 2048}}},
-        {"huge inside", [] { auto v = ramp(256, 0.0f, 1.0f); v[9] = 3e38f; return v; }(), {{9, INT32_MAX}}},
+        {"nan start", with(ramp(256, 0.2f, 0.01f), 0, kNaN), {{1, 256}, {200, 51200}}},
+        {"infinite end", with(ramp(256, 0.2f, 0.01f), 255, kInf), {{3, 768}}},
+        {"nan inside", with(ramp(256, 0.0f, 1.0f), 7, kNaN), {{7, 0}, {8, 2048}}},
+        {"huge inside", with(ramp(256, 0.0f, 1.0f), 9, 3e38f), {{9, INT32_MAX}}},
     };
     for (const auto& c : kCases) {
         ChipDescription chip = plainChip();
@@ -383,6 +390,8 @@ TEST(SIDDatabaseLoader, ExtraChunkBySize)
 {
     const std::vector<float> extra = ramp(22, 100.0f, 1.0f);
     const std::vector<float> defaults = extraFields(SIDChipRecord());
+    std::vector<float> firstTen = defaults;
+    std::copy(extra.begin(), extra.begin() + 10, firstTen.begin());
     const struct {
         size_t bytes;
         bool aug2;
@@ -390,7 +399,7 @@ TEST(SIDDatabaseLoader, ExtraChunkBySize)
     } kCases[] = {
         {88, true, extra},
         {128, true, extra},  // bytes past the 22 fields are read but unused
-        {40, true, [&] { auto v = defaults; std::copy(extra.begin(), extra.begin() + 10, v.begin()); return v; }()},
+        {40, true, firstTen},
         {20,
          true,
          [&] {
@@ -399,7 +408,7 @@ TEST(SIDDatabaseLoader, ExtraChunkBySize)
              std::fill(v.begin() + 5, v.begin() + 10, 0.0f);
              return v;
          }()},
-        {86, true, [&] { auto v = defaults; std::copy(extra.begin(), extra.begin() + 10, v.begin()); return v; }()},
+        {86, true, firstTen},
         {88, false, defaults},  // without "Aug2", "Extr" is not read
     };
     for (const auto& c : kCases) {
@@ -539,7 +548,8 @@ TEST(SIDDatabaseLoader, DcRulesOverridesAndFixUpsRunPerChip)
     EXPECT_EQ(db->chipInfoAt(1).filterScale, 0.5f);
     EXPECT_EQ(db->chipRecordAt(1).nameFixOffsets[0], 0.03f);
     EXPECT_EQ(db->chipRecordAt(1).nameFixOffsets[1], -0.05f);
-    EXPECT_EQ((std::vector<float>(db->chipInfoAt(1).modeGains.begin() + 3, db->chipInfoAt(1).modeGains.end())),
+    const auto& gains = db->chipInfoAt(1).modeGains;
+    EXPECT_EQ((std::vector<float>(gains.begin() + 3, gains.end())),
               (std::vector<float>{0.73435515f, 0.66768914f, 0.4144418f}));
 
     EXPECT_NEAR(db->chipInfoAt(2).dcTable[1], 0.1f, 1e-6);
@@ -679,5 +689,15 @@ TEST(SIDDatabaseLoader, ChipCountIsCapped)
     fixtures::TempDir dir;
     const auto db = loadBytes(dir, w.bytes());
     EXPECT_EQ(db->chipCount(), SIDDatabase::kMaxChips);
-    EXPECT_EQ(db->chipList().substr(db->chipList().size() - 5), "|  ()") << "the last kept chip ends the list";
+    EXPECT_EQ(db->chipList().substr(db->chipList().size() - 5), "|  ()")
+        << "the last kept chip ends the list";
+}
+
+TEST(SIDDatabaseLoader, SidChipNames)
+{
+    for (const char* yes : {"6581", "SID", "8580"})
+        EXPECT_TRUE(SIDDatabase::isSidChipName(yes)) << yes;
+    for (const char* no : {"sid", "6581R", "6581 ", "658", "", "SID\n", "8580A", "Sid"})
+        EXPECT_FALSE(SIDDatabase::isSidChipName(no)) << no;
+    EXPECT_FALSE(SIDDatabase::isSidChipName(std::string_view("SID\0", 4)));
 }

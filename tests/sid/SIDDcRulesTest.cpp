@@ -134,7 +134,8 @@ TEST(SIDDcRules, SynthesisedTableMatchesHandComputedLevels)
 
 TEST(SIDDcRules, OverridePathCarriesNameAndDdcm)
 {
-    EXPECT_EQ(sidOverridePath("/data/sid.db", "R2 1484 DH015118", true), "/data/sid.db.R2 1484 DH015118.ov2.txt");
+    EXPECT_EQ(sidOverridePath("/data/sid.db", "R2 1484 DH015118", true),
+              "/data/sid.db.R2 1484 DH015118.ov2.txt");
     EXPECT_EQ(sidOverridePath("/data/sid.db", "R2 1484 DH015118", false),
               "/data/sid.db.R2 1484 DH015118.old.ov2.txt");
     EXPECT_EQ(sidOverridePath("/data/sid.db", "", true), "/data/sid.db..ov2.txt");
@@ -305,7 +306,8 @@ TEST(SIDDcRules, NameFixUps)
         float trim[2];
         float modeGains456[3];  // 0 for "the first three mixer gains"
     } kCases[] = {
-        {"6581R4AR 0487 14 HH022133", 0, {0.03f, -0.05f}, {7.29f, 3.1f}, {0.73435515f, 0.66768914f, 0.4144418f}},
+        {"6581R4AR 0487 14 HH022133", 0, {0.03f, -0.05f}, {7.29f, 3.1f},
+         {0.73435515f, 0.66768914f, 0.4144418f}},
         {"6581 CBM UNK02 3085 BH025118", 1, {0, 0}, {7.29f, 3.1f}, {0.8f, 0.65f, 0.4f}},
         {"6581 1484 DH015118", 0, {0.05f, -0.15f}, {7.29f, 3.1f}, {0.59820074f, 0.611301f, 0.42616662f}},
         {"6582A 2792 25 DIGIFIX3", 0, {0, 0}, {7.29f, 2.88f}, {0, 0, 0}},
