@@ -257,6 +257,25 @@ TEST(SIDDatabaseLoader, FullChipFillsEveryField)
     EXPECT_EQ(info.filterDcBias, floatsOf(chunk(c, "Fdcb"))[0]);
     EXPECT_EQ(info.volumeDcBias, floatsOf(chunk(c, "Fvob"))[0]);
     EXPECT_EQ(rec.globalParams, SIDChipRecord().globalParams) << "the loader never changes globalParams";
+
+    // Each voice takes its own "Osc" and "Env" chunk, less its "Volt" entry.
+    const std::vector<float> volt = floatsOf(chunk(c, "Volt"));
+    const char* oscIds[3] = {"Osc1", "Osc2", "Osc3"};
+    const char* envIds[3] = {"Env1", "Env2", "Env3"};
+    const int zeroVolt[3] = {6, 5, 3};
+    ASSERT_EQ(info.voiceTables.size(), 3u);
+    for (int v = 0; v < 3; ++v) {
+        const std::vector<float> osc = floatsOf(chunk(c, oscIds[v]));
+        const std::vector<float> env = floatsOf(chunk(c, envIds[v]));
+        for (size_t k : {size_t(0), size_t(1000), size_t(4095)}) {
+            const double q = std::floor(double(osc[k] - volt[zeroVolt[v]]) * 4095.0 + 0.5);
+            EXPECT_EQ(info.voiceTables[v].oscCurve[k], uint16_t(int(q))) << oscIds[v] << " entry " << k;
+        }
+        for (size_t k : {size_t(0), size_t(100), size_t(255)}) {
+            const float e = std::floor((env[k] - env[0]) / (env[255] - env[0]) * 65280.0f + 0.5f);
+            EXPECT_EQ(info.voiceTables[v].envCurve[k], int32_t(e)) << envIds[v] << " entry " << k;
+        }
+    }
 }
 
 TEST(SIDDatabaseLoader, TableModelFillsTheDescriptionsFilterTables)
