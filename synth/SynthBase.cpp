@@ -162,10 +162,12 @@ void SynthBase::reset()
 
 void SynthBase::setModRoutingText(const char* text, uint32_t tag)
 {
+    // A copy first: the text may be the stored one.
+    std::string incoming = text ? text : "";
     routingText.clear();
-    willSetModRouting(text, tag);
-    if (text && *text) {
-        routingText = text;
+    willSetModRouting(text ? incoming.c_str() : nullptr, tag);
+    if (!incoming.empty()) {
+        routingText.swap(incoming);
         routingTag = tag;
     }
     parseModRouting();

@@ -61,6 +61,8 @@ public:
             b[12] |= 0x01;
             addCurveBlock(b.data(), b.size(), 0);
         }
+        for (uint16_t p = 0; p < kParameterCount; ++p)
+            values[p].fill(0.0f);
         setScheduler(&qm);
         setSyncProvider(this);
         createVoiceParameters(7);
@@ -133,7 +135,8 @@ public:
     // SynthParams
     void setParameter(uint16_t index, float value) override
     {
-        hooks.push_back("set " + std::to_string(index) + " " + std::to_string(value));
+        if (recording)
+            hooks.push_back("set " + std::to_string(index) + " " + std::to_string(value));
     }
 
     // ParameterActionListener
@@ -146,8 +149,9 @@ public:
     // AutomSlotListener
     void automSlotChanged(uint8_t slot, uint16_t setting, uint8_t modulated, float value) override
     {
-        hooks.push_back("slot " + std::to_string(slot) + " " + std::to_string(setting) + " " +
-                        std::to_string(modulated) + " " + std::to_string(value));
+        if (recording)
+            hooks.push_back("slot " + std::to_string(slot) + " " + std::to_string(setting) + " " +
+                            std::to_string(modulated) + " " + std::to_string(value));
     }
 
     // SyncProvider: 120 BPM, at beat 9.25 of a bar that began at beat 8.
@@ -163,41 +167,49 @@ public:
     // Hooks.
     void forwardAddressedEvent(uint32_t kind, uint64_t index, uint64_t value) override
     {
-        hooks.push_back("addressed " + std::to_string(kind) + " " + std::to_string(index) + " " +
-                        std::to_string(value));
+        if (recording)
+            hooks.push_back("addressed " + std::to_string(kind) + " " + std::to_string(index) + " " +
+                            std::to_string(value));
     }
     uint8_t setHookedParameterByAddress(const ModRouteRow& row, uint16_t index) override
     {
-        hooks.push_back("hooked " + std::to_string(index) + " " + row.source);
+        if (recording)
+            hooks.push_back("hooked " + std::to_string(index) + " " + row.source);
         return hookAnswer;
     }
     void layerVoicesReset(uint64_t group) override
     {
-        hooks.push_back("voicesReset " + std::to_string(group));
+        if (recording)
+            hooks.push_back("voicesReset " + std::to_string(group));
     }
     void programChange(uint64_t group, uint8_t program) override
     {
-        hooks.push_back("program " + std::to_string(group) + " " + std::to_string(program));
+        if (recording)
+            hooks.push_back("program " + std::to_string(group) + " " + std::to_string(program));
     }
     void systemMessage(uint8_t status, uint8_t data1) override
     {
-        hooks.push_back("system " + std::to_string(status) + " " + std::to_string(data1));
+        if (recording)
+            hooks.push_back("system " + std::to_string(status) + " " + std::to_string(data1));
     }
     void controllerHook(uint64_t group, uint8_t controller, uint8_t value) override
     {
-        hooks.push_back("cc " + std::to_string(group) + " " + std::to_string(controller) + " " +
-                        std::to_string(value));
+        if (recording)
+            hooks.push_back("cc " + std::to_string(group) + " " + std::to_string(controller) + " " +
+                            std::to_string(value));
     }
     void rpnReceived(uint8_t channel, uint16_t parameter, uint8_t msb, uint8_t lsb) override
     {
-        hooks.push_back("rpn " + std::to_string(channel) + " " + std::to_string(parameter) + " " +
-                        std::to_string(msb) + " " + std::to_string(lsb));
+        if (recording)
+            hooks.push_back("rpn " + std::to_string(channel) + " " + std::to_string(parameter) + " " +
+                            std::to_string(msb) + " " + std::to_string(lsb));
         SynthController::rpnReceived(channel, parameter, msb, lsb);
     }
     void nrpnReceived(uint8_t channel, uint16_t parameter, uint8_t msb, uint8_t lsb) override
     {
-        hooks.push_back("nrpn " + std::to_string(channel) + " " + std::to_string(parameter) +
-                        " " + std::to_string(msb) + " " + std::to_string(lsb));
+        if (recording)
+            hooks.push_back("nrpn " + std::to_string(channel) + " " + std::to_string(parameter) +
+                            " " + std::to_string(msb) + " " + std::to_string(lsb));
         SynthController::nrpnReceived(channel, parameter, msb, lsb);
     }
     void voicePitchChanged(uint64_t group, int64_t voice) override
@@ -217,6 +229,21 @@ public:
     std::vector<std::string> hooks;
     int pitchReports = 0;
     uint8_t hookAnswer = 0;
+    bool recording = true;  // off: the hooks allocate nothing
+};
+
+// Counts the calls and allocates nothing.
+class CountingLayerListener : public LayerListener
+{
+public:
+    void voicePitchChanged(uint64_t, uint64_t) override { ++calls; }
+    void voiceParametersChanged(uint64_t, uint64_t) override { ++calls; }
+    void voiceStart(uint64_t, uint64_t, uint8_t) override { ++calls; }
+    void voiceRelease(uint64_t, uint64_t) override { ++calls; }
+    void voiceAmplitudeChanged(uint64_t, uint64_t) override { ++calls; }
+    void voiceRetrigger(uint64_t, uint64_t, uint8_t) override { ++calls; }
+    uint32_t layerParameterMask(uint64_t l) override { return l == 3 ? 19u : 31u; }
+    long calls = 0;
 };
 
 }  // namespace ZRS::test
