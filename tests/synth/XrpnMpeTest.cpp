@@ -46,7 +46,7 @@ void expectRoute(const TestSynth& s, size_t channel, int64_t group, int64_t memb
 
 }  // namespace
 
-TEST(XrpnDecoder, ControllerSequencesDeliverAsSpecified)
+TEST(XrpnDecoder, ControllerSequencesDeliverOnce)
 {
     const struct
     {
