@@ -95,6 +95,10 @@ public:
     void setTuningSource(NoteTuningSource* source) { tuningSource = source; }
     void setPitchBendRange(float cents) { pitchBendRange = cents; }
     void setChannelBendRange(float cents) { channelBendRange = cents; }
+    // Per-channel values the MPE code keeps for a channel's next note, and the end of its note.
+    void storeChannelTimbre(uint32_t channel, uint8_t v) { channels[channel & 15].timbre = v; }
+    void storeChannelPressure(uint32_t channel, uint8_t v) { channels[channel & 15].pressure = v; }
+    void releaseChannelVoice(uint32_t channel) { channels[channel & 15].voice = -1; }
     void setVelocitySensitivity(float s) { velocitySensitivity = s; }
     void setLayerIndex(uint64_t index) { layerIndex = index; }
     void setMonoRetrigger(uint8_t flag) { monoRetrigger = flag; }
@@ -115,6 +119,12 @@ public:
     int64_t lastVoice() const { return lastStarted; }
     uint64_t getLayerIndex() const { return layerIndex; }
     float pitchBendCents() const { return bendCents; }
+    float pitchBendRangeCents() const { return pitchBendRange; }
+    float channelBendRangeCents() const { return channelBendRange; }
+    float velocitySensitivityValue() const { return velocitySensitivity; }
+    uint8_t monoRetriggerFlag() const { return monoRetrigger; }
+    uint8_t monoLayerFlagValue() const { return monoLayerFlag; }
+    NoteTuningSource* noteTuningSource() const { return tuningSource; }
     float masterTuneCents() const { return masterTune; }
     bool isRetriggerOn() const { return activeVoices != 1 || monoRetrigger != 0; }
     bool isMonoLayerFlagOn() const { return activeVoices != 1 || monoLayerFlag != 0; }
