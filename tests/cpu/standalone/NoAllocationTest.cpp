@@ -1,25 +1,11 @@
 // Neither executor allocates: global operator new is counted around runs and steps.
 #include "../TestBus.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<uint64_t> allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-// Out of line, so the compiler does not pair an inlined free with a new expression.
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -37,7 +23,7 @@ TEST(M6502NoAllocation, RunAndStep) {
     bus.ram[0xFFFE] = 0x00;
     bus.ram[0xFFFF] = 0xE0;
 
-    const uint64_t before = allocations.load();
+    const uint64_t before = fixtures::allocationCount();
     bus.cpu.clearInterrupts();
     bus.cpu.powerOnReset();
     bus.cpu.setIrqLine(1);
@@ -45,7 +31,7 @@ TEST(M6502NoAllocation, RunAndStep) {
     bus.cpu.runCycles(budget);
     for (int i = 0; i < 10000; ++i)
         bus.cpu.stepState();
-    const uint64_t after = allocations.load();
+    const uint64_t after = fixtures::allocationCount();
     EXPECT_EQ(after, before);
     EXPECT_GT(bus.cycles, 50000u);
 }

@@ -6,51 +6,14 @@
 #include "instrument/Repackager.h"
 #include "instrument/SpeexProvider.h"
 
+#define VANTOR_COUNT_MALLOC
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <vector>
-
-static std::atomic<long> g_allocations{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t n)
-{
-    ++g_allocations;
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size)
-{
-    ++g_allocations;
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n)
-{
-    ++g_allocations;
-    return __libc_realloc(p, n);
-}
-}
-#endif
 
 namespace {
 
@@ -83,7 +46,7 @@ TEST(OutputChain, RunsWithoutAllocating)
     out.updateCoefficients();
     std::vector<float> left(256), right(256), chip(8192, 0.5f);
 
-    const long before = g_allocations.load();
+    const long before = fixtures::allocationCount();
     for (int block = 0; block < 200; ++block) {
         hp.process(chip.data(), int(chip.size()));
         lp.process(chip.data(), int(chip.size()));
@@ -96,7 +59,7 @@ TEST(OutputChain, RunsWithoutAllocating)
     uint64_t in = 1000, produced = 40;
     provider.process(ins, outs, &in, &produced);
     provider.reset();
-    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_EQ(fixtures::allocationCount(), before);
     EXPECT_GT(tone.n, 0u);
 }
 

@@ -1,26 +1,11 @@
 // Counts every operator new of the process, so it runs alone.
 #include "support/QuantumManager.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -40,11 +25,11 @@ TEST(QuantumManager, AdvanceNeverAllocates)
     for (auto& t : timers)
         m.addTimer(&t, 0);
 
-    const long before = g_news.load();
+    const long before = fixtures::allocationCount();
     uint64_t rendered = 0;
     while (rendered < 100000)
         rendered += m.advance(256);
-    EXPECT_EQ(g_news.load(), before);
+    EXPECT_EQ(fixtures::allocationCount(), before);
     EXPECT_EQ(m.getEntries().size(), 32u);
 }
 

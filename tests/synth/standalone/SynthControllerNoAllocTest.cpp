@@ -4,26 +4,11 @@
 #include "synth/SynthController.h"
 #include "synth/support/SynthTestSupport.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -130,9 +115,9 @@ TEST(SynthControllerNoAlloc, MidiNotesAndTimersAllocateNothing)
 
     for (uint32_t mode : {1u, 3u, 5u}) {
         s.setLayerMode(mode);
-        const long before = g_news.load();
+        const long before = fixtures::allocationCount();
         playScript(s);
-        EXPECT_EQ(g_news.load() - before, 0) << "layer mode " << mode;
+        EXPECT_EQ(fixtures::allocationCount() - before, 0) << "layer mode " << mode;
     }
     EXPECT_GT(quiet.calls, 1000);
     EXPECT_GT(s.modSources(0).actions[0]->voiceAt(0)->position(), 0u);

@@ -7,28 +7,13 @@
 #include "synth/SyncProvider.h"
 #include "synth/support/LayerTestSupport.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -96,7 +81,7 @@ TEST(SynthTimers, RunningNeverAllocates)
     }
     qm.addTimer(&lm, LayerManager::kTimerCookie);
 
-    const long before = g_news.load();
+    const long before = fixtures::allocationCount();
     uint64_t rendered = 0;
     uint8_t note = 40;
     while (rendered < 2 * 44100) {
@@ -122,7 +107,7 @@ TEST(SynthTimers, RunningNeverAllocates)
         lm.endLayerVoices(0, voice);
         note = uint8_t(40 + (note + 7) % 48);
     }
-    EXPECT_EQ(g_news.load(), before);
+    EXPECT_EQ(fixtures::allocationCount(), before);
     EXPECT_GT(listener.calls, 0);
     EXPECT_EQ(qm.getEntries().size(), 25u);
     (*lm.actions(0, LayerManager::kDetune))[0].clearRoutes();
