@@ -34,7 +34,7 @@ void alertToLog(const std::string& line) { logLine("I:", line); }
 
 bool isFolder(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -70,7 +70,7 @@ void logLine(const char* kind, const std::string& text)
 
 const char* pluginFormatSuffix(uint16_t formatCode)
 {
-    static const char* const kSuffixes[] = {"_SA",  "_VST2X",     "_VST3", "_AU",
+    static const char* const kSuffixes[] = {"_SA",  "_VST2X",    "_VST3", "_AU",
                                             "_AAX", "_MSVCTEST", "_CLAP", "_PTEST"};
     return formatCode >= 0xFA90 && formatCode <= 0xFA97 ? kSuffixes[formatCode - 0xFA90] : "";
 }
@@ -82,12 +82,12 @@ std::string makeLogFileName(const std::string& folder, const std::string& produc
     if (const size_t dot = host.rfind('.'); dot != std::string::npos)
         host.erase(dot);
     return folder + "/" + product + pluginFormatSuffix(formatCode) + "_" + host +
-           (multiForm && multiFormActive ? "_Multi" : "") + ".log";
+        (multiForm && multiFormActive ? "_Multi" : "") + ".log";
 }
 
 std::string logTimeText(time_t when, bool underscores)
 {
-    struct tm local{};
+    struct tm local {};
     char raw[128] = {};
     std::string out;
     if (localtime_r(&when, &local) && asctime_r(&local, raw)) {
@@ -157,9 +157,10 @@ bool ConsoleLogger::init(const std::string& logPath)
 bool setUpPluginLog(const std::string& vendor, const std::string& product, uint16_t formatCode,
                     uint8_t multiForm, uint8_t multiFormActive)
 {
-    const std::string folder = setUserPathVendorProduct(ZRGSConv(vendor, ENC_UTF8), ZRGSConv(product, ENC_UTF8));
-    const std::string name =
-        makeLogFileName(folder, product, formatCode, PGetCurrentApplicationPath(nullptr), multiForm, multiFormActive);
+    const std::string folder =
+        setUserPathVendorProduct(ZRGSConv(vendor, ENC_UTF8), ZRGSConv(product, ENC_UTF8));
+    const std::string name = makeLogFileName(folder, product, formatCode, PGetCurrentApplicationPath(nullptr),
+                                             multiForm, multiFormActive);
     g_logger = std::make_unique<ConsoleLogger>();
     return g_logger->init(name);
 }

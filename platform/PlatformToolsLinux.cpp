@@ -525,6 +525,13 @@ std::string utf8Or(const std::string& text, const char* fallback)
     return isText(text) ? text : fallback;
 }
 
+// True unless the second button was chosen.
+bool askTwoButtons(AlertKind kind, const std::string& message, const std::string& informative,
+                   const char* first, const char* second)
+{
+    return showAlert(kind, utf8Or(message, ""), utf8Or(informative, ""), {first, second}) != 1;
+}
+
 std::mutex& processLock()
 {
     static std::mutex lock;
@@ -607,12 +614,12 @@ void popupModalMessageWindowLinux(const std::string& message, const std::string&
 
 bool popupModalYesNoWindowLinux(const std::string& message, const std::string& informative)
 {
-    return showAlert(AlertKind::YesNo, utf8Or(message, ""), utf8Or(informative, ""), {"Yes", "No"}) != 1;
+    return askTwoButtons(AlertKind::YesNo, message, informative, "Yes", "No");
 }
 
 bool popupModalOkCancelWindowLinux(const std::string& message, const std::string& informative)
 {
-    return showAlert(AlertKind::OkCancel, utf8Or(message, ""), utf8Or(informative, ""), {"Ok", "Cancel"}) != 1;
+    return askTwoButtons(AlertKind::OkCancel, message, informative, "Ok", "Cancel");
 }
 
 bool wrap_userName(std::string& out)

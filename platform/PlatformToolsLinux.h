@@ -74,10 +74,10 @@ void wrap_setAlertHandler(AlertHandler handler);
 // Where the default handler also writes its line; null for nowhere.
 void wrap_setAlertLog(void (*writer)(const std::string& line));
 // Texts that are not UTF-8 are shown empty, except that the message alert shows "OK" for an
-// informative text it cannot show.
+// informative text it cannot show. The two-button alerts are false only for No and Cancel.
 void popupModalMessageWindowLinux(const std::string& message, const std::string& informative);
-bool popupModalYesNoWindowLinux(const std::string& message, const std::string& informative);  // false for No
-bool popupModalOkCancelWindowLinux(const std::string& message, const std::string& informative);  // false for Cancel
+bool popupModalYesNoWindowLinux(const std::string& message, const std::string& informative);
+bool popupModalOkCancelWindowLinux(const std::string& message, const std::string& informative);
 
 // Login name of the effective user from the user database, else $USER. Always true.
 bool wrap_userName(std::string& out);

@@ -59,7 +59,8 @@ size_t appendKeys(CFTypeRef dict, std::vector<std::string>& out)
 CFTypeRef serviceLookup(CFStringRef domain, CFStringRef key)
 {
     CFTypeRef value = CFPreferencesCopyAppValue(key, domain);
-    return value ? value : CFPreferencesCopyValue(key, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    return value ? value
+                 : CFPreferencesCopyValue(key, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
 }
 
 // The dictionary of a preferences file read directly: Library/Preferences/DOMAIN.plist of the
@@ -74,8 +75,9 @@ CFDictionaryRef readPreferencesFile(ZRC_FindFolderDomain where, const std::strin
     if (!binFileInternalize(library + "/Preferences/" + domain + ".plist", bytes) || bytes.empty())
         return nullptr;
     const CFTypeWrapper data(CFDataCreate(kCFAllocatorDefault, bytes.data(), CFIndex(bytes.size())));
-    CFPropertyListRef list = CFPropertyListCreateWithData(
-        kCFAllocatorDefault, static_cast<CFDataRef>(data.getCFTypeRef()), kCFPropertyListImmutable, nullptr, nullptr);
+    CFPropertyListRef list =
+        CFPropertyListCreateWithData(kCFAllocatorDefault, static_cast<CFDataRef>(data.getCFTypeRef()),
+                                     kCFPropertyListImmutable, nullptr, nullptr);
     if (list && !isDictionary(list)) {
         CFRelease(list);
         list = nullptr;
@@ -94,10 +96,10 @@ CFTypeRef copyEntry(CFDictionaryRef dict, CFStringRef key)
 class MutableDictionary {
 public:
     explicit MutableDictionary(CFTypeRef ref)
-        : dict_(isDictionary(ref) ? CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0,
-                                                                  static_cast<CFDictionaryRef>(ref))
-                                  : CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
-                                                              &kCFTypeDictionaryValueCallBacks))
+        : dict_(isDictionary(ref)
+                    ? CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0, static_cast<CFDictionaryRef>(ref))
+                    : CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                &kCFTypeDictionaryValueCallBacks))
     {
     }
     ~MutableDictionary() { CFRelease(dict_); }
@@ -138,8 +140,9 @@ CFTypeRef walk(CFTypeRef current, const ConfigKeyPath& path, bool wantText)
         if (!isDictionary(held.getCFTypeRef()))
             continue;
         const Text name(path[i]);
-        CFTypeRef next = name ? CFDictionaryGetValue(static_cast<CFDictionaryRef>(held.getCFTypeRef()), name.get())
-                              : nullptr;
+        CFTypeRef next = name
+            ? CFDictionaryGetValue(static_cast<CFDictionaryRef>(held.getCFTypeRef()), name.get())
+            : nullptr;
         if (!next)
             return nullptr;
         CFRetain(next);
@@ -249,7 +252,8 @@ bool listConfigKeys(const std::string& domain, const std::string& key, std::vect
 bool listAndMergeSystemUserConfigKeys(const std::string& domain, const std::string& key,
                                       std::vector<std::string>& out)
 {
-    const CFStringWrapper d(domain, CFStringGetSystemEncoding(), false), k(key, CFStringGetSystemEncoding(), false);
+    const CFStringWrapper d(domain, CFStringGetSystemEncoding(), false),
+        k(key, CFStringGetSystemEncoding(), false);
     if (!d.getCFStringRef() || !k.getCFStringRef())
         return false;
     std::vector<std::string> keys;
@@ -281,7 +285,8 @@ bool readConfigStringValue(const std::string& domain, const ConfigKeyPath& path,
             top = copyEntry(static_cast<CFDictionaryRef>(file.getCFTypeRef()), first.get());
         }
         if (!top)
-            top = CFPreferencesCopyValue(first.get(), d.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+            top = CFPreferencesCopyValue(first.get(), d.get(), kCFPreferencesCurrentUser,
+                                         kCFPreferencesAnyHost);
     }
     bool found = false;
     if (top && path.size() == 1) {
@@ -332,7 +337,8 @@ bool listConfigKeys(const std::string& domain, const ConfigKeyPath& path, std::v
     if (!d)
         return false;
     if (path.empty()) {
-        const CFTypeWrapper keys(CFPreferencesCopyKeyList(d.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        const CFTypeWrapper keys(
+            CFPreferencesCopyKeyList(d.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
         if (!keys.getCFTypeRef())
             return false;
         const auto array = static_cast<CFArrayRef>(keys.getCFTypeRef());
@@ -346,7 +352,8 @@ bool listConfigKeys(const std::string& domain, const ConfigKeyPath& path, std::v
     const Text first(path[0]);
     if (!first)
         return false;
-    CFTypeRef top = CFPreferencesCopyValue(first.get(), d.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    CFTypeRef top =
+        CFPreferencesCopyValue(first.get(), d.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     if (!top)
         return false;
     const CFTypeWrapper last(walk(top, path, false));

@@ -34,13 +34,15 @@ using ConfigKeyPath = std::vector<std::string>;
 // real in range). `out` is untouched when false.
 bool readConfigIntValue(const std::string& domain, const std::string& key, int32_t& out, CONFIG_LEVEL level);
 // Service lookup; true for any number (booleans are not numbers).
-bool readConfigDoubleValue(const std::string& domain, const std::string& key, double& out, CONFIG_LEVEL level);
+bool readConfigDoubleValue(const std::string& domain, const std::string& key, double& out,
+                           CONFIG_LEVEL level);
 // Level 4: the user's preferences file read directly, keys compared without regard to case, the
 // last string entry winning. Other levels: service lookup of a string.
 bool readConfigStringValue(const std::string& domain, const std::string& key, std::string& out,
                            CONFIG_LEVEL level);
 // Store at current user x any host and synchronise: true when the store was written.
-bool writeConfigIntValue(const std::string& domain, const std::string& key, int32_t value, CONFIG_LEVEL level);
+bool writeConfigIntValue(const std::string& domain, const std::string& key, int32_t value,
+                         CONFIG_LEVEL level);
 bool writeConfigStringValue(const std::string& domain, const std::string& key, const std::string& value,
                             CONFIG_LEVEL level);
 // Removes the key at current user x any host; true also when there was nothing to remove.

@@ -19,14 +19,14 @@ enum PluginFormat : uint16_t {
 // A four-character code as a number whose most significant byte is the first character.
 constexpr uint32_t fourCharCode(const char (&code)[5])
 {
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
-           uint32_t(uint8_t(code[3]));
+    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 |
+        uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
 }
 
 struct SamplerPluginConfig {
-    uint32_t magic;                  // 0x12345678
+    uint32_t magic;  // 0x12345678
     uint32_t reserved04;
-    uint32_t stereoUniqueId;         // four-character code
+    uint32_t stereoUniqueId;  // four-character code
     uint32_t stereoInputs;
     uint32_t stereoOutputs;
     uint32_t unused14;
@@ -34,19 +34,19 @@ struct SamplerPluginConfig {
     uint32_t automatableCount;
     uint32_t hasAudioInput;
     uint8_t reserved2C[20];
-    char vendorName[64];             // zero-terminated
-    char productName[64];            // zero-terminated
-    uint8_t multiForm;               // the log name gets "_Multi" only when both are set
+    char vendorName[64];  // zero-terminated
+    char productName[64];  // zero-terminated
+    uint8_t multiForm;  // the log name gets "_Multi" only when both are set
     uint8_t multiFormActive;
     uint8_t reservedC2[2];
     uint32_t multiInputs;
     uint32_t multiOutputs;
     uint32_t reservedCC;
-    uint32_t multiUniqueId;          // four-character code
-    uint32_t multiFamilyId;          // four-character code
+    uint32_t multiUniqueId;  // four-character code
+    uint32_t multiFamilyId;  // four-character code
     uint32_t unusedD8;
     uint8_t reservedDC[32];
-    uint32_t magicEnd;               // 0x87654321
+    uint32_t magicEnd;  // 0x87654321
 };
 static_assert(sizeof(SamplerPluginConfig) == 256);
 static_assert(offsetof(SamplerPluginConfig, vendorName) == 0x40);

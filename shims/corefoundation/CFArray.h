@@ -18,7 +18,8 @@ CFTypeID CFArrayGetTypeID();
 CFArrayRef CFArrayCreate(CFAllocatorRef alloc, const void** values, CFIndex count,
                          const CFArrayCallBacks* callBacks);
 CFArrayRef CFArrayCreateCopy(CFAllocatorRef alloc, CFArrayRef array);
-CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef alloc, CFIndex capacity, const CFArrayCallBacks* callBacks);
+CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
+                                       const CFArrayCallBacks* callBacks);
 CFMutableArrayRef CFArrayCreateMutableCopy(CFAllocatorRef alloc, CFIndex capacity, CFArrayRef array);
 CFIndex CFArrayGetCount(CFArrayRef array);
 // Not retained for the caller; null outside the array.

@@ -14,7 +14,10 @@ struct CFDataObject final : CFObject {
 
 struct CFDateObject final : CFObject {
     explicit CFDateObject(CFAbsoluteTime t) : CFObject(kCFShimDateTypeID), at(t) {}
-    bool equals(const CFObject& other) const override { return at == static_cast<const CFDateObject&>(other).at; }
+    bool equals(const CFObject& other) const override
+    {
+        return at == static_cast<const CFDateObject&>(other).at;
+    }
     CFHashCode hash() const override
     {
         uint64_t bits;

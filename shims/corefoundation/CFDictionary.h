@@ -22,15 +22,16 @@ extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 CFTypeID CFDictionaryGetTypeID();
 // A repeated key keeps its first place and its last value. Null when `count` is negative, the
 // arrays are null with a non-zero count, or a key or value is null.
-CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void** keys, const void** values, CFIndex count,
-                                   const CFDictionaryKeyCallBacks* keyCallBacks,
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void** keys, const void** values,
+                                   CFIndex count, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);
 CFDictionaryRef CFDictionaryCreateCopy(CFAllocatorRef alloc, CFDictionaryRef dict);
 CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
                                                  const CFDictionaryKeyCallBacks* keyCallBacks,
                                                  const CFDictionaryValueCallBacks* valueCallBacks);
 // A shallow copy: the same keys and values, in the same order.
-CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef alloc, CFIndex capacity, CFDictionaryRef dict);
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef alloc, CFIndex capacity,
+                                                     CFDictionaryRef dict);
 
 CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
 Boolean CFDictionaryContainsKey(CFDictionaryRef dict, const void* key);

@@ -52,7 +52,7 @@ std::map<std::string, bool>& failedChanges()
 bool text(CFStringRef s, std::string& out)
 {
     return s && CFGetTypeID(s) == CFStringGetTypeID() && cfShimUTF8FromUnits(s->units, out) &&
-           out.find('\0') == std::string::npos;
+        out.find('\0') == std::string::npos;
 }
 
 // The file of a scope; false when it has none.
@@ -98,7 +98,7 @@ Load loadDictionary(const std::string& path, CFDictionaryRef& out, bool mutableC
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? Load::Missing : Load::Unreadable;
-    struct stat st{};
+    struct stat st {};
     std::vector<uint8_t> bytes;
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFile;
     if (ok) {
@@ -117,8 +117,8 @@ Load loadDictionary(const std::string& path, CFDictionaryRef& out, bool mutableC
         return Load::Unreadable;
     CFDataRef data = CFDataCreate(kCFAllocatorDefault, bytes.data(), CFIndex(bytes.size()));
     CFPropertyListRef list = CFPropertyListCreateWithData(
-        kCFAllocatorDefault, data, mutableContainers ? kCFPropertyListMutableContainers : kCFPropertyListImmutable,
-        nullptr, nullptr);
+        kCFAllocatorDefault, data,
+        mutableContainers ? kCFPropertyListMutableContainers : kCFPropertyListImmutable, nullptr, nullptr);
     CFRelease(data);
     if (!list)
         return Load::Unreadable;
@@ -158,7 +158,7 @@ bool replaceFile(const std::string& path, CFDataRef data)
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat old{};
+    struct stat old {};
     bool ok = writeAll(fd, CFDataGetBytePtr(data), size_t(CFDataGetLength(data)));
     if (ok && stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ok = fchmod(fd, old.st_mode & 07777) == 0;
@@ -182,10 +182,10 @@ bool change(const std::string& path, CFStringRef key, CFPropertyListRef value)
             CFRelease(dict);
         return true;  // nothing to remove
     }
-    CFMutableDictionaryRef changed =
-        dict ? CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0, dict)
-             : CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
-                                         &kCFTypeDictionaryValueCallBacks);
+    CFMutableDictionaryRef changed = dict
+        ? CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0, dict)
+        : CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                    &kCFTypeDictionaryValueCallBacks);
     if (dict)
         CFRelease(dict);
     if (value)

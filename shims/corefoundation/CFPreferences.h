@@ -29,7 +29,8 @@ CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicatio
 // is reported by the next synchronisation of that scope.
 void CFPreferencesSetValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID,
                            CFStringRef userName, CFStringRef hostName);
-void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);  // current user x any host
+// Current user x any host.
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);
 // True when every change of the scope since its last synchronisation reached the file; false
 // for a scope without a file.
 Boolean CFPreferencesSynchronize(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName);

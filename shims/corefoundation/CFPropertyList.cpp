@@ -300,8 +300,10 @@ CFTypeRef fromNode(plist_t node, bool mutableContainers, int depth)
         plist_get_date_val(node, &seconds, &micro);
         return CFDateCreate(kCFAllocatorDefault, double(seconds) + double(micro) / 1e6);
     }
-    case PLIST_ARRAY: return fromArray(node, mutableContainers, depth);
-    case PLIST_DICT: return fromDict(node, mutableContainers, depth);
+    case PLIST_ARRAY:
+        return depth < kCFShimPropertyListMaxDepth ? fromArray(node, mutableContainers, depth) : nullptr;
+    case PLIST_DICT:
+        return depth < kCFShimPropertyListMaxDepth ? fromDict(node, mutableContainers, depth) : nullptr;
     default: return nullptr;  // keyed-archive references and the rest
     }
 }
@@ -339,7 +341,8 @@ plist_t toNode(CFTypeRef object, int depth)
     }
     if (type == CFDataGetTypeID()) {
         auto data = static_cast<CFDataRef>(object);
-        return plist_new_data(reinterpret_cast<const char*>(CFDataGetBytePtr(data)), uint64_t(CFDataGetLength(data)));
+        return plist_new_data(reinterpret_cast<const char*>(CFDataGetBytePtr(data)),
+                              uint64_t(CFDataGetLength(data)));
     }
     if (type == CFDateGetTypeID()) {
         const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(object));
@@ -349,6 +352,9 @@ plist_t toNode(CFTypeRef object, int depth)
         const int64_t seconds = micro >= 0 ? micro / 1000000 : -((999999 - micro) / 1000000);
         return plist_new_date(int32_t(seconds), int32_t(micro - seconds * 1000000));
     }
+    const bool container = type == CFArrayGetTypeID() || type == CFDictionaryGetTypeID();
+    if (container && depth >= kCFShimPropertyListMaxDepth)
+        return nullptr;
     if (type == CFArrayGetTypeID()) {
         PlistHolder array(plist_new_array());
         for (CFTypeRef value : static_cast<CFArrayRef>(object)->values) {
@@ -427,7 +433,8 @@ CFDataRef CFPropertyListCreateData(CFAllocatorRef, CFPropertyListRef plist, CFPr
         plist_to_bin(root.get(), &out, &length);
     if (!out)
         return fail<CFDataRef>(error, kCFPropertyListWriteStreamError);
-    CFDataRef data = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const uint8_t*>(out), CFIndex(length));
+    CFDataRef data =
+        CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const uint8_t*>(out), CFIndex(length));
     if (format == kCFPropertyListXMLFormat_v1_0)
         plist_to_xml_free(out);
     else
