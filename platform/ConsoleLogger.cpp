@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <cstring>
 #include <pthread.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -90,11 +91,8 @@ std::string logTimeText(time_t when, bool underscores)
     struct tm local {};
     char raw[128] = {};
     std::string out;
-    if (localtime_r(&when, &local) && asctime_r(&local, raw)) {
-        char text[80];  // at most 79 bytes are kept
-        snprintf(text, sizeof text, "%s", raw);
-        out = text;
-    }
+    if (localtime_r(&when, &local) && asctime_r(&local, raw))
+        out.assign(raw, strnlen(raw, 79));  // at most 79 bytes are kept
     if (!out.empty())
         out.pop_back();  // the line end
     if (underscores)
