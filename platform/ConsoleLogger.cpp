@@ -35,7 +35,7 @@ void alertToLog(const std::string& line) { logLine("I:", line); }
 
 bool isFolder(const std::string& path)
 {
-    struct stat st {};
+    struct stat st{};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -88,7 +88,7 @@ std::string makeLogFileName(const std::string& folder, const std::string& produc
 
 std::string logTimeText(time_t when, bool underscores)
 {
-    struct tm local {};
+    struct tm local{};
     char raw[128] = {};
     std::string out;
     if (localtime_r(&when, &local) && asctime_r(&local, raw))

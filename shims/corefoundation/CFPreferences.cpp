@@ -98,7 +98,7 @@ Load loadDictionary(const std::string& path, CFDictionaryRef& out, bool mutableC
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? Load::Missing : Load::Unreadable;
-    struct stat st {};
+    struct stat st{};
     std::vector<uint8_t> bytes;
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFile;
     if (ok) {
@@ -158,7 +158,7 @@ bool replaceFile(const std::string& path, CFDataRef data)
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat old {};
+    struct stat old{};
     bool ok = writeAll(fd, CFDataGetBytePtr(data), size_t(CFDataGetLength(data)));
     if (ok && stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ok = fchmod(fd, old.st_mode & 07777) == 0;
