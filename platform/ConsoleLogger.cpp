@@ -17,12 +17,12 @@ namespace vantor {
 
 namespace {
 
-// Defined before the logger so that it outlives it at exit.
+// Defined before the logger so that they outlive it at exit.
 std::mutex g_lineLock;
+constexpr char kRule[] = "-------------------------------------------------------------------------------";
+static_assert(sizeof kRule == 79 + 1);
 
 std::unique_ptr<ConsoleLogger> g_logger;
-
-const std::string kRule(79, '-');
 
 uint64_t microsecondsSinceBoot()
 {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +152,21 @@ TEST(Process, OpenerReceivesPathsAndAddresses)
     startEditor("");
     wrap_openURL("/bad\xFF");
     EXPECT_EQ(opener.opened, (Strings{"/tmp/file name.txt", "https://example.org/a?b=c"}));
+}
+
+TEST(Process, DefaultOpenerRunsXdgOpen)
+{
+    // A stand-in xdg-open found through PATH records what it was given.
+    fixtures::TempDir dir;
+    const std::string record = dir / "opened";
+    const std::string opener = dir.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    const fixtures::ScopedEnv path("PATH", (dir / "bin").c_str());
+    startBrowser("https://example.org/x");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (fixtures::readFile(record).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(fixtures::readFile(record), "https://example.org/x");
 }
 
 TEST(Process, LaunchedProgramsEnd)

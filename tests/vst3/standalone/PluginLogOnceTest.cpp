@@ -8,6 +8,30 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+const char kLogName[] = "orbella C64_VST3_test_vst3_PluginLogOnceTest.log";
+
+}  // namespace
+
+TEST(PluginLogDeathTest, ClosedWhenTheProcessEnds)
+{
+    fixtures::TempDir dir;
+    const fixtures::ScopedEnv home("HOME", dir.path().c_str()), xdg("XDG_DATA_HOME", nullptr);
+    EXPECT_EXIT(
+        {
+            vantor::startPluginLogOnce(kSamplerPluginConfig, kPluginFormatVST3);
+            vantor::logInfo("from the child");
+            exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    const std::string text =
+        fixtures::readFile(dir / (std::string(".local/share/Vantor Works/orbella C64/") + kLogName));
+    EXPECT_NE(text.find(":from the child\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" closed on: "), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '@');
+}
+
 TEST(PluginLog, SetUpRunsOncePerProcess)
 {
     fixtures::TempDir dir;
