@@ -15,13 +15,14 @@ constexpr size_t kMaxInput = size_t(16) << 20;
 
 // --- nesting checks before libplist sees the data (its readers recurse per level) -------------
 
+// The position after the first `text` from `from` on; npos when there is none.
 size_t findText(const char* p, size_t n, size_t from, const char* text)
 {
     const size_t k = strlen(text);
     for (size_t i = from; i + k <= n; ++i)
         if (memcmp(p + i, text, k) == 0)
             return i + k;
-    return n;
+    return std::string::npos;
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -43,8 +44,9 @@ bool startsTag(const char* p, size_t n, size_t at, const char* name)
 
 // An upper bound of the container nesting an XML reader can meet: every "<array" or "<dict"
 // tag that does not close itself opens a level, wherever it stands; a closing tag counts only
-// outside comments, sections, declarations and instructions (each taken to run to the farthest
-// end any reader could give it).
+// outside comments, sections, declarations and instructions, each taken to run to the farthest
+// end any reader could give it (a construct that never ends stops a reader, so the ends that
+// are missing do not count).
 bool xmlNestingWithin(const char* p, size_t n, int limit)
 {
     int depth = 0;
@@ -54,11 +56,10 @@ bool xmlNestingWithin(const char* p, size_t n, int limit)
             continue;
         if (i >= quietUntil && i + 1 < n && (p[i + 1] == '!' || p[i + 1] == '?')) {
             size_t end = 0;
-            for (const char* terminator : {">", "]>", "?>", "-->", "]]>"}) {
-                const size_t at = findText(p, n, i + 2, terminator);
-                end = at > end ? at : end;
-            }
-            quietUntil = end;
+            for (const char* terminator : {">", "]>", "?>", "-->", "]]>"})
+                if (const size_t at = findText(p, n, i + 2, terminator); at != std::string::npos && at > end)
+                    end = at;
+            quietUntil = end ? end : n;
         }
         size_t at = i + 1;
         while (at < n && isSpace(p[at]))

@@ -277,10 +277,16 @@ TEST(CFPropertyList, BadInputReadsAsNothing)
         if (list)
             CFRelease(list);
     }
-    CFPropertyListRef ok = parse(nested(kCFShimPropertyListMaxDepth));
-    EXPECT_NE(ok, nullptr) << "nesting up to the limit reads";
-    if (ok)
-        CFRelease(ok);
+    std::string siblings;
+    for (int i = 0; i < 1000; ++i)
+        siblings += "<dict></dict><array></array>";
+    for (const std::string& fine :
+         {nested(kCFShimPropertyListMaxDepth), xml("<array>" + siblings + "</array>")}) {
+        CFPropertyListRef ok = parse(fine);
+        EXPECT_NE(ok, nullptr) << "nesting up to the limit and containers side by side read";
+        if (ok)
+            CFRelease(ok);
+    }
 }
 
 TEST(CFPropertyList, BinaryNestingAndCyclesAreRefused)

@@ -34,7 +34,8 @@ Strings linesOf(const std::string& text)
 
 bool isNumber(const std::string& text)
 {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // A log line: kind ("I:" or "E:"), thread, microseconds since boot and text; an empty kind when
@@ -49,7 +50,8 @@ LogLine parse(const std::string& line)
         return {};
     const size_t a = line.find(':', 2);
     const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
-    if (b == std::string::npos || !isNumber(line.substr(2, a - 2)) || !isNumber(line.substr(a + 1, b - a - 1)))
+    if (b == std::string::npos || !isNumber(line.substr(2, a - 2)) ||
+        !isNumber(line.substr(a + 1, b - a - 1)))
         return {};
     return {line.substr(0, 2), line.substr(2, a - 2), line.substr(a + 1, b - a - 1), line.substr(b + 1)};
 }
@@ -187,7 +189,8 @@ TEST(ConsoleLogger, WholeLinesFromManyThreads)
     auto logger = makeLogger();
     ASSERT_TRUE(logger->init(path));
     auto text = [](int thread, int line) {
-        return "thread " + std::to_string(thread) + " line " + std::to_string(line) + " " + std::string(40, 'x');
+        return "thread " + std::to_string(thread) + " line " + std::to_string(line) + " " +
+            std::string(40, 'x');
     };
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)

@@ -159,7 +159,8 @@ TEST(Process, DefaultOpenerRunsXdgOpen)
     // A stand-in xdg-open found through PATH records what it was given.
     fixtures::TempDir dir;
     const std::string record = dir / "opened";
-    const std::string opener = dir.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    const std::string opener =
+        dir.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
     const fixtures::ScopedEnv path("PATH", (dir / "bin").c_str());
     startBrowser("https://example.org/x");
