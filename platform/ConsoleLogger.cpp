@@ -4,9 +4,9 @@
 #include "platform/PlatformToolsDesktop.h"
 #include "platform/ZRGSConv.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
-#include <cstring>
 #include <pthread.h>
 #include <sstream>
 #include <sys/stat.h>
