@@ -2,8 +2,10 @@
 
 #include "platform/PlatformTools.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -141,3 +143,74 @@ bool PGzipFile(const std::string&, const std::string&) { return false; }
 std::string PCalcMD5(const std::string&) { return std::string(); }
 
 std::string PCalcMD5(const void*, uint64_t) { return std::string(); }
+
+void popupModalMessageWindow(void*, const std::string& message, const std::string& informative)
+{
+    popupModalMessageWindowLinux(message, informative);
+}
+
+bool popupModalYesNoWindow(void*, const std::string& message, const std::string& informative, bool)
+{
+    return popupModalYesNoWindowLinux(message, informative);
+}
+
+bool popupModalOkCancelWindow(void*, const std::string& message, const std::string& informative)
+{
+    return popupModalOkCancelWindowLinux(message, informative);
+}
+
+std::string getUserName()
+{
+    std::string name;
+    wrap_userName(name);
+    return name;
+}
+
+bool getUserLanguageList(std::vector<std::string>& languages)
+{
+    std::vector<std::string> preferred;
+    wrap_preferredLanguages(preferred);
+    if (preferred.empty()) {
+        languages.push_back("en");
+        return false;
+    }
+    for (const std::string& entry : preferred)
+        if (entry.size() < 64)  // what a 64-byte buffer holds
+            languages.push_back(entry.substr(0, entry.find_first_of("-_.@")));
+    return true;
+}
+
+std::string PApplicationName(const std::string& processName)
+{
+    if (!processName.empty())
+        return processName;
+    fputs("wrap_processName failed or gave empty name, dummy case\n", stderr);
+    return "dummy";
+}
+
+std::string PGetCurrentApplicationPath(void*)
+{
+    std::string name;
+    wrap_processName(name);
+    return PApplicationName(name);
+}
+
+std::string PGetCurrentModulePath(void*) { return "/NOCLUE"; }
+
+void startEditor(const std::string& path) { wrap_openURL(path); }
+
+void startBrowser(const std::string& address)
+{
+    const bool ascii = std::all_of(address.begin(), address.end(),
+                                   [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; });
+    if (!address.empty() && ascii)
+        wrap_openWithDesktop(address);
+}
+
+bool launchProgram(const std::string&) { return false; }
+
+bool launchProgramWait(const std::string&, const std::string&, int) { return false; }
+
+bool launchProgramRedir(const std::string&, const std::string&, const std::string&, int) { return false; }
+
+double getPlatformScale() { return 1.0; }

@@ -1,11 +1,12 @@
 #pragma once
-// Portable file-system entry points: standard folders, temporary names, folder creation,
-// copies, deletion, rights and volume identity.
+// Portable entry points: standard folders, temporary names, folder creation, copies, deletion,
+// rights and volume identity; alerts, the user, the process and the desktop.
 
 #include "platform/PlatformToolsLinux.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Monotonic ticks that grow on every call in this process.
 uint64_t PUniqueTicks();
@@ -38,3 +39,29 @@ bool PGzipFile(const std::string& source, const std::string& destination);  // a
 // No digest is computed: always an empty text.
 std::string PCalcMD5(const std::string& text);
 std::string PCalcMD5(const void* data, uint64_t size);
+
+// Alerts go through wrap_setAlertHandler's handler; the parent and the flag are not used.
+void popupModalMessageWindow(void* parent, const std::string& message, const std::string& informative);
+bool popupModalYesNoWindow(void* parent, const std::string& message, const std::string& informative,
+                           bool flag);  // false only for No
+bool popupModalOkCancelWindow(void* parent, const std::string& message,
+                              const std::string& informative);  // false only for Cancel
+
+std::string getUserName();
+// Appends the language code of each preferred language (the text before its first "-", "_",
+// "." or "@"; entries of 64 bytes or more are skipped); duplicates are kept. Without any
+// language, appends "en" and returns false.
+bool getUserLanguageList(std::vector<std::string>& languages);
+// The process name (not a path); see PApplicationName.
+std::string PGetCurrentApplicationPath(void* handle);
+// The name itself, or "dummy" with a message on standard error when it is empty.
+std::string PApplicationName(const std::string& processName);
+std::string PGetCurrentModulePath(void* handle);  // always "/NOCLUE"
+
+void startEditor(const std::string& path);       // wrap_openURL
+void startBrowser(const std::string& address);   // to the desktop opener when it is ASCII text
+bool launchProgram(const std::string& command);  // starts nothing: false
+bool launchProgramWait(const std::string& program, const std::string& arguments, int count);  // false
+bool launchProgramRedir(const std::string& program, const std::string& arguments, const std::string& output,
+                        int count);  // false
+double getPlatformScale();  // 1.0

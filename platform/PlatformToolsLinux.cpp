@@ -3,17 +3,25 @@
 #include "platform/PlatformToolsDesktop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -45,24 +53,10 @@ std::string environment(const char* name)
     return value ? value : "";
 }
 
-std::string homeFolder()
-{
-    std::string home = environment("HOME");
-    if (home.empty()) {
-        struct passwd entry;
-        struct passwd* found = nullptr;
-        char buffer[4096];
-        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
-            home = found->pw_dir;
-    }
-    return home.empty() ? home : withoutTrailingSlashes(home);
-}
+// The preferences files and the standard folders share one home and one local root.
+std::string homeFolder() { return CFShimHomeFolder(); }
 
-std::string localRoot()
-{
-    const std::string root = environment("VANTOR_LOCAL_ROOT");
-    return root.empty() ? "/" : withoutTrailingSlashes(root);
-}
+std::string localRoot() { return CFShimLocalRoot(); }
 
 bool isText(const std::string& path)
 {
@@ -484,4 +478,271 @@ void wrap_DirectoryLister(const std::string& folder, std::set<std::string>& out)
             out.insert(full);
         return true;
     });
+}
+
+// --- user, process and desktop services ------------------------------------------------------
+
+namespace {
+
+std::mutex& alertLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+AlertHandler& alertHandler()
+{
+    static AlertHandler handler;
+    return handler;
+}
+
+std::atomic<void (*)(const std::string&)> g_alertLog{nullptr};
+
+int defaultAlert(const AlertRequest& request)
+{
+    const std::string text = request.message + "\n" + request.informative + "\n";
+    fwrite(text.data(), 1, text.size(), stderr);
+    fflush(stderr);
+    if (auto writer = g_alertLog.load())
+        writer("alert: " + request.message + " | " + request.informative);
+    return 0;
+}
+
+int showAlert(AlertKind kind, const std::string& message, const std::string& informative,
+              std::vector<std::string> buttons)
+{
+    AlertHandler handler;
+    {
+        const std::lock_guard<std::mutex> guard(alertLock());
+        handler = alertHandler();
+    }
+    const AlertRequest request{kind, message, informative, std::move(buttons)};
+    return handler ? handler(request) : defaultAlert(request);
+}
+
+std::string utf8Or(const std::string& text, const char* fallback)
+{
+    return isText(text) ? text : fallback;
+}
+
+// True unless the second button was chosen.
+bool askTwoButtons(AlertKind kind, const std::string& message, const std::string& informative,
+                   const char* first, const char* second)
+{
+    return showAlert(kind, utf8Or(message, ""), utf8Or(informative, ""), {first, second}) != 1;
+}
+
+std::mutex& processLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+DesktopOpener& desktopOpener()
+{
+    static DesktopOpener opener;
+    return opener;
+}
+
+std::vector<pid_t>& unreapedOpeners()
+{
+    static std::vector<pid_t> pids;
+    return pids;
+}
+
+pid_t spawn(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+}
+
+void defaultOpen(const std::string& text)
+{
+    const std::lock_guard<std::mutex> guard(processLock());
+    auto& pids = unreapedOpeners();
+    pids.erase(std::remove_if(pids.begin(), pids.end(),
+                              [](pid_t pid) {
+                                  const pid_t done = waitpid(pid, nullptr, WNOHANG);
+                                  return done == pid || (done < 0 && errno == ECHILD);
+                              }),
+               pids.end());
+    if (const pid_t pid = spawn("xdg-open", {text}))
+        pids.push_back(pid);
+}
+
+struct LaunchedApplication {
+    pid_t pid;
+    bool terminated;
+};
+
+// Handles stay valid for the life of the process.
+std::deque<LaunchedApplication>& launchedApplications()
+{
+    static std::deque<LaunchedApplication> launched;
+    return launched;
+}
+
+std::string firstNonEmpty(std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        const std::string value = environment(name);
+        if (!value.empty())
+            return value;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+void wrap_setAlertHandler(AlertHandler handler)
+{
+    const std::lock_guard<std::mutex> guard(alertLock());
+    alertHandler() = std::move(handler);
+}
+
+void wrap_setAlertLog(void (*writer)(const std::string& line)) { g_alertLog.store(writer); }
+
+void popupModalMessageWindowLinux(const std::string& message, const std::string& informative)
+{
+    showAlert(AlertKind::Message, utf8Or(message, ""), utf8Or(informative, "OK"), {"OK"});
+}
+
+bool popupModalYesNoWindowLinux(const std::string& message, const std::string& informative)
+{
+    return askTwoButtons(AlertKind::YesNo, message, informative, "Yes", "No");
+}
+
+bool popupModalOkCancelWindowLinux(const std::string& message, const std::string& informative)
+{
+    return askTwoButtons(AlertKind::OkCancel, message, informative, "Ok", "Cancel");
+}
+
+bool wrap_userName(std::string& out)
+{
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        out = found->pw_name;
+    else
+        out = environment("USER");
+    return true;
+}
+
+bool wrap_osversion(std::string& out)
+{
+    struct utsname names{};
+    out = uname(&names) == 0 ? std::string(names.sysname) + " " + names.release : std::string();
+    return true;
+}
+
+bool wrap_processName(std::string& out)
+{
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) {
+        const std::string path(buffer, size_t(n));
+        out = path.substr(path.rfind('/') + 1);
+    } else {
+        out = program_invocation_short_name;
+    }
+    return true;
+}
+
+void wrap_preferredLanguages(std::vector<std::string>& out)
+{
+    std::vector<std::string> entries;
+    const std::string language = environment("LANGUAGE");
+    if (!language.empty()) {
+        for (size_t start = 0; start <= language.size();) {
+            const size_t colon = std::min(language.find(':', start), language.size());
+            entries.push_back(language.substr(start, colon - start));
+            start = colon + 1;
+        }
+    } else {
+        entries.push_back(firstNonEmpty({"LC_ALL", "LC_MESSAGES", "LANG"}));
+    }
+    for (const std::string& entry : entries) {
+        const std::string code = entry.substr(0, entry.find_first_of("-_.@"));
+        if (!code.empty() && code != "C" && code != "POSIX")
+            out.push_back(entry);
+    }
+}
+
+bool wrap_isSandboxed(const std::string& processName, const char* const* env)
+{
+    if (processName == "AUHostingServiceXPC_arrow" || processName == "AUHostingServiceXPC")
+        return true;
+    static const char kKey[] = "APP_SANDBOX_CONTAINER_ID=";
+    for (; env && *env; ++env)
+        if (strncmp(*env, kKey, sizeof kKey - 1) == 0)
+            return true;
+    return false;
+}
+
+bool wrap_isProcessSandboxed()
+{
+    std::string name;
+    wrap_processName(name);
+    return wrap_isSandboxed(name, environ);
+}
+
+void wrap_setDesktopOpener(DesktopOpener opener)
+{
+    const std::lock_guard<std::mutex> guard(processLock());
+    desktopOpener() = std::move(opener);
+}
+
+void wrap_openWithDesktop(const std::string& text)
+{
+    DesktopOpener opener;
+    {
+        const std::lock_guard<std::mutex> guard(processLock());
+        opener = desktopOpener();
+    }
+    if (opener)
+        opener(text);
+    else
+        defaultOpen(text);
+}
+
+void wrap_openURL(const std::string& path)
+{
+    if (!path.empty() && path.find('\0') == std::string::npos && isText(path))
+        wrap_openWithDesktop(path);
+}
+
+void* wrap_launchApplication(const std::string& path, const std::vector<std::string>& arguments, std::string&)
+{
+    if (path.empty() || path.find('\0') != std::string::npos || !isText(path))
+        return nullptr;
+    std::vector<std::string> kept;
+    for (const std::string& a : arguments)
+        if (a.find('\0') == std::string::npos && isText(a))
+            kept.push_back(a);
+    const std::lock_guard<std::mutex> guard(processLock());
+    const pid_t pid = spawn(path, kept);
+    if (pid <= 0)
+        return nullptr;
+    auto& launched = launchedApplications();
+    launched.push_back({pid, false});
+    return &launched.back();
+}
+
+bool wrap_isRunningAppTerminated(void* handle)
+{
+    if (!handle)
+        return true;
+    auto* app = static_cast<LaunchedApplication*>(handle);
+    const std::lock_guard<std::mutex> guard(processLock());
+    if (!app->terminated) {
+        const pid_t done = waitpid(app->pid, nullptr, WNOHANG);
+        app->terminated = done == app->pid || (done < 0 && errno == ECHILD);
+    }
+    return app->terminated;
 }

@@ -49,6 +49,7 @@ CFHashCode CFHash(CFTypeRef cf) { return cf ? cfObject(cf)->hash() : 0; }
 // Errors
 
 const CFStringRef kCFErrorDomainPOSIX = CFSTR("NSPOSIXErrorDomain");
+const CFStringRef kCFErrorDomainCocoa = CFSTR("NSCocoaErrorDomain");
 
 CFErrorObject::CFErrorObject(CFStringRef d, CFIndex c)
     : CFObject(kCFShimErrorTypeID), domain(static_cast<CFStringRef>(CFRetain(d))), code(c)

@@ -6,6 +6,7 @@
 typedef const struct CFErrorObject* CFErrorRef;
 
 extern const CFStringRef kCFErrorDomainPOSIX;
+extern const CFStringRef kCFErrorDomainCocoa;  // property-list codes
 
 CFTypeID CFErrorGetTypeID();
 CFErrorRef CFErrorCreate(CFAllocatorRef alloc, CFStringRef domain, CFIndex code);

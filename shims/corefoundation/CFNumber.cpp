@@ -154,3 +154,23 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* value)
     default: return false;
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Booleans
+
+struct CFBooleanObject final : CFObject {
+    explicit CFBooleanObject(bool v) : CFObject(kCFShimBooleanTypeID), value(v) { immortal = true; }
+    const bool value;
+};
+
+namespace {
+CFBooleanObject trueObject(true);
+CFBooleanObject falseObject(false);
+}  // namespace
+
+const CFBooleanRef kCFBooleanTrue = &trueObject;
+const CFBooleanRef kCFBooleanFalse = &falseObject;
+
+CFTypeID CFBooleanGetTypeID() { return kCFShimBooleanTypeID; }
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean) { return boolean && boolean->value; }

@@ -32,3 +32,11 @@ Boolean CFNumberIsFloatType(CFNumberRef number);
 // Stores the value converted to `type` (saturated, truncated toward zero) and returns whether
 // the conversion was exact.
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* value);
+
+// The two boolean objects; never freed. Booleans are not numbers.
+typedef const struct CFBooleanObject* CFBooleanRef;
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+
+CFTypeID CFBooleanGetTypeID();
+Boolean CFBooleanGetValue(CFBooleanRef boolean);

@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 enum : CFTypeID {
     kCFShimErrorTypeID = 1,
@@ -12,6 +15,11 @@ enum : CFTypeID {
     kCFShimNumberTypeID,
     kCFShimURLTypeID,
     kCFShimBundleTypeID,
+    kCFShimArrayTypeID,
+    kCFShimDictionaryTypeID,
+    kCFShimBooleanTypeID,
+    kCFShimDataTypeID,
+    kCFShimDateTypeID,
 };
 
 struct CFObject {
@@ -54,6 +62,31 @@ struct CFURLObject final : CFObject {
     const std::string path;  // no trailing slash except for the root
     const bool isDirectory;
     CFStringRef urlString = nullptr;
+};
+
+// Values are retained while held. Only the mutable kinds may be changed.
+struct CFArrayObject final : CFObject {
+    explicit CFArrayObject(bool m) : CFObject(kCFShimArrayTypeID), isMutable(m) {}
+    ~CFArrayObject() override;
+    bool equals(const CFObject& other) const override;
+    CFHashCode hash() const override { return CFHashCode(values.size()); }
+    std::vector<CFTypeRef> values;
+    const bool isMutable;
+};
+
+// Keys and values are retained while held; entries keep the order in which keys were first set.
+struct CFDictionaryObject final : CFObject {
+    explicit CFDictionaryObject(bool m) : CFObject(kCFShimDictionaryTypeID), isMutable(m) {}
+    ~CFDictionaryObject() override;
+    bool equals(const CFObject& other) const override;
+    CFHashCode hash() const override { return CFHashCode(entries.size()); }
+    // Index of the entry whose key equals `key`, or -1.
+    CFIndex find(CFTypeRef key) const;
+    void set(CFTypeRef key, CFTypeRef value);  // both retained
+    bool remove(CFTypeRef key);
+    std::vector<std::pair<CFTypeRef, CFTypeRef>> entries;
+    std::unordered_multimap<CFHashCode, size_t> index;  // key hash -> entry
+    const bool isMutable;
 };
 
 // Helpers shared by the object files.
