@@ -551,27 +551,49 @@ using F32x4 = float __attribute__((vector_size(16)));
 using I32x4 = int32_t __attribute__((vector_size(16)));
 using U32x4 = uint32_t __attribute__((vector_size(16)));
 
-inline void fill(float* to, uint64_t n, float value)
-{
-    std::fill(to, to + n, value);
-}
+inline F32x4 splat(float v) { return F32x4{v, v, v, v}; }
 
-// mix[i] += float(sample[i]) x q x gain, four at a time; the products round exactly as the
-// scalar form's.
-inline void addVoice(float* mix, const uint32_t* samples, uint64_t n, float q, float gain)
+// One mix buffer: a DC level plus the voices routed to it, in voice order,
+// mix[i] = ((dc + s1[i] x q1 x g) + s2[i] x q2 x g) + ..., four cycles at a time.
+struct MixSources {
+    const uint32_t* samples[3];
+    float scale[3];
+    int count = 0;
+};
+
+template <int Count>
+void mixInto(float* mix, uint64_t n, float dc, const MixSources& m, float gain)
 {
     uint64_t i = 0;
-    const F32x4 q4 = {q, q, q, q}, g4 = {gain, gain, gain, gain};
+    const F32x4 dc4 = splat(dc), g4 = splat(gain);
+    F32x4 q4[3];
+    for (int v = 0; v < Count; ++v)
+        q4[v] = splat(m.scale[v]);
     for (; i + 4 <= n; i += 4) {
-        I32x4 s;
-        F32x4 m;
-        std::memcpy(&s, samples + i, sizeof s);
-        std::memcpy(&m, mix + i, sizeof m);
-        m += __builtin_convertvector(s, F32x4) * q4 * g4;
-        std::memcpy(mix + i, &m, sizeof m);
+        F32x4 acc = dc4;
+        for (int v = 0; v < Count; ++v) {
+            I32x4 s;
+            std::memcpy(&s, m.samples[v] + i, sizeof s);
+            acc += __builtin_convertvector(s, F32x4) * q4[v] * g4;
+        }
+        std::memcpy(mix + i, &acc, sizeof acc);
     }
-    for (; i < n; ++i)
-        mix[i] += float(int32_t(samples[i])) * q * gain;
+    for (; i < n; ++i) {
+        float acc = dc;
+        for (int v = 0; v < Count; ++v)
+            acc += float(int32_t(m.samples[v][i])) * m.scale[v] * gain;
+        mix[i] = acc;
+    }
+}
+
+void mix(float* to, uint64_t n, float dc, const MixSources& m, float gain)
+{
+    switch (m.count) {
+    case 0: mixInto<0>(to, n, dc, m, gain); break;
+    case 1: mixInto<1>(to, n, dc, m, gain); break;
+    case 2: mixInto<2>(to, n, dc, m, gain); break;
+    default: mixInto<3>(to, n, dc, m, gain); break;
+    }
 }
 
 }  // namespace
@@ -603,19 +625,19 @@ SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
     lastModel = linearModel;
     lastFilterDc = k;
 
-    fill(filterMix, n, filterDc);
-    fill(directMix, n, directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias);
-
+    // Muted voices are silent; a voice switched off still sounds through the filter.
+    MixSources filtered, direct;
     for (std::size_t v = 0; v < 3; ++v) {
         const bool routed = (routing >> v) & 1;
         if (mutes[v] || (voicesOff[v] && !routed))
             continue;
-        const float q = voiceLevels[v] * kVoiceScale;
-        if (routed)
-            addVoice(filterMix, voices[v].outputBuffer, n, q, filteredGain);
-        else
-            addVoice(directMix, voices[v].outputBuffer, n, q, directGain);
+        MixSources& m = routed ? filtered : direct;
+        m.samples[m.count] = voices[v].outputBuffer;
+        m.scale[m.count] = voiceLevels[v] * kVoiceScale;
+        ++m.count;
     }
+    mix(filterMix, n, filterDc, filtered, filteredGain);
+    mix(directMix, n, directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias, direct, directGain);
     return g;
 }
 
@@ -629,10 +651,13 @@ void SIDEmu::runFilter(uint64_t n, const ModeGains& g)
 
 namespace {
 
-// The knee of the clipping curve: flat at F below F - 0.1, smooth up to F + 0.1.
+// The output formula, y = (mix - d) x g + d, then for linear-model chips with clipping on a knee
+// of width 0.2 around F (flat at F below F - 0.1) under the ceiling H.
+inline float outputLevel(float x, float d, float g) { return (x - d) * g + d; }
+
 inline float knee(float y, float ceiling, float kneeLevel)
 {
-    y = std::min(y, ceiling);
+    y = ceiling < y ? ceiling : y;
     if (y < kneeLevel + 0.1f) {
         float x = y - kneeLevel;
         if (x < -0.1f) {
@@ -646,47 +671,79 @@ inline float knee(float y, float ceiling, float kneeLevel)
     return y;
 }
 
-// floor(y x 2^20 + 0.5), saturated to the 32-bit range, NaN as 0; then a saturating add.
-// Four at a time: the scaling by 2^20 is exact, the rounding is done on the truncated integer
-// and the exact remainder.
-inline void addSamples(int32_t* out, const float* y, uint64_t n)
+// The same, four at a time with the same operations.
+inline F32x4 knee4(F32x4 y, F32x4 ceiling, F32x4 kneeLevel)
 {
-    constexpr float kScale = 1048576.0f;
-    constexpr float kTop = 2147483520.0f;  // largest float below 2^31
-    constexpr float kBottom = -2147483648.0f;
-    uint64_t i = 0;
-    const F32x4 scale = {kScale, kScale, kScale, kScale};
-    const F32x4 top = {kTop, kTop, kTop, kTop}, bottom = {kBottom, kBottom, kBottom, kBottom};
-    const F32x4 half = {0.5f, 0.5f, 0.5f, 0.5f}, minusHalf = -half;
-    const F32x4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
-    const I32x4 intMax = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
-    for (; i + 4 <= n; i += 4) {
-        F32x4 v;
-        std::memcpy(&v, y + i, sizeof v);
-        v *= scale;
-        const I32x4 overTop = v > top;
-        const I32x4 finite = v == v;
-        F32x4 c = finite ? v : zero;
-        c = c > top ? top : c;
-        c = c < bottom ? bottom : c;
-        const I32x4 t = __builtin_convertvector(c, I32x4);
-        const F32x4 frac = c - __builtin_convertvector(t, F32x4);
-        // Comparison results are 0 or -1: subtracting "frac >= 0.5" adds one.
-        I32x4 r = t - (frac >= half) + (frac < minusHalf);
-        r = overTop ? intMax : r;
+    const F32x4 tenth = splat(0.1f), zero = splat(0.0f);
+    y = ceiling < y ? ceiling : y;
+    const F32x4 x = y - kneeLevel;
+    const F32x4 t = x - tenth;
+    const F32x4 bent = (splat(2.5f) * t + splat(1.0f)) * t + tenth;
+    const F32x4 k = (x < -tenth ? zero : bent) + kneeLevel;
+    return y < kneeLevel + tenth ? k : y;
+}
 
+// floor(y x 2^20 + 0.5) saturated to the 32-bit range (NaN as 0), then added with saturation.
+// The scaling by 2^20 is exact; the rounding works on the truncated value and its exact remainder.
+inline I32x4 fixedPoint4(F32x4 y)
+{
+    const F32x4 top = splat(2147483520.0f);  // largest float below 2^31
+    const F32x4 bottom = splat(-2147483648.0f);
+    const F32x4 half = splat(0.5f);
+    const F32x4 v = y * splat(1048576.0f);
+    F32x4 c = v == v ? v : splat(0.0f);
+    c = c > top ? top : c;
+    c = c < bottom ? bottom : c;
+    const I32x4 t = __builtin_convertvector(c, I32x4);
+    const F32x4 frac = c - __builtin_convertvector(t, F32x4);
+    // Comparisons give 0 or -1: subtracting "frac >= 0.5" adds one.
+    const I32x4 r = t - (frac >= half) + (frac < -half);
+    const I32x4 intMax = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+    return v > top ? intMax : r;
+}
+
+inline I32x4 saturatingAdd4(I32x4 a, I32x4 b)
+{
+    const I32x4 intMax = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+    const I32x4 sum = I32x4(U32x4(a) + U32x4(b));  // wrapping
+    const I32x4 overflow = ((a ^ sum) & (b ^ sum)) < 0;
+    return overflow ? (a >> 31) ^ intMax : sum;  // INT32_MIN below, INT32_MAX above
+}
+
+inline int32_t addFixedPoint(int32_t to, float y)
+{
+    const int32_t v = vantor::saturatingCast<int32_t>(std::floor(double(y) * 1048576.0 + 0.5));
+    return int32_t(std::clamp<int64_t>(int64_t(to) + v, INT32_MIN, INT32_MAX));
+}
+
+template <bool Clip>
+void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, float ceiling, float kneeLevel)
+{
+    uint64_t i = 0;
+    const F32x4 d4 = splat(d), g4 = splat(g), h4 = splat(ceiling), f4 = splat(kneeLevel);
+    const F32x4 kneeTop = f4 + splat(0.1f);
+    for (; i + 4 <= n; i += 4) {
+        F32x4 y;
+        std::memcpy(&y, mix + i, sizeof y);
+        y = (y - d4) * g4 + d4;
+        if constexpr (Clip) {
+            // Only values below the knee's top or above the ceiling change.
+            const I32x4 bent = (y < kneeTop) | (h4 < y);
+            uint64_t any[2];
+            std::memcpy(any, &bent, sizeof any);
+            if (any[0] | any[1])
+                y = knee4(y, h4, f4);
+        }
         I32x4 o;
         std::memcpy(&o, out + i, sizeof o);
-        const I32x4 sum = I32x4(U32x4(o) + U32x4(r));  // wrapping add
-        const I32x4 overflow = ((o ^ sum) & (r ^ sum)) < 0;
-        const I32x4 saturated = (o >> 31) ^ intMax;  // INT32_MIN for negative o, else INT32_MAX
-        o = overflow ? saturated : sum;
+        o = saturatingAdd4(o, fixedPoint4(y));
         std::memcpy(out + i, &o, sizeof o);
     }
     for (; i < n; ++i) {
-        const double v = std::floor(double(y[i]) * double(kScale) + 0.5);
-        const int64_t sum = int64_t(out[i]) + vantor::saturatingCast<int32_t>(v);
-        out[i] = int32_t(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+        float y = outputLevel(mix[i], d, g);
+        if constexpr (Clip)
+            y = knee(y, ceiling, kneeLevel);
+        out[i] = addFixedPoint(out[i], y);
     }
 }
 
@@ -695,22 +752,9 @@ inline void addSamples(int32_t* out, const float* y, uint64_t n)
 void SIDEmu::outputStage(int32_t* out, uint64_t n)
 {
     const float g = digiMute ? 1.0f : float(volume) * kVolumeStep;
-    const float d = outputDcLevel;
-    float* y = directMix;
-    uint64_t i = 0;
-    const F32x4 g4 = {g, g, g, g}, d4 = {d, d, d, d};
-    for (; i + 4 <= n; i += 4) {
-        F32x4 v;
-        std::memcpy(&v, y + i, sizeof v);
-        v = (v - d4) * g4 + d4;
-        std::memcpy(y + i, &v, sizeof v);
-    }
-    for (; i < n; ++i)
-        y[i] = (y[i] - d) * g + d;
-    if (linearModel && clipping) {
-        const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
-        for (i = 0; i < n; ++i)
-            y[i] = knee(y[i], ceiling, kneeLevel);
-    }
-    addSamples(out, y, n);
+    const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
+    if (linearModel && clipping)
+        outputInto<true>(out, directMix, n, outputDcLevel, g, ceiling, kneeLevel);
+    else
+        outputInto<false>(out, directMix, n, outputDcLevel, g, ceiling, kneeLevel);
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -183,6 +184,40 @@ TEST(SIDEmuRender, ClippingKnee)
         for (int32_t v : out)
             ASSERT_EQ(v, fixedPoint(want)) << clipping;
     }
+}
+
+TEST(SIDEmuRender, VectorAndScalarOutputAgree)
+{
+    // A loud resonant filter swings the output across the knee and past the ceiling; blocks of
+    // one cycle run the per-cycle code only, one long block mostly the four-at-a-time code.
+    const auto setUp = [](SIDEmu& c) {
+        c.setParameter(SIDParam::kFilterGain, 1.0f);
+        write(c, {{24, 0x3F}, {23, 0xF7}, {22, 20}, {5, 0x00}, {6, 0xF0}, {12, 0x00}, {13, 0xF0}, {19, 0x00},
+                  {20, 0xF0}, {1, 0x08}, {8, 0x0B}, {15, 0x11}, {4, 0x21}, {11, 0x21}, {18, 0x41}, {17, 0x04}});
+    };
+    // The same on a measured profile, whose mixer gains are not 1.
+    const auto db = sidtest::loadDatabase({fixtures::syntheticChip("m", 5, false)});
+    auto measured = [&](uint64_t n) {
+        auto c = makeChip(n);
+        c->useDatabase(*db);
+        c->setParameter(SIDParam::kModel, 0.0f);
+        c->extensionsEnabled = 1;
+        setUp(*c);
+        write(*c, {{23, 0xF3}, {29, 0x40}, {31, 0x11}});  // levels that are not powers of two
+        return c;
+    };
+    ASSERT_NE(db->chipInfoAt(0).mixerGains[3], 1.0f);
+    EXPECT_EQ(render(*measured(1), 8000, 1), render(*measured(8192), 8000, 8000));
+
+    auto one = makeChip(1), whole = makeChip(8192);
+    setUp(*one);
+    setUp(*whole);
+    const auto a = render(*one, 8000, 1), b = render(*whole, 8000, 8000);
+    ASSERT_EQ(a, b);
+    const int32_t ceiling = fixedPoint(7.29f), flat = fixedPoint(3.1f);
+    EXPECT_GT(std::count(b.begin(), b.end(), ceiling), 10);
+    EXPECT_GT(std::count(b.begin(), b.end(), flat), 10);
+    EXPECT_GT(std::count_if(b.begin(), b.end(), [&](int32_t v) { return v > flat && v < fixedPoint(3.2f); }), 10);
 }
 
 // ---------------------------------------------------------------------------------------------
