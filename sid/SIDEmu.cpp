@@ -66,7 +66,8 @@ constexpr float kVolumeStep = 0.06666667f;     // 1/15
 constexpr uint32_t kSyncBit = 2, kRingBit = 4, kTestBit = 8;
 constexpr uint32_t kQuirkLimit = 0x821000;
 
-// A chip parameter's integer value: truncated, NaN and negative values 0, saturated above.
+// A chip parameter's integer value: truncated and saturated to I's range (so negative values give
+// 0 for unsigned I), NaN 0.
 template <class I>
 I parameterInteger(float value)
 {
@@ -637,7 +638,8 @@ SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
         ++m.count;
     }
     mix(filterMix, n, filterDc, filtered, filteredGain);
-    mix(directMix, n, directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias, direct, directGain);
+    const float directLevel = directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias;
+    mix(directMix, n, directLevel, direct, directGain);
     return g;
 }
 

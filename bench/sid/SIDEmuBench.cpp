@@ -33,8 +33,8 @@ const SIDDatabase& database()
 {
     static const std::unique_ptr<SIDDatabase> db = [] {
         fixtures::TempDir dir;
-        const fixtures::Bytes bytes =
-            fixtures::writeChipDatabase({fixtures::syntheticChip("measured", 2, false)}, fixtures::DatabaseForm::Riff);
+        const std::vector<fixtures::ChipDescription> chips = {fixtures::syntheticChip("measured", 2, false)};
+        const fixtures::Bytes bytes = fixtures::writeChipDatabase(chips, fixtures::DatabaseForm::Riff);
         const std::string path = dir.write("chips.sdb", std::string(bytes.begin(), bytes.end()));
         return std::make_unique<SIDDatabase>(path);
     }();
@@ -63,8 +63,8 @@ std::unique_ptr<SIDEmu> makeChip(Config config, int index)
     }
     // A chord that differs per chip; sustain at 0xA.
     const uint16_t f = uint16_t(0x1000 + 0x1D3 * index);
-    write(*c, {{24, 0x1F}, {23, 0x41}, {21, 3}, {22, 60}, {2, 0x00}, {3, 0x08}, {9, 0x00}, {10, 0x08}, {16, 0x00},
-               {17, 0x08}});
+    write(*c, {{24, 0x1F}, {23, 0x41}, {21, 3}, {22, 60}, {2, 0x00}, {3, 0x08}, {9, 0x00}, {10, 0x08},
+               {16, 0x00}, {17, 0x08}});
     for (uint16_t v = 0; v < 3; ++v) {
         const uint16_t fv = uint16_t(f + v * 0x531);
         write(*c, {{uint16_t(7 * v), uint8_t(fv)}, {uint16_t(7 * v + 1), uint8_t(fv >> 8)},
@@ -102,7 +102,8 @@ void Render(benchmark::State& state, Config config, int chipCount)
     }
     const double cycles = double(state.iterations()) * double(kBlock) * chipCount;
     state.counters["chip_cycles/s"] = benchmark::Counter(cycles, benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] = benchmark::Counter(cycles / (kClock * chipCount), benchmark::Counter::kIsRate);
+    const double realTime = cycles / (kClock * chipCount);
+    state.counters["x_realtime"] = benchmark::Counter(realTime, benchmark::Counter::kIsRate);
 }
 
 const char* const kConfigNames[] = {"typical", "exact", "sync", "noise", "measured"};

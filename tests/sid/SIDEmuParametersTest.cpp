@@ -87,12 +87,13 @@ TEST(SIDEmuParameters, PublishedRecords)
 // Everything a parameter can change, for "changes nothing" checks.
 auto snapshot(const SIDEmu& c)
 {
+    const SIDFilterLinear& lin = c.getLinearFilter();
+    const SIDFilter_table& m = c.getMeasuredFilter();
     return std::make_tuple(c.getOutputDcLevel(), c.getClipping(), c.getMute(0), c.getMute(1), c.getMute(2),
                            c.getDigiMute(), c.getAdsrBehavior(), c.getCombineWaveMode(), c.getFilterPops(),
-                           c.getOscLeak(), c.getLinearFilter().getGain(), c.getLinearFilter().getCutoffScale(),
-                           c.getMeasuredFilter().getDistortionGain(), c.getMeasuredFilter().getDcGain(),
-                           c.getMeasuredFilter().getCutoffScale(), c.getMeasuredFilter().getOutputGain(),
-                           c.getSelectedChip(), c.voice(0).combinedTable6, c.voice(0).envelope.getBehaviourFixed());
+                           c.getOscLeak(), lin.getGain(), lin.getCutoffScale(), m.getDistortionGain(),
+                           m.getDcGain(), m.getCutoffScale(), m.getOutputGain(), c.getSelectedChip(),
+                           c.voice(0).combinedTable6, c.voice(0).envelope.getBehaviourFixed());
 }
 
 TEST(SIDEmuParameters, UnusedIndicesChangeNothing)
@@ -167,7 +168,8 @@ TEST(SIDEmuParameters, AdsrBehaviour)
     auto flags = [](const SIDEmu& c, size_t v) {
         const SIDEnvelope& e = c.voice(v).envelope;
         EXPECT_EQ(e.getGatePipelining(), e.getBehaviourFixed());
-        return std::make_tuple(int(e.getBehaviourFixed()), int(e.getFastAttackZero()), int(e.getLinearRelease()));
+        return std::make_tuple(int(e.getBehaviourFixed()), int(e.getFastAttackZero()),
+                               int(e.getLinearRelease()));
     };
     for (int choice = 0; choice < 5; ++choice) {
         auto with = makeChip();

@@ -192,8 +192,9 @@ TEST(SIDEmuRender, VectorAndScalarOutputAgree)
     // one cycle run the per-cycle code only, one long block mostly the four-at-a-time code.
     const auto setUp = [](SIDEmu& c) {
         c.setParameter(SIDParam::kFilterGain, 1.0f);
-        write(c, {{24, 0x3F}, {23, 0xF7}, {22, 20}, {5, 0x00}, {6, 0xF0}, {12, 0x00}, {13, 0xF0}, {19, 0x00},
-                  {20, 0xF0}, {1, 0x08}, {8, 0x0B}, {15, 0x11}, {4, 0x21}, {11, 0x21}, {18, 0x41}, {17, 0x04}});
+        write(c, {{24, 0x3F}, {23, 0xF7}, {22, 20}, {5, 0x00}, {6, 0xF0}, {12, 0x00}, {13, 0xF0},
+                  {19, 0x00}, {20, 0xF0}, {1, 0x08}, {8, 0x0B}, {15, 0x11}, {4, 0x21}, {11, 0x21},
+                  {18, 0x41}, {17, 0x04}});
     };
     // The same on a measured profile, whose mixer gains are not 1.
     const auto db = sidtest::loadDatabase({fixtures::syntheticChip("m", 5, false)});
@@ -217,7 +218,8 @@ TEST(SIDEmuRender, VectorAndScalarOutputAgree)
     const int32_t ceiling = fixedPoint(7.29f), flat = fixedPoint(3.1f);
     EXPECT_GT(std::count(b.begin(), b.end(), ceiling), 10);
     EXPECT_GT(std::count(b.begin(), b.end(), flat), 10);
-    EXPECT_GT(std::count_if(b.begin(), b.end(), [&](int32_t v) { return v > flat && v < fixedPoint(3.2f); }), 10);
+    const int32_t kneeTop = fixedPoint(3.2f);
+    EXPECT_GT(std::count_if(b.begin(), b.end(), [&](int32_t v) { return v > flat && v < kneeTop; }), 10);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,7 +284,8 @@ struct PhasePathReference {
             ref::renderBuffered(osc[v], index, out[v].data(), n, tops[v].data() + 4, src);
             osc[v].testBit = test;
             const bool sourceMsb = (src[n - 1] >> 11) & 1;
-            const bool fold = ring ? ((osc[v].accumulator >> 23) & 1) == sourceMsb : (osc[v].accumulator >> 23) & 1;
+            const bool msb = (osc[v].accumulator >> 23) & 1;
+            const bool fold = ring ? msb == sourceMsb : msb;
             const uint32_t top = (osc[v].accumulator >> 12) & 0xFFF;
             osc[v].nextWaveIndex = !(nibble & 2) && fold ? top ^ 0x17FF : top;
         }

@@ -32,7 +32,8 @@ inline void write(SIDEmu& chip, std::initializer_list<std::pair<uint16_t, uint8_
 }
 
 // Renders `cycles` into `out` (added to what is there) in calls of at most `block` cycles.
-inline void renderInto(SIDEmu& chip, std::vector<int32_t>& out, uint64_t cycles, uint64_t block, uint64_t at = 0)
+inline void renderInto(SIDEmu& chip, std::vector<int32_t>& out, uint64_t cycles, uint64_t block,
+                       uint64_t at = 0)
 {
     int32_t* p = out.data() + at;
     while (cycles > 0) {
