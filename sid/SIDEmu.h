@@ -156,7 +156,8 @@ public:
     const SIDFilterLinear& getLinearFilter() const { return linearFilter; }
     const SIDFilter_table& getMeasuredFilter() const { return measuredFilter; }
 
-    // The per-block stages, public for the stage benchmarks; render runs them in this order.
+    // The per-block stages, public for the stage benchmarks; render runs them in this order. Only
+    // after a successful init, with n at most getMaxBlockCycles().
     void renderOscillators(uint64_t n);
     void renderEnvelopes(uint64_t n);
     // DC terms and voice mix into directMix/filterMix; returns the active filter mode gains.
