@@ -2,6 +2,8 @@
 
 #include "sid/WaveRender.h"
 
+#include <new>
+
 namespace {
 
 // Nibble of the table index: with generated combined tables, waveforms 3, 6 and 7 run the
@@ -71,4 +73,74 @@ void SIDVoice::renderWaveFromPhases(uint32_t* out, uint64_t count, const uint16_
     // The source MSB only matters for the ring fold of nibbles without the saw bit.
     const bool msb = ring && (index & 2) == 0 && bit(sourceTops[ptrdiff_t(count) - 1], 11) != 0;
     nextWaveIndex = foldedIndex(accumulator, index & 15, ring, msb);
+}
+
+SIDVoice::~SIDVoice()
+{
+    delete[] outputBuffer;
+    delete[] accumulatorBuffer;
+}
+
+bool SIDVoice::reset(uint64_t maxCycles)
+{
+    delete[] outputBuffer;
+    delete[] accumulatorBuffer;
+    outputBuffer = new (std::nothrow) uint32_t[maxCycles]();
+    accumulatorBuffer = new (std::nothrow) uint16_t[maxCycles + 4]();
+    const bool ok = outputBuffer && accumulatorBuffer;
+    if (!ok) {
+        delete[] outputBuffer;
+        delete[] accumulatorBuffer;
+        outputBuffer = nullptr;
+        accumulatorBuffer = nullptr;
+    }
+    resetState();
+    return ok;
+}
+
+void SIDVoice::resetState()
+{
+    pulseWidth = 0;
+    accumulator = accumulatorPrev = accumulatorPrev2 = 0x555555;
+    lastOutput = 0;
+    waveform = 0;
+    noiseOutput = 0;
+    noisePending = noiseLatched = 0xFFFFFC;
+    noiseResetCounter = 0;
+    control = 0;
+    envelope.reset();
+    frequency = 0;
+}
+
+void SIDVoice::writeRegister(uint32_t r, uint8_t v)
+{
+    switch (r) {
+    case 0:  // FREQ LO
+        frequency = uint16_t((frequency & 0xFF00) | v);
+        break;
+    case 1:  // FREQ HI
+        frequency = uint16_t((frequency & 0x00FF) | (v << 8));
+        break;
+    case 2:  // PW LO
+        pulseWidth = uint16_t((pulseWidth & 0xF00) | v);
+        break;
+    case 3:  // PW HI
+        pulseWidth = uint16_t((pulseWidth & 0x0FF) | ((v & 15) << 8));
+        break;
+    case 4:  // CONTROL
+        control = v;
+        envelope.setGate(v & 1);
+        if (testClearsAccumulator && (v & 8))
+            accumulator = 0;
+        waveform = v >> 4;
+        break;
+    case 5:  // ATTACK/DECAY
+        envelope.setAttackDecay(v);
+        break;
+    case 6:  // SUSTAIN/RELEASE
+        envelope.setSustainRelease(v);
+        break;
+    default:
+        break;
+    }
 }

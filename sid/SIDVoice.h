@@ -1,12 +1,27 @@
 #pragma once
-// One SID voice: the oscillator state that the wave renderers read and write, and the two
-// per-block selectors that pick a renderer for the voice's current mode.
+// One SID voice: the oscillator state that the wave renderers read and write, the two per-block
+// selectors that pick a renderer for the voice's current mode, and the voice's envelope.
+
+#include "sid/SIDEnvelope.h"
 
 #include <cstdint>
 
 class SIDVoice {
 public:
-    virtual ~SIDVoice() = default;
+    SIDVoice() = default;
+    // Frees the two per-block buffers.
+    virtual ~SIDVoice();
+    SIDVoice(const SIDVoice&) = delete;
+    SIDVoice& operator=(const SIDVoice&) = delete;
+
+    // Allocates zeroed buffers for blocks of up to maxCycles cycles (outputBuffer: maxCycles
+    // values, accumulatorBuffer: maxCycles + 4 tops), replacing older ones, then resetState.
+    // False, with no buffers, when memory runs out.
+    bool reset(uint64_t maxCycles);
+    // Power-on oscillator state and a reset envelope (behaviour flags and DAC tables kept).
+    void resetState();
+    // Voice register r (0-6: frequency low/high, pulse width low/high, control, AD, SR).
+    void writeRegister(uint32_t r, uint8_t v);
 
     // Picks the direct renderer for the voice's waveform, test, quirk, delay, ring and sync bits and
     // runs `count` cycles into `out`. With `hasSource` the renderer steps a private copy of the source
@@ -39,12 +54,13 @@ public:
     uint32_t waveform = 0;          // control >> 4
     uint32_t lastOutput = 0;
     uint32_t control = 0;           // bit 1 sync, bit 2 ring, bit 3 test, bits 4-7 waveform
+    SIDEnvelope envelope;
     uint8_t testClearsAccumulator = 1;
     uint8_t delayedOutput = 0;      // waveform read one cycle late
     uint8_t sawPulseQuirk = 1;      // waveform 6 drops bit 23 below 0x821000
     uint8_t generatedCombinedTables = 0;  // waveforms 3, 6, 7 run the pulse-gated waveform-5 code
     int32_t noiseResetCounter = 0;  // test and clock cycles, saturating at 546000
     uint32_t nextWaveIndex = 0;     // 13-bit waveform index carried into the next block
-    uint32_t* outputBuffer = nullptr;
-    uint16_t* accumulatorBuffer = nullptr;
+    uint32_t* outputBuffer = nullptr;       // owned; one value per cycle of the largest block
+    uint16_t* accumulatorBuffer = nullptr;  // owned; four entries of history, then one per cycle
 };
