@@ -75,25 +75,25 @@ void SIDCtrl::declareParameters()
     sustain.defaultValue = 15.0f;
     declareOscParameter(sustain, "Sustain", SID_sub::kSustain);
 
-    declareOscParameter(record(nullptr, T::Integer, 0.0f, 4095.0f, 2048.0f, 0x07, 0x0541, kRawScale),
-                        "PW", SID_sub::kPulseWidth);
+    const ParameterInfo pw =
+        record(nullptr, T::Integer, 0.0f, 4095.0f, 2048.0f, 0x07, 0x0541, kRawScale);
+    declareOscParameter(pw, "PW", SID_sub::kPulseWidth);
 
     constexpr uint8_t kChipWide = kPerVoice | kZoned;
+    const auto chipWide = [](const char* label, float max, float def, uint8_t math,
+                             uint8_t flags) {
+        ParameterInfo p = record(label, T::Integer, 0.0f, max, def, math, 0x0541, flags);
+        p.layerMask = kLayersAll;
+        return p;
+    };
     parameters[kVoice3Off] = onOffZero("Osc3 Mute", 0.0f, kPerVoice, kLayerOsc3);
     parameters[kFilterLowPass] = onOffZero("Filter LP", 1.0f, kChipWide, kLayersAll);
     parameters[kFilterBandPass] = onOffZero("Filter BP", 0.0f, kChipWide, kLayersAll);
     parameters[kFilterHighPass] = onOffZero("Filter HP", 0.0f, kChipWide, kLayersAll);
-    ParameterInfo res = record("Filter Res", T::Integer, 0.0f, 15.0f, 0.0f, 0x03, 0x0541, kChipWide);
-    res.layerMask = kLayersAll;
-    parameters[kFilterResonance] = res;
-    ParameterInfo volume =
-        record("Core Volume", T::Integer, 0.0f, 15.0f, 15.0f, 0x03, 0x0541, kChipWide);
-    volume.layerMask = kLayersAll;
-    parameters[kCoreVolume] = volume;
-    ParameterInfo cutoff = record("Filter Cutoff", T::Integer, 0.0f, 2047.0f, 2047.0f, 0x07, 0x0541,
-                                  kChipWide | kRawScale);
-    cutoff.layerMask = kLayersAll;
-    parameters[kFilterCutoff] = cutoff;
+    parameters[kFilterResonance] = chipWide("Filter Res", 15.0f, 0.0f, 0x03, kChipWide);
+    parameters[kCoreVolume] = chipWide("Core Volume", 15.0f, 15.0f, 0x03, kChipWide);
+    parameters[kFilterCutoff] =
+        chipWide("Filter Cutoff", 2047.0f, 2047.0f, 0x07, kChipWide | kRawScale);
 
     for (size_t i = 0; i < parameters.size(); ++i) {
         ParameterInfo& p = parameters[i];
