@@ -392,6 +392,16 @@ TEST_F(SIDCtrlTest, CaptureCommands)
     ctrl->mediaCommand(5, nullptr, 1.0);
     EXPECT_EQ(ctrl->captureCalls, std::vector<std::string>{"shadows"});
     EXPECT_EQ(ctrl->getCaptureItem(), 0u);
+
+    // A mutex that cannot be locked: the command runs all the same.
+    class BrokenMutex : public vantor::Mutex
+    {
+    public:
+        BrokenMutex() : vantor::Mutex("broken", false) { valid = false; }
+    } broken;
+    ctrl->captureCalls.clear();
+    ctrl->mediaCommand(2, &broken, 1.0);
+    EXPECT_EQ(ctrl->captureCalls, std::vector<std::string>{"preview 1"});
 }
 
 TEST_F(SIDCtrlTest, StopCommandReleasesTheGates)
