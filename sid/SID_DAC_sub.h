@@ -90,9 +90,9 @@ public:
     void renderSample();
     void advancePosition();
 
-    // Burst rule of the KVRB mode: samples per cycle for a period/130 ratio; sets burstFactor and
-    // burstPhase.
-    uint32_t burstCount(double ratio, double period);
+    // Burst rule of the KVRB mode for a period in ticks (ratio = period / 130): the samples of the
+    // next burst; sets burstFactor (samples per cycle) and moves burstPhase.
+    uint32_t burstCount(double period);
 
     // The sample at `index`; 0 at and past the sample's length.
     int16_t sampleAt(uint32_t index) const
