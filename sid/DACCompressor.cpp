@@ -14,13 +14,17 @@ constexpr float kLevelFloor = 1e-10f;
 constexpr float kDetectorCeiling = 2e18f;
 constexpr float kMaxReduction = 180.0f;
 
-// One-pole section: y follows the mean of this and the previous input.
-inline float onePole(float& y, float& previous, float a, float in)
-{
-    y += a * ((previous + in) * 0.5f - y);
-    previous = in;
-    return y;
-}
+// One-pole section, y := y + a((previous + in)/2 - y), split into the part known before the new
+// input and the input's own term, so that the input meets one multiply and one add: the crossover
+// and the full-band detector form the longest chain of the per-sample path.
+struct OnePole {
+    float rest;  // y(1 - a) + previous x a/2
+    float half;  // a/2
+    OnePole(float y, float previous, float a) : rest(y * (1.0f - a) + previous * (0.5f * a)), half(0.5f * a) {}
+    float low(float in) const { return rest + in * half; }
+    // in - low(in), from the input directly.
+    float high(float in) const { return in * (1.0f - half) - rest; }
+};
 
 // 3 x log2 of a power, from the float's exponent and mantissa bits.
 inline float levelOf(float power)
@@ -29,6 +33,20 @@ inline float levelOf(float power)
     int32_t bits;
     std::memcpy(&bits, &p, sizeof bits);
     return float(bits - 1065353216) * (3.0f / 8388608.0f);
+}
+
+// 2^(-r/6) as (2 - f(4 - f)/3) x 2^(-1-n) with n + f = r/6: exact at whole steps of 6, continuous
+// between them. The power of two is built in the exponent bits.
+// r within 0..180.
+[[gnu::always_inline]] inline float reductionGain(float r)
+{
+    const float q = r * (1.0f / 6.0f);
+    const int32_t n = int32_t(q);  // 0..30
+    const float f = q - float(n);
+    const uint32_t bits = uint32_t(126 - n) << 23;
+    float power;
+    std::memcpy(&power, &bits, sizeof power);
+    return (2.0f - f * (4.0f - f) * (1.0f / 3.0f)) * power;
 }
 
 }  // namespace
@@ -47,12 +65,7 @@ float DACCompressor::defaultParameter(uint32_t index)
 
 float DACCompressor::gainForReduction(float r)
 {
-    r = r > 0.0f ? std::min(r, kMaxReduction) : 0.0f;
-    const float q = r / 6.0f;
-    const float n = std::floor(q);
-    const float f = q - n;
-    const uint32_t shift = uint32_t(n);  // 0..30
-    return (2.0f - f * (4.0f - f) / 3.0f) * float(uint32_t(1u << 30) >> shift) * (1.0f / 2147483648.0f);
+    return reductionGain(std::max(0.0f, std::min(r, kMaxReduction)));
 }
 
 void DACCompressor::setParameter(uint32_t index, float value)
@@ -134,38 +147,45 @@ void DACCompressor::updateCoefficients()
     fullBand.rate = autoGain;
 }
 
-DACCompressor::BandSplit DACCompressor::split(CrossoverChannel& c, float in)
+[[gnu::always_inline]] inline DACCompressor::BandSplit DACCompressor::split(CrossoverChannel& c, float in)
 {
     const float a = c.coefficient;
-    const float low = onePole(c.low[1], c.previous[1], a, onePole(c.low[0], c.previous[0], a, in));
-    const float high1 = in - onePole(c.high[0], c.previous[2], a, in);
-    const float high = high1 - onePole(c.high[1], c.previous[3], a, high1);
+    const OnePole l0(c.low[0], c.previous[0], a), l1(c.low[1], c.previous[1], a);
+    const OnePole h0(c.high[0], c.previous[2], a), h1(c.high[1], c.previous[3], a);
+    const float low0 = l0.low(in);
+    const float low = l1.low(low0);
+    const float high1 = h0.high(in);
+    const float high = h1.high(high1);
+    c.low = {low0, low};
+    c.high = {h0.low(in), h1.low(high1)};
+    c.previous = {in, low0, in, high1};
     return {low, high};
 }
 
 // Runs the detector on v and returns the gain of the new reduction.
-float DACCompressor::detect(CompressorBand& b, float v)
+[[gnu::always_inline]] inline float DACCompressor::detect(CompressorBand& b, float v)
 {
     v = std::min(v, kDetectorCeiling);
-    b.envelope1 += b.coefficient1 * (v * v - b.envelope1);
-    b.envelope2 += b.coefficient2 * (b.envelope1 - b.envelope2);
-    const float level = levelOf(b.envelope2);
-    const float target = level > b.threshold ? (level - b.threshold) * b.slope : 0.0f;
-    float r = b.reduction;
-    if (target > r)
-        r = std::min(r + b.attackStep, target);
-    else
-        r = std::max(r - b.releaseStep, target);
-    // NaN-safe: a reduction that is not a number falls back to none.
-    r = r > 0.0f ? std::min(r, kMaxReduction) : 0.0f;
-    b.reduction = r;
-    return gainForReduction(r);
+    // e := e + c(x - e), as e(1 - c) + cx.
+    b.envelope1 = b.envelope1 * (1.0f - b.coefficient1) + b.coefficient1 * (v * v);
+    b.envelope2 = b.envelope2 * (1.0f - b.coefficient2) + b.coefficient2 * b.envelope1;
+    // Branch-free forms: the slope is never negative, so below the threshold the target is 0.
+    const float target = std::max(0.0f, (levelOf(b.envelope2) - b.threshold) * b.slope);
+    const float r = b.reduction;
+    const float up = std::min(r + b.attackStep, target);
+    const float down = std::max(r - b.releaseStep, target);
+    // min then max: a reduction that is not a number falls back to none.
+    const float next = std::max(0.0f, std::min(target > r ? up : down, kMaxReduction));
+    b.reduction = next;
+    return reductionGain(next);
 }
 
 void DACCompressor::process(float* samples, size_t count)
 {
+    // ((dry - wet) parallel + wet) makeUp, as dry x parallel makeUp + wet x (1 - parallel) makeUp.
     const float parallel = params[kParallel];
-    const float autoGain = fullBand.rate;
+    const float dryScale = parallel * makeUpFactor;
+    const float wetScale = fullBand.rate * ((1.0f - parallel) * makeUpFactor);
     for (size_t i = 0; i < count; ++i) {
         const float x = samples[i];
         const BandSplit s1 = split(crossover[0][0], x);
@@ -173,11 +193,15 @@ void DACCompressor::process(float* samples, size_t count)
         const float h2 = -s2.highPass;
         const BandSplit s3 = split(crossover[2][0], h2);
         float b[4] = {s1.lowPass, s2.lowPass, s3.lowPass, -s3.highPass};
-        const float dry = b[0] + b[1] + b[2] + b[3];
-        for (size_t k = 0; k < 4; ++k)
-            b[k] *= detect(bands[k], b[k]);
-        const float sum = b[0] + b[1] + b[2] + b[3];
-        const float wet = sum * detect(fullBand, sum) * autoGain;
-        samples[i] = ((dry - wet) * parallel + wet) * makeUpFactor;
+        const float dry = (b[0] + b[1]) + (b[2] + b[3]);
+        for (size_t k = 0; k < 4; ++k) {
+            // Band gains are exactly 1 while the band slope is 0 (single-band use); skipping the
+            // product keeps the sum off the detectors' chain.
+            const float g = detect(bands[k], b[k]);
+            if (g != 1.0f)
+                b[k] *= g;
+        }
+        const float sum = (b[0] + b[1]) + (b[2] + b[3]);
+        samples[i] = dry * dryScale + (sum * wetScale) * detect(fullBand, sum);
     }
 }

@@ -3,10 +3,137 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace {
+
+// The compressor written plainly from its description, step by step, to check the fast forms.
+class ReferenceCompressor {
+public:
+    explicit ReferenceCompressor(const float (&p)[9], float fs)
+    {
+        const float f[3] = {400.0f, 1000.0f, 5000.0f};
+        for (int s = 0; s < 3; ++s)
+            stage[s].a = 1.0f - std::exp(-6.2831855f * f[s] / fs);
+        const float t = p[0] * 96.0f - 96.0f;
+        autoGain = std::exp2((0.0f - t) * p[1] * 0.5f / 6.0f);
+        makeUp = std::exp2((p[2] * 48.0f - 36.0f) / 6.0f);
+        const float c = 1.0f - std::exp(-6.2831855f * (5000.0f / (p[5] * p[5] * 200.0f)) / fs);
+        const float attack = 480.0f / (p[3] * 200.0f * 0.001f * fs);
+        const float release = 480.0f / (8.0f * p[4] * p[4] * 200.0f * 0.001f * fs);
+        const float offsets[4] = {-18.0f, -6.0f, 6.0f, 18.0f};
+        for (int k = 0; k < 5; ++k) {
+            Band& b = band[k];
+            b.threshold = k < 4 ? (2.0f * p[8] - 1.0f) * offsets[k] - 6.0f + t : t;
+            b.slope = k < 4 ? p[1] * p[7] : (1.0f - p[7]) * p[1];
+            b.c = c;
+            b.attack = attack;
+            b.release = release;
+        }
+        parallel = p[6];
+    }
+
+    float process(float x)
+    {
+        float lp1, hp1, lp2, hp2, lp3, hp3;
+        stage[0].run(x, lp1, hp1);
+        stage[1].run(-hp1, lp2, hp2);
+        stage[2].run(-hp2, lp3, hp3);
+        float b[4] = {lp1, lp2, lp3, -hp3};
+        const float dry = b[0] + b[1] + b[2] + b[3];
+        for (int k = 0; k < 4; ++k)
+            b[k] *= band[k].gain(b[k]);
+        const float s = b[0] + b[1] + b[2] + b[3];
+        const float wet = s * band[4].gain(s) * autoGain;
+        return ((dry - wet) * parallel + wet) * makeUp;
+    }
+
+    float reduction(int k) const { return band[k].r; }
+
+private:
+    struct Section {
+        float y = 0.0f, p = 0.0f;
+        float run(float in, float a)
+        {
+            y = y + a * ((p + in) / 2.0f - y);
+            p = in;
+            return y;
+        }
+    };
+    struct Stage {
+        float a = 0.0f;
+        Section low1, low2, high1, high2;
+        void run(float in, float& low, float& high)
+        {
+            low = low2.run(low1.run(in, a), a);
+            const float out1 = in - high1.run(in, a);
+            high = out1 - high2.run(out1, a);
+        }
+    };
+    struct Band {
+        float env1 = 0.0f, env2 = 0.0f, r = 0.0f, threshold, slope, c, attack, release;
+        float gain(float x)
+        {
+            const float v = std::min(x, 2e18f);
+            env1 = env1 + c * (v * v - env1);
+            env2 = env2 + c * (env1 - env2);
+            const float p = std::max(std::fabs(env2), 1e-10f);
+            int32_t bits;
+            std::memcpy(&bits, &p, 4);
+            const float level = float(int64_t(bits) - 1065353216) * 3.0f / 8388608.0f;
+            const float g = level > threshold ? (level - threshold) * slope : 0.0f;
+            if (g > r)
+                r = std::min(r + attack, g);
+            else
+                r = std::max(r - release, g);
+            r = std::clamp(r, 0.0f, 180.0f);
+            const float q = r / 6.0f;
+            const float n = std::floor(q);
+            const float f = q - n;
+            return (2.0f - f * (4.0f - f) / 3.0f) * float(uint32_t(1u << 30) >> int(n)) * 0x1p-31f;
+        }
+    };
+    Stage stage[3];
+    Band band[5];
+    float autoGain, makeUp, parallel;
+};
+
+TEST(DACCompressorTest, MatchesThePlainReference)
+{
+    const unsigned seed = 77u;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int set = 0; set < 12; ++set) {
+        float p[9];
+        for (float& v : p)
+            v = 0.05f + 0.95f * unit(rng);
+        if (set == 0)
+            for (uint32_t i = 0; i < 9; ++i)
+                p[i] = DACCompressor::defaultParameter(i);
+        const float fs = set % 2 ? 44100.0f : 22050.0f;
+        DACCompressor c;
+        c.setSampleRate(fs);
+        for (uint32_t i = 0; i < 9; ++i)
+            c.setParameter(i, p[i]);
+        ReferenceCompressor ref(p, fs);
+        double worst = 0.0;
+        for (int i = 0; i < 20000; ++i) {
+            // Loud and quiet stretches, so reductions rise and fall.
+            const float amplitude = (i / 2500) % 2 ? 0.9f : 0.02f;
+            float x = amplitude * (2.0f * unit(rng) - 1.0f) * float(std::sin(i * 0.01));
+            const float want = ref.process(x);
+            c.process(&x, 1);
+            worst = std::max(worst, double(std::fabs(x - want)) / (1e-3 + std::fabs(want)));
+        }
+        EXPECT_LT(worst, 1e-3) << "seed " << seed << " set " << set;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_NEAR(c.band(size_t(k)).reduction, ref.reduction(k), 0.01) << "set " << set;
+        EXPECT_NEAR(c.fullBandRecord().reduction, ref.reduction(4), 0.01) << "set " << set;
+    }
+}
 
 constexpr double kRate = 44100.0;
 
