@@ -1,6 +1,7 @@
 #pragma once
 // A sampled-sound channel wired to one real chip through the writer double, on its own scheduler.
 
+#include "platform/SaturatingCast.h"
 #include "sid/SID_DAC_sub.h"
 #include "support/QuantumManager.h"
 
@@ -28,7 +29,7 @@ struct Rig {
     // As the instrument passes a layer parameter: the float, and its rounding as integer.
     void set(uint32_t index, float v)
     {
-        const int32_t i = int32_t(std::floor(v + 0.5f));
+        const int32_t i = vantor::saturatingCast<int32_t>(std::floor(v + 0.5f));
         dac.setParameter(index, &i, &v);
     }
     // A synth write (merged with what the channel holds).
