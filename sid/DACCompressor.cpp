@@ -20,7 +20,10 @@ constexpr float kMaxReduction = 180.0f;
 struct OnePole {
     float rest;  // y(1 - a) + previous x a/2
     float half;  // a/2
-    OnePole(float y, float previous, float a) : rest(y * (1.0f - a) + previous * (0.5f * a)), half(0.5f * a) {}
+    OnePole(float y, float previous, float a)
+        : rest(y * (1.0f - a) + previous * (0.5f * a)), half(0.5f * a)
+    {
+    }
     float low(float in) const { return rest + in * half; }
     // in - low(in), from the input directly.
     float high(float in) const { return in * (1.0f - half) - rest; }
@@ -140,9 +143,9 @@ void DACCompressor::updateCoefficients()
         b.releaseStep = releaseStep;
         b.rate = fs;
     };
+    const float balance = 2.0f * params[kBandBalance] - 1.0f;
     for (int32_t k = 0; k < 4; ++k)
-        fill(bands[size_t(k)], k, (2.0f * params[kBandBalance] - 1.0f) * kBandOffsets[k] - 6.0f + thresholdLevel,
-             ratio * multiband);
+        fill(bands[size_t(k)], k, balance * kBandOffsets[k] - 6.0f + thresholdLevel, ratio * multiband);
     fill(fullBand, 4, thresholdLevel, (1.0f - multiband) * ratio);
     fullBand.rate = autoGain;
 }
@@ -169,6 +172,9 @@ void DACCompressor::updateCoefficients()
     // e := e + c(x - e), as e(1 - c) + cx.
     b.envelope1 = b.envelope1 * (1.0f - b.coefficient1) + b.coefficient1 * (v * v);
     b.envelope2 = b.envelope2 * (1.0f - b.coefficient2) + b.coefficient2 * b.envelope1;
+    // With a zero slope and no reduction left, the gain computer below gives exactly 1.
+    if (b.slope == 0.0f && b.reduction == 0.0f)
+        return 1.0f;
     // Branch-free forms: the slope is never negative, so below the threshold the target is 0.
     const float target = std::max(0.0f, (levelOf(b.envelope2) - b.threshold) * b.slope);
     const float r = b.reduction;

@@ -37,7 +37,7 @@ public:
 
     static constexpr uint64_t kNever = vantor::QuantumTimer::kNever;
     static constexpr uint8_t kDefaultSubIndex = 3;
-    // Shortest period: at most this many samples per scheduler tick.
+    // Shortest period in ticks (at most 16 samples per tick) and the longest interval returned.
     static constexpr double kMinPeriodTicks = 1.0 / 16.0;
     static constexpr double kMaxTicks = 2147483647.0;
 

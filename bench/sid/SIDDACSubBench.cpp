@@ -35,13 +35,14 @@ void BM_TwelveChannels(benchmark::State& state)
     scheduler.setRate(kTicksPerSecond);
     std::vector<std::unique_ptr<SID_DAC_sub>> channels;
     for (int c = 0; c < kChannels; ++c) {
-        auto d = std::make_unique<SID_DAC_sub>(&writer, uint64_t(c), SID_DAC_sub::kDefaultSubIndex, &scheduler,
-                                               0.000125f);
+        auto d = std::make_unique<SID_DAC_sub>(&writer, uint64_t(c), SID_DAC_sub::kDefaultSubIndex,
+                                               &scheduler, 0.000125f);
         writer.attach(uint64_t(c), d.get());
         d->setSample(sample.get());
         d->setPitch(d->getSampleRate());
         const float values[] = {mode, 2.0f, compressor};
-        const uint32_t indices[] = {SID_DAC_sub::kDacMode, SID_DAC_sub::kLoopMode, SID_DAC_sub::kCompressorSwitch};
+        const uint32_t indices[] = {SID_DAC_sub::kDacMode, SID_DAC_sub::kLoopMode,
+                                    SID_DAC_sub::kCompressorSwitch};
         for (int i = 0; i < 3; ++i) {
             const int32_t iv = int32_t(values[i]);
             d->setParameter(indices[i], &iv, &values[i]);
@@ -66,7 +67,8 @@ void BM_TwelveChannels(benchmark::State& state)
     state.counters["firings/s"] = benchmark::Counter(double(firings), benchmark::Counter::kIsRate);
     state.counters["s/firing"] =
         benchmark::Counter(double(firings), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["x realtime"] = benchmark::Counter(double(ticks) / kTicksPerSecond, benchmark::Counter::kIsRate);
+    state.counters["x realtime"] =
+        benchmark::Counter(double(ticks) / kTicksPerSecond, benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_TwelveChannels)

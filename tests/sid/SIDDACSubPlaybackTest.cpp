@@ -199,7 +199,8 @@ TEST(SIDDACSubPlaybackTest, FullWaveRegionsByMarkerCount)
     const struct {
         int markers;  // note markers in slots 0.., positions 100, 500, 800
         uint32_t start, regionEnd, loopEnd;
-    } kCases[] = {{0, 0, 1000, 1000}, {1, 100, 1000, 1000}, {2, 0, 101, 501}, {3, 100, 501, 801}, {4, 100, 501, 801}};
+    } kCases[] = {{0, 0, 1000, 1000}, {1, 100, 1000, 1000}, {2, 0, 101, 501}, {3, 100, 501, 801},
+                  {4, 100, 501, 801}};
     for (const auto& c : kCases) {
         Rig r;
         fixtures::DacSampleBuilder b;
@@ -403,8 +404,9 @@ TEST(SIDDACSubPlaybackTest, TickCarryKeepsTheAverageExact)
     r.set(SID_DAC_sub::kDacMode, 4);
     r.dac.setPitch(kExactPitch);
     const double rate = 2.5 * kExactPitch;
-    const std::vector<uint64_t> first = {r.dac.renderBlock(rate), r.dac.renderBlock(rate), r.dac.renderBlock(rate),
-                                         r.dac.renderBlock(rate)};
+    std::vector<uint64_t> first;
+    for (int i = 0; i < 4; ++i)
+        first.push_back(r.dac.renderBlock(rate));
     EXPECT_EQ(first, (std::vector<uint64_t>{3, 2, 3, 2}));
     uint64_t sum = 10;
     for (int i = 4; i < 1000000; ++i)
@@ -471,7 +473,8 @@ TEST(SIDDACSubPlaybackTest, KvrbCycleLength)
             const uint64_t e = r.dac.renderBlock(rate);
             EXPECT_EQ(a, 1u);
             EXPECT_EQ(m, 128u);
-            EXPECT_NEAR(double(a + m + e), 129.0 + std::max(1.0, period * factor - 129.0), 0.5) << "period " << period;
+            EXPECT_NEAR(double(a + m + e), 129.0 + std::max(1.0, period * factor - 129.0), 0.5)
+                << "period " << period;
             total += double(a + m + e);
         }
         // Each cycle lasts as long as the samples it played, at least 130 ticks.
