@@ -2,9 +2,10 @@
 // A per-voice controller of one chip: turns voice events and per-voice sound parameters into
 // register writes, which it sends through the instrument's ChipSubWriter.
 
-#include <cstdint>
+#include "sid/ChanActivityQuerier.h"
+#include "sid/ChipSubWriter.h"
 
-class ChipSubWriter;
+#include <cstdint>
 
 // Base of everything a chip's sub-controllers schedule; carries no state.
 class ChipSubTimerListener
