@@ -58,8 +58,12 @@ SIDCtrl::SIDCtrl(std::vector<ChipEmu*>* chipList, ChipControllerListener* chipLi
         for (size_t c = 0; c < count; ++c)
             sidChips[c] = dynamic_cast<SIDEmu*>((*chips)[c]);
     }
-    for (size_t c = 0; c < kSynthChips; ++c)
+    for (size_t c = 0; c < kSynthChips; ++c) {
         SID_sub::createVoices(subControllers[c].subs, &shadows[c], this, c);
+        dacSubs[c] = std::make_unique<SID_DAC_sub>(this, c, SID_DAC_sub::kDefaultSubIndex, nullptr,
+                                                   kDacInitialStep);
+        dacSubs[c]->setScheduler(static_cast<vantor::QuantumManager*>(this));
+    }
     setSyncProvider(static_cast<ChipController*>(this));
     setScheduler(static_cast<vantor::QuantumManager*>(this));
     currentPatch = new SIDCTRLPatch;
@@ -70,6 +74,10 @@ SIDCtrl::SIDCtrl(std::vector<ChipEmu*>* chipList, ChipControllerListener* chipLi
 SIDCtrl::~SIDCtrl()
 {
     dataFolder.clear();
+    for (size_t c = kSynthChips; c-- > 0;) {
+        cancel(dacSubs[c].get());  // no entry of a deleted channel stays queued
+        dacSubs[c].reset();
+    }
     for (size_t c = kSynthChips; c-- > 0;)
         subControllers[c].release();
     patchBank.reset();
@@ -123,6 +131,8 @@ bool SIDCtrl::init(const char* path, uint32_t version)
     for (size_t c = 0; c < kSynthChips; ++c)
         for (ChipSubController* s : subControllers[c].subs)
             s->prepare();
+    for (std::unique_ptr<SID_DAC_sub>& dac : dacSubs)
+        dac->setActivityQuerier(this);
     initialised = true;
     applyPatch(currentPatch, 0, 0);
     return true;
@@ -149,12 +159,11 @@ bool SIDCtrl::setRate(uint64_t newVideoStandard, double chipRate, double chipClo
 
 void SIDCtrl::setNoteTable(const void* record)
 {
-    if (!record)
+    const auto* sample = static_cast<const DacSampleRecord*>(record);
+    if (!sample || sample->length() == 0)
         return;
-    uint32_t length = 0;
-    std::memcpy(&length, static_cast<const uint8_t*>(record) + 0x20, sizeof length);
-    if (length == 0)
-        return;
+    for (std::unique_ptr<SID_DAC_sub>& dac : dacSubs)
+        dac->setSample(sample);
 }
 
 void SIDCtrl::layerVoicesReset(uint64_t layer)
@@ -240,6 +249,11 @@ void SIDCtrl::setParameter(uint16_t index, float value)
         case SID_sub::kPhaseReset: layer->phaseReset = v > 0; break;
         default: break;  // 3 (stall), 4 and 13 up store nothing
         }
+        return;
+    }
+    if (index >= kFirstDacParameter) {
+        for (std::unique_ptr<SID_DAC_sub>& dac : dacSubs)
+            dac->setParameter(index - kFirstDacParameter, &v, &value);
         return;
     }
     switch (index) {

@@ -9,6 +9,7 @@
 #include "media/SID_shadow.h"
 #include "sid/ChanActivityQuerier.h"
 #include "sid/ChipSubWriter.h"
+#include "sid/SID_DAC_sub.h"
 #include "synth/AutomSlot.h"
 #include "synth/LayerListener.h"
 #include "synth/ParameterAction.h"
@@ -49,6 +50,7 @@ public:
     static constexpr uint32_t kGateCheckHostVersion = 1006;  // gate actions need a sounding voice
     static constexpr size_t kRingWords = 65536;
     static constexpr size_t kChunkWords = 256;
+    static constexpr float kDacInitialStep = 0.000125f;  // 8000 samples per second
 
     // Parameter numbers. Oscillator n (0-2) has parameter 16 n + k for SID_sub parameter k.
     enum ParameterIndex : uint16_t {
@@ -93,7 +95,8 @@ public:
                    float tuning) override;
     void noteOff(uint64_t group, uint32_t noteId, uint16_t note) override;
     void forwardAddressedEvent(uint32_t kind, uint64_t a, uint64_t index) override;
-    // The engine's sample record; it stays the engine's.
+    // The engine's sample record (a DacSampleRecord) for every sampled-sound channel; it stays
+    // the engine's. A record of length 0 changes nothing.
     void setNoteTable(const void* record) override;
     void layerVoicesReset(uint64_t layer) override;
     // Plays bank entry (note & 127) as the sound of all synth chips; nothing without a bank.
@@ -174,6 +177,10 @@ public:
     SIDCTRLPatch& patch() { return *currentPatch; }
     const SID_shadow& shadow(size_t chip) const { return shadows[chip % ChipController::kChips]; }
     SID_sub* sidVoice(size_t chip, size_t voice) const;
+    SID_DAC_sub* dacSub(size_t chip) const
+    {
+        return chip < kSynthChips ? dacSubs[chip].get() : nullptr;
+    }
     uint8_t gateActiveByte(size_t chip, size_t layer) const
     {
         return chip < kSynthChips && layer < kSynthLayers ? gateActive[kSynthLayers * chip + layer]
@@ -254,6 +261,7 @@ protected:
     SIDCTRLPatch* currentPatch = nullptr;  // owned by the layer manager
     SID_shadow shadows[kChips];
     SubList subControllers[kSynthChips];
+    std::unique_ptr<SID_DAC_sub> dacSubs[kSynthChips];
     uint8_t gateActive[kSynthChips * kSynthLayers] = {};
     PlayerOptions playerOptions;
     uint64_t asidChip = kNoAsidChip;

@@ -49,7 +49,8 @@ void SIDCtrl::writeRegister(uint64_t chip, uint8_t reg, uint8_t value)
     ChipEmu* target = chipAt(chip);
     if (!target)
         return;
-    const uint8_t effective = value;
+    // The sampled-sound channel keeps the value and may hold some of its bits.
+    const uint8_t effective = chip < kSynthChips ? dacSubs[chip]->synthWrite(reg, value) : value;
     if (hardwareHook && asidChip == chip && reg <= 24)
         if (const size_t n = encodeAsidRegister(reg, value, asidMessage.data()))
             hardwareHook->sendSysEx(asidMessage.data(), n);

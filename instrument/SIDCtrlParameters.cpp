@@ -3,7 +3,9 @@
 // in presets and shown to the host: they must not change.
 #include "instrument/SIDCtrl.h"
 #include "instrument/SID_sub.h"
+#include "sid/DACCompressor.h"
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -16,9 +18,20 @@ constexpr uint8_t kRawScale = 0x20;
 constexpr uint8_t kZoned = 0x40;
 
 constexpr uint16_t kLayerOsc3 = 4;
+constexpr uint16_t kLayerSample = 8;
 constexpr uint16_t kLayersAll = 15;
 
 constexpr const char* kWaveList = "None|Tri|Saw|T+S|Pulse|P+T|P+S|P+T+S|Noise";
+constexpr const char* kDacModeList = "Volume|OneBit|Tesslow|KVRB|Future4|Future5";
+constexpr const char* kOneBitTargetList =
+    "PW1|PW2|PW3|PW1Hi|PW2Hi|PW3Hi|Ftr1|Ftr2|Ftr3|LpfOn|BpfOn|HpfOn";
+constexpr const char* kLoopModeList = "Region|Continue|Loop|FullWave";
+constexpr const char* kKvrbChannelList = "Ch1|Ch2|Ch3";
+
+// Compressor parameters 0-8, after "DAC Compressor ".
+constexpr const char* kCompressorNames[] = {"Threshold", "Ratio",    "MakeUp Gain",
+                                            "Attack",    "Release",  "RMS Time",
+                                            "Parallel",  "Multiband", "Band Balance"};
 
 ParameterInfo record(const char* label, uint32_t type, float min, float max, float def,
                      uint8_t math, uint16_t mod, uint8_t flags = 0)
@@ -94,6 +107,27 @@ void SIDCtrl::declareParameters()
     parameters[kCoreVolume] = chipWide("Core Volume", 15.0f, 15.0f, 0x03, kChipWide);
     parameters[kFilterCutoff] =
         chipWide("Filter Cutoff", 2047.0f, 2047.0f, 0x07, kChipWide | kRawScale);
+
+    // The sampled-sound parameters; 140 (the compressor switch) has no record.
+    const auto listed = [this](uint16_t index, const char* label, float max, float def,
+                               uint8_t math, uint16_t mod, const char* list) {
+        parameters[index] = record(label, T::Choice, 0.0f, max, def, math, mod);
+        parameters[index].setList(list);
+    };
+    listed(134, "DAC Mode", 5.0f, 0.0f, 0, 0, kDacModeList);
+    listed(135, "DAC OneBit Target", 8.0f, 0.0f, 0, 0, kOneBitTargetList);
+    parameters[136] = record("DAC Bias", T::Continuous, -1.0f, 1.0f, 0.0f, 0x01, 0x0401);
+    parameters[137] = record("DAC Gain", T::Continuous, 0.0f, 4.0f, 1.0f, 0x01, 0x0401);
+    listed(138, "DAC Loop Mode", 3.0f, 1.0f, 0x01, 0x0001, kLoopModeList);
+    parameters[139] = record("DAC MIDI Offset", T::Integer, 0.0f, 48.0f, 36.0f, 0, 0);
+    for (uint32_t i = 0; i < std::size(kCompressorNames); ++i) {
+        const std::string label = std::string("DAC Compressor ") + kCompressorNames[i];
+        parameters[141 + i] = record(label.c_str(), T::Continuous, 0.0f, 1.0f,
+                                     DACCompressor::defaultParameter(i), 0, 0);
+    }
+    listed(150, "DAC KVRB Channel", 2.0f, 0.0f, 0, 0, kKvrbChannelList);
+    for (size_t i = kFirstDacParameter; i <= kLastDacParameter; ++i)
+        parameters[i].layerMask = kLayerSample;
 
     for (size_t i = 0; i < parameters.size(); ++i) {
         ParameterInfo& p = parameters[i];

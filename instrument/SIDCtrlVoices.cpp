@@ -11,6 +11,8 @@
 namespace {
 
 constexpr uint64_t kSampleLayer = 3;
+constexpr float kOctavesPerCent = 0.00083333335f;
+constexpr float kMiddleC = 261.62558f;  // Hz
 
 }  // namespace
 
@@ -19,8 +21,10 @@ void SIDCtrl::voiceStart(uint64_t voice, uint64_t layer, uint8_t note)
     if (voice >= kSynthChips || layer >= kSynthLayers)
         return;
     gateActive[kSynthLayers * voice + layer] = 1;
-    if (layer == kSampleLayer)
+    if (layer == kSampleLayer) {
+        dacSubs[voice]->noteOn(note, 1.0f);
         return;
+    }
     if (SID_sub* sub = sidVoice(voice, layer))
         sub->noteOn(note, layerVoiceManager(layer).velocityGain(int64_t(voice)));
 }
@@ -30,8 +34,10 @@ void SIDCtrl::voiceRetrigger(uint64_t voice, uint64_t layer, uint8_t note)
     if (voice >= kSynthChips || layer >= kSynthLayers)
         return;
     gateActive[kSynthLayers * voice + layer] = 1;
-    if (layer == kSampleLayer)
+    if (layer == kSampleLayer) {
+        dacSubs[voice]->retrigger(note);
         return;
+    }
     if (SID_sub* sub = sidVoice(voice, layer))
         sub->retrigger(note);
 }
@@ -41,8 +47,10 @@ void SIDCtrl::voiceRelease(uint64_t voice, uint64_t layer)
     if (voice >= kSynthChips || layer >= kSynthLayers)
         return;
     gateActive[kSynthLayers * voice + layer] = 0;
-    if (layer == kSampleLayer)
+    if (layer == kSampleLayer) {
+        dacSubs[voice]->noteOff();
         return;
+    }
     if (SID_sub* sub = sidVoice(voice, layer))
         sub->noteOff();
 }
@@ -51,12 +59,22 @@ void SIDCtrl::voicePitchChanged(uint64_t voice, uint64_t layer)
 {
     if (voice >= kSynthChips || layer >= kSynthLayers)
         return;
-    if (layer == kSampleLayer)
-        return;
     float frequency = 0.0f;
+    if (layer != kSampleLayer) {
+        if (computeVoiceFrequency(voice, layer, frequency))
+            if (SID_sub* sub = sidVoice(voice, layer))
+                sub->setPitch(frequency);
+        return;
+    }
+    // The sample channel is tuned in sample rate: its own rate at 0 cents, and with key tracking
+    // its own rate at middle C.
+    SID_DAC_sub& dac = *dacSubs[voice];
+    const float cents = layerManager().layerPitchCents(layer, voice) +
+                        layerVoiceManager(layer).voicePitchCents(int64_t(voice));
+    const float base = dac.getSampleRate();
+    dac.setPitch(cents == 0.0f ? base : base * std::exp2(cents * kOctavesPerCent));
     if (computeVoiceFrequency(voice, layer, frequency))
-        if (SID_sub* sub = sidVoice(voice, layer))
-            sub->setPitch(frequency);
+        dac.setKeyPitch(frequency * base / kMiddleC);
 }
 
 void SIDCtrl::voiceParametersChanged(uint64_t voice, uint64_t layer)

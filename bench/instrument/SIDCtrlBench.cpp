@@ -1,7 +1,9 @@
 // The SID controller: its register write path into a chip that only stores the value (writes
 // per second), and the synth render of 12 real chips playing a chord of `range(0)` notes in
-// blocks of 5800 ticks (about 256 host frames at 44.1 kHz), as x real time at the PAL clock.
+// blocks of 5800 ticks (about 256 host frames at 44.1 kHz), as x real time at the PAL clock;
+// range(1) 1 adds the sample layer (a 16 kHz sample through the volume register) to every note.
 
+#include "fixtures/DacFixtures.h"
 #include "instrument/SIDCtrl.h"
 #include "sid/SIDEmu.h"
 
@@ -63,6 +65,13 @@ void BM_SynthRender(benchmark::State& state)
     ctrl.init(nullptr, 1006);
     ctrl.setRate(0, kClock, kClock);
     ctrl.setPolyphony(12);
+    fixtures::DacSampleBuilder sample;
+    sample.sine(64000, 16000, 440.0);
+    if (state.range(1)) {
+        ctrl.setNoteTable(sample.get());
+        ctrl.setParameter(138, 3.0f);  // the whole sample, key-tracked
+        ctrl.layerManager().setLayerParameter(3, ZRS::LayerManager::kActive, 1.0f);
+    }
     for (int64_t i = 0; i < state.range(0); ++i)
         ctrl.processMidiMessage(0x90, uint8_t(48 + 3 * i), 100);
     std::vector<int32_t> out(kBlock);
@@ -74,6 +83,10 @@ void BM_SynthRender(benchmark::State& state)
     state.counters["x realtime"] = benchmark::Counter(
         double(state.iterations()) * kBlock / kClock, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SynthRender)->Arg(1)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SynthRender)
+    ->Args({1, 0})
+    ->Args({12, 0})
+    ->Args({12, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

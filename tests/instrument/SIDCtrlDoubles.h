@@ -216,6 +216,14 @@ public:
         return h;
     }
     void setAdvancePending() { advancePending = 1; }
+    // The due tick of the timer's first entry, or -1.
+    int64_t dueOf(const vantor::QuantumTimer* timer) const
+    {
+        for (const vantor::QuantumEntry& e : getEntries())
+            if (e.timer == timer)
+                return int64_t(e.due);
+        return -1;
+    }
 
     std::vector<std::string> captureCalls;
     vantor::Mutex* watched = nullptr;

@@ -1,6 +1,7 @@
 // The controller on real chips: what the chips are told at init, and what a note sounds like.
 #include "SIDCtrlDoubles.h"
 
+#include "fixtures/DacFixtures.h"
 #include "fixtures/Spectrum.h"
 #include "sid/SIDEmu.h"
 
@@ -66,6 +67,21 @@ TEST_F(SIDCtrlSoundTest, NoteSixtyNineIs440Hz)
     const fixtures::Spectrum spectrum(out, kPalClock);
     EXPECT_NEAR(spectrum.peakFrequency(300.0, 600.0), 440.0, 1.0);
     EXPECT_GT(spectrum.amplitudeAt(440.0), 1000.0);
+}
+
+TEST_F(SIDCtrlSoundTest, SampleLayerPlaysThroughTheVolumeRegister)
+{
+    fixtures::DacSampleBuilder sample;
+    sample.sine(8000, 8000, 500.0);
+    ctrl->setNoteTable(sample.get());
+    ctrl->setParameter(138, 3.0f);  // the whole sample, key-tracked
+    ZRS::LayerManager& layers = ctrl->layerManager();
+    layers.setLayerParameter(0, ZRS::LayerManager::kActive, 0.0f);
+    layers.setLayerParameter(3, ZRS::LayerManager::kActive, 1.0f);
+    ctrl->processMidiMessage(0x90, 60, 127);  // middle C: the sample's own rate
+    const std::vector<double> out = render(size_t(kPalClock / 2));
+    const fixtures::Spectrum spectrum(out, kPalClock);
+    EXPECT_NEAR(spectrum.peakFrequency(100.0, 2000.0), 500.0, 2.0);
 }
 
 TEST_F(SIDCtrlSoundTest, ChannelActivityFollowsTheEnvelope)

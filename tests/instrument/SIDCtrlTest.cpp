@@ -1,5 +1,6 @@
 #include "SIDCtrlDoubles.h"
 
+#include "fixtures/DacFixtures.h"
 #include "instrument/SID_sub.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,17 @@ TEST_F(SIDCtrlTest, ParameterTableRecords)
         {99, "Filter LP", 2, 3, 0, 1, 1, 0x53, 0x01, 0x0081, 15},
         {101, "Filter HP", 2, 3, 0, 1, 0, 0x53, 0x01, 0x0081, 15},
         {102, "Core Volume", 1, 0, 0, 15, 15, 0x53, 0x03, 0x0541, 15},
+        {134, "DAC Mode", 3, 0, 0, 5, 0, 0x03, 0, 0, 8},
+        {135, "DAC OneBit Target", 3, 0, 0, 11, 0, 0x03, 0, 0, 8},
+        {136, "DAC Bias", 0, 0, -1, 1, 0, 0x03, 0x01, 0x0401, 8},
+        {137, "DAC Gain", 0, 0, 0, 4, 1, 0x03, 0x01, 0x0401, 8},
+        {138, "DAC Loop Mode", 3, 0, 0, 3, 1, 0x03, 0x01, 0x0001, 8},
+        {139, "DAC MIDI Offset", 1, 0, 0, 48, 36, 0x03, 0, 0, 8},
+        {141, "DAC Compressor Threshold", 0, 0, 0, 1, 0.5f, 0x03, 0, 0, 8},
+        {143, "DAC Compressor MakeUp Gain", 0, 0, 0, 1, 0.75f, 0x03, 0, 0, 8},
+        {146, "DAC Compressor RMS Time", 0, 0, 0, 1, 0.01f, 0x03, 0, 0, 8},
+        {149, "DAC Compressor Band Balance", 0, 0, 0, 1, 0.5f, 0x03, 0, 0, 8},
+        {150, "DAC KVRB Channel", 3, 0, 0, 2, 0, 0x03, 0, 0, 8},
     };
     ASSERT_EQ(ctrl->parameters.size(), 151u);
     for (const auto& r : kRows) {
@@ -94,6 +106,8 @@ TEST_F(SIDCtrlTest, ParameterTableRecords)
     }
     const char* waves = ctrl->parameters[34].list;
     EXPECT_STREQ(waves, "None|Tri|Saw|T+S|Pulse|P+T|P+S|P+T+S|Noise");
+    const char* targets = ctrl->parameters[135].list;
+    EXPECT_STREQ(targets, "PW1|PW2|PW3|PW1Hi|PW2Hi|PW3Hi|Ftr1|Ftr2|Ftr3|LpfOn|BpfOn|HpfOn");
 
     std::vector<uint16_t> unlabelled;
     for (uint16_t n = 0; n < 3; ++n)
@@ -103,6 +117,7 @@ TEST_F(SIDCtrlTest, ParameterTableRecords)
         unlabelled.push_back(i);
     for (uint16_t i = 103; i <= 133; ++i)
         unlabelled.push_back(i);
+    unlabelled.push_back(140);
     for (uint16_t i : unlabelled) {
         const char* label = ctrl->parameters[i].label;
         EXPECT_EQ(label, nullptr) << i;
@@ -173,6 +188,22 @@ TEST_F(SIDCtrlTest, SetParameterStoresIntoThePatch)
         ctrl->setParameter(index, value);
         EXPECT_EQ(fieldsOf(p), before) << index;
     }
+}
+
+TEST_F(SIDCtrlTest, SampleParametersReachEveryChannel)
+{
+    ctrl->setParameter(137, 2.5f);
+    ctrl->setParameter(134, 1.6f);
+    ctrl->setParameter(139, 40.0f);
+    ctrl->setParameter(150, 2.0f);
+    for (size_t c = 0; c < 12; ++c) {
+        const SID_DAC_sub* dac = ctrl->dacSub(c);
+        EXPECT_EQ(dac->gain, 2.5f) << c;
+        EXPECT_EQ(dac->dacMode, 2) << c;
+        EXPECT_EQ(dac->midiOffset, 40) << c;
+        EXPECT_EQ(dac->dacChannel, 2) << c;
+    }
+    EXPECT_EQ(ctrl->dacSub(12), nullptr);
 }
 
 TEST_F(SIDCtrlTest, PlayerOptionGoesToTheReader)
@@ -480,6 +511,33 @@ TEST(SIDCtrlInit, DataFolderFromThePath)
     }
 }
 
+TEST(SIDCtrlLifetime, ReaderGoesBeforeThePatch)
+{
+    class WatchingReader : public MidiReader
+    {
+    public:
+        WatchingReader(MediaCallback* cb, ZRS::SynthController* s, bool* seen)
+            : MidiReader(cb), synth(s), patchSeen(seen)
+        {
+        }
+        ~WatchingReader() override
+        {
+            const ZRS::PatchBase* p = synth->layerManager().patch();
+            *patchSeen = p && std::string(p->name) == "Base";
+        }
+        ZRS::SynthController* synth;
+        bool* patchSeen;
+    };
+    std::vector<ChipEmu*> chips(16, nullptr);
+    bool patchSeen = false;
+    {
+        TestCtrl ctrl(&chips, nullptr);
+        ctrl.init(nullptr, 1006);
+        ctrl.adoptReader(new WatchingReader(&ctrl, &ctrl, &patchSeen));
+    }
+    EXPECT_TRUE(patchSeen);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Voice events
 
@@ -511,6 +569,73 @@ TEST_F(SIDCtrlTest, VoiceStartAndRelease)
     layers().voiceStart(3, 4, 60);   // no such layer
     EXPECT_TRUE(chip(12).writes.empty());
     EXPECT_TRUE(chip(3).writes.empty());
+}
+
+TEST_F(SIDCtrlTest, SampleLayerEvents)
+{
+    fixtures::DacSampleBuilder sample;
+    sample.sine(4000, 8000, 500.0);
+    ctrl->setNoteTable(sample.get());
+    ctrl->setParameter(138, 3.0f);  // the whole sample on every key
+    SID_DAC_sub& dac = *ctrl->dacSub(4);
+    dac.amplitude = 0.25f;
+    layers().voiceStart(4, 3, 60);
+    EXPECT_EQ(ctrl->gateActiveByte(4, 3), 1);
+    EXPECT_EQ(dac.amplitude, 1.0f);
+    EXPECT_FALSE(dac.released);
+    EXPECT_NE(ctrl->dueOf(&dac), -1);  // the first sample played, the next one queued
+    for (size_t v = 0; v < 3; ++v)
+        EXPECT_EQ(ctrl->gateActiveByte(4, v), 0);
+    ASSERT_FALSE(chip(4).writes.empty());
+    for (const RegWrite& w : chip(4).writes)
+        EXPECT_EQ(w.reg, 24);  // the volume register only: no SID voice plays
+
+    layers().voiceRelease(4, 3);
+    EXPECT_EQ(ctrl->gateActiveByte(4, 3), 0);
+    EXPECT_TRUE(dac.released);
+    EXPECT_EQ(ctrl->dueOf(&dac), -1);
+
+    layers().voiceRetrigger(4, 3, 61);
+    EXPECT_EQ(ctrl->gateActiveByte(4, 3), 1);
+    EXPECT_FALSE(dac.released);
+}
+
+TEST_F(SIDCtrlTest, SampleLayerPitchIsASampleRate)
+{
+    SID_DAC_sub& dac = *ctrl->dacSub(0);
+    layers().voicePitchChanged(0, 3);
+    EXPECT_EQ(dac.freeStep, 1.0f / 8000.0f);  // no sample: 8000 per second
+
+    ctrl->layerManager().setLayerParameter(3, ZRS::LayerManager::kTranspose, 12.0f);
+    layers().voicePitchChanged(0, 3);
+    EXPECT_NEAR(dac.freeStep, 1.0f / 16000.0f, 1e-9f);
+
+    fixtures::DacSampleBuilder sample;
+    sample.sine(1000, 22050, 441.0);
+    ctrl->setNoteTable(sample.get());
+    ctrl->layerManager().setLayerParameter(3, ZRS::LayerManager::kTranspose, 0.0f);
+    ctrl->setPolyphony(12);
+    ctrl->processMidiMessage(0x90, 72, 127);  // 523.25 Hz, twice middle C
+    ASSERT_EQ(ctrl->voiceManager(0).findVoiceByNote(72), 0);
+    layers().voicePitchChanged(0, 3);
+    EXPECT_EQ(dac.freeStep, 1.0f / 22050.0f);
+    EXPECT_NEAR(dac.keyStep, 1.0f / 44100.0f, 1e-9f);
+}
+
+TEST_F(SIDCtrlTest, NoteTableGoesToEveryChannel)
+{
+    fixtures::DacSampleBuilder empty;
+    ctrl->setNoteTable(empty.get());
+    ctrl->setNoteTable(nullptr);
+    EXPECT_EQ(ctrl->dacSub(0)->sample, nullptr);
+
+    fixtures::DacSampleBuilder sample;
+    sample.sine(100, 11025, 100.0);
+    ctrl->setNoteTable(sample.get());
+    for (size_t c = 0; c < 12; ++c) {
+        EXPECT_EQ(ctrl->dacSub(c)->sample, sample.get()) << c;
+        EXPECT_EQ(ctrl->dacSub(c)->getSampleRate(), 11025.0f) << c;
+    }
 }
 
 TEST_F(SIDCtrlTest, LayerParameterMask)
@@ -613,6 +738,28 @@ TEST_F(SIDCtrlTest, ShadowSlotsAndGateFlags)
     EXPECT_EQ(ctrl->shadow(8).gateChanged[1], 1);
     EXPECT_EQ(ctrl->shadow(8).gateChanged[0], 0);
     EXPECT_EQ(ctrl->shadow(8).gateChanged[2], 0);
+}
+
+TEST_F(SIDCtrlTest, SampleChannelBitsWinOnTheChipOnly)
+{
+    RecordingHook* hook = ctrl->installHook();
+    ctrl->mediaCommand(10, nullptr, 3.0);  // chip 2
+    SID_DAC_sub& dac = *ctrl->dacSub(2);
+    dac.ownedMask |= 1u << 24;
+    dac.ownedBits[24] = 0x0F;
+    dac.ownedValue[24] = 0x05;
+    ctrl->writeRegister(2, 24, 0x3F);
+    EXPECT_EQ(chip(2).writes, (std::vector<RegWrite>{{24, 0x35}}));
+    EXPECT_EQ(ctrl->shadow(2).regs[24], 0x3F);
+    EXPECT_EQ(dac.savedValue[24], 0x3F);
+    ASSERT_EQ(hook->messages.size(), 1u);
+    EXPECT_EQ(hook->messages[0][11], 0x3F);
+
+    // Its own writes go straight through.
+    ctrl->writeRegister(2 | ChipSubWriter::DIRECT_WRITE, 24, 0x0A);
+    EXPECT_EQ(chip(2).lastWrite(24), 0x0A);
+    EXPECT_EQ(dac.savedValue[24], 0x3F);
+    EXPECT_EQ(ctrl->shadow(2).regs[24], 0x3F);
 }
 
 TEST_F(SIDCtrlTest, AsidMirrorsTheSelectedChip)

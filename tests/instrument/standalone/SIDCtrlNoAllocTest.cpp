@@ -1,6 +1,8 @@
 // Counts every operator new of the process, so it runs alone: once initialised, the SID
-// controller plays notes, takes parameter changes and renders without allocating.
+// controller plays notes on its SID voices and sample channels, takes parameter changes and
+// renders without allocating.
 
+#include "fixtures/DacFixtures.h"
 #include "instrument/ChipHWHook.h"
 #include "instrument/SIDCtrl.h"
 #include "sid/SIDEmu.h"
@@ -87,6 +89,11 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
     ctrl->setModRoutingText("source=CC1;destination=Filter Cutoff\n"
                             "source=POLYVEL;destination=Osc1 PW\n",
                             0);
+    fixtures::DacSampleBuilder sample;
+    sample.sine(4000, 16000, 700.0);
+    ctrl->setNoteTable(sample.get());
+    ctrl->setParameter(138, 3.0f);  // the sample layer plays the whole sample on every key
+    ctrl->layerManager().setLayerParameter(3, ZRS::LayerManager::kActive, 1.0f);
     CountingHook* hook = ctrl->installHook();
     ctrl->mediaCommand(10, nullptr, 1.0);
     std::vector<int32_t> out(kBlock);
@@ -103,6 +110,7 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
         ctrl->setParameter(uint16_t(block % 48), float(block % 16));
         ctrl->setParameter(97, float((block * 13) % 2048));
         ctrl->setParameter(uint16_t(96 + block % 7), float(block % 2));
+        ctrl->setParameter(uint16_t(134 + block % 3), float(block % 3));
         ctrl->noteOn(0, uint32_t(block), uint16_t(note + 1), 0.5f, 0.0f);
         ctrl->noteOff(0, uint32_t(block), uint16_t(note + 1));
         std::fill(out.begin(), out.end(), 0);
