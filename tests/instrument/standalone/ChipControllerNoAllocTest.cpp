@@ -3,26 +3,12 @@
 #include "instrument/ChipController.h"
 #include "sid/ChipEmu.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <vector>
-
-static std::atomic<long> g_allocations{0};
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -83,12 +69,12 @@ TEST(ChipControllerRender, AllocatesNothing)
     controller.addTimer(&slow, 1);
     std::vector<int32_t> left(4096), right(4096);
 
-    const long before = g_allocations.load();
+    const long before = fixtures::allocationCount();
     for (int block = 0; block < 200; ++block) {
         int32_t* channels[2] = {left.data(), right.data()};
         controller.render(channels, 2, 4096);
     }
-    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_EQ(fixtures::allocationCount(), before);
 
     EXPECT_EQ(chipObjects[0].ticks, 200u * 4096u);
     EXPECT_EQ(chipObjects[12].calls, 0u);

@@ -3,39 +3,11 @@
 
 #include "../DacTestSupport.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-// Every form is replaced (the chip tables' static set-up uses the nothrow form), so that the
-// sanitizer's own forms never meet these deletes.
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    ++g_news;
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -54,7 +26,7 @@ TEST(SIDDACSubNoAllocationTest, FiringsAllocateNothing)
         r.dac.noteOn(36, 1.0f);
         r.run(1000);
 
-        const long before = g_news.load();
+        const long before = fixtures::allocationCount();
         uint64_t firings = 0;
         size_t at = 0;
         while (firings < 100000) {
@@ -67,7 +39,7 @@ TEST(SIDDACSubNoAllocationTest, FiringsAllocateNothing)
         }
         r.dac.noteOff();
         r.dac.noteOn(37, 1.0f);
-        EXPECT_EQ(g_news.load(), before) << "mode " << mode;
+        EXPECT_EQ(fixtures::allocationCount(), before) << "mode " << mode;
     }
 }
 

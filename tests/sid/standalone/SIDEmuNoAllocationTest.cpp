@@ -3,38 +3,11 @@
 
 #include "../SIDEmuTestSupport.h"
 
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-// Every form is replaced, so that the sanitizer's own forms never meet these deletes.
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    ++g_news;
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -61,7 +34,7 @@ TEST(SIDEmuNoAllocation, RenderAndRegisterAccess)
             chip->useDatabase(*db);
             chip->setParameter(SIDParam::kModel, float(k.profile));
         }
-        const long before = g_news.load();
+        const long before = fixtures::allocationCount();
         sidtest::write(*chip, {{24, 0x3F}, {23, 0x73}, {22, 40}, {1, 0x10}, {8, 0x21}, {15, 0x07}, {6, 0xF0},
                                {13, 0xF0}, {20, 0xF0}, {29, 0x40}});
         for (size_t v = 0; v < 3; ++v)
@@ -72,7 +45,7 @@ TEST(SIDEmuNoAllocation, RenderAndRegisterAccess)
         chip->render(channels, 100);
         chip->readRegister(27);
         chip->readRegister(28);
-        EXPECT_EQ(g_news.load(), before) << "profile " << k.profile;
+        EXPECT_EQ(fixtures::allocationCount(), before) << "profile " << k.profile;
     }
 }
 
