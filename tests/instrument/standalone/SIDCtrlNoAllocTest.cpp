@@ -1,47 +1,19 @@
-// Counts every operator new of the process, so it runs alone: once initialised, the SID
-// controller plays notes on its SID voices and sample channels, takes parameter changes and
-// renders without allocating.
+// Counts every allocation of the process, so it runs alone: once initialised, the SID controller
+// plays notes on its SID voices and sample channels, takes parameter changes and renders without
+// allocating.
 
 #include "fixtures/DacFixtures.h"
 #include "instrument/ChipHWHook.h"
 #include "instrument/SIDCtrl.h"
 #include "sid/SIDEmu.h"
 
+#define VANTOR_COUNT_MALLOC
+#include "fixtures/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
-
-static std::atomic<long> g_news{0};
-
-// The replacements pair malloc with free; GCC cannot see that through inlining.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-// Every form is replaced, so that the sanitizer's own forms never meet these deletes (the chip
-// tables are built with a temporary buffer from the nothrow form).
-void* operator new(std::size_t n)
-{
-    ++g_news;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    ++g_news;
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -119,10 +91,10 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
     for (int block = 0; block < 50; ++block)
         play(block);
 
-    const long before = g_news.load();
+    const long before = fixtures::allocationCount();
     for (int block = 0; block < 1000; ++block)
         play(block);
-    EXPECT_EQ(g_news.load() - before, 0);
+    EXPECT_EQ(fixtures::allocationCount() - before, 0);
     EXPECT_GT(hook->bytes, 0u);
 }
 
