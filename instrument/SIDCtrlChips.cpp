@@ -1,0 +1,144 @@
+// The register write path, the synth render and the chip-wide register operations.
+#include "instrument/ChipHWHook.h"
+#include "instrument/SIDCtrl.h"
+#include "sid/ChipEmu.h"
+#include "sid/SIDEmu.h"
+
+#include <algorithm>
+
+namespace {
+
+// Register order of an ASID register message: bit p % 7 of mask and MSB byte p / 7 belongs to
+// the register at position p.
+constexpr uint8_t kAsidOrder[25] = {0,  1,  2,  3,  5,  6,  7,  8,  9,  10, 12, 13, 14,
+                                    15, 16, 17, 19, 20, 21, 22, 23, 24, 4,  11, 18};
+
+// One-register ASID message (13 bytes) for registers 0-24; 0 for any other register.
+size_t encodeAsidRegister(uint8_t reg, uint8_t value, uint8_t* out)
+{
+    const uint8_t* at = std::find(std::begin(kAsidOrder), std::end(kAsidOrder), reg);
+    if (at == std::end(kAsidOrder))
+        return 0;
+    const size_t position = size_t(at - kAsidOrder);
+    const uint8_t bit = uint8_t(1u << (position % 7));
+    const size_t byte = position / 7;
+    size_t n = 0;
+    out[n++] = 0xF0;
+    out[n++] = 0x2D;
+    out[n++] = 0x4E;
+    for (size_t i = 0; i < 4; ++i)
+        out[n++] = i == byte ? bit : 0;
+    for (size_t i = 0; i < 4; ++i)
+        out[n++] = i == byte && (value & 0x80) ? bit : 0;
+    out[n++] = value & 0x7F;
+    out[n++] = 0xF7;
+    return n;
+}
+
+constexpr uint8_t kControlRegisters[3] = {4, 11, 18};
+
+}  // namespace
+
+void SIDCtrl::writeRegister(uint64_t chip, uint8_t reg, uint8_t value)
+{
+    if (chip & DIRECT_WRITE) {
+        if (ChipEmu* target = chipAt(chip & kRawChipMask))
+            target->writeRegister(reg, value, 0);
+        return;
+    }
+    ChipEmu* target = chipAt(chip);
+    if (!target)
+        return;
+    // The sampled-sound channel keeps the value and may hold some of its bits.
+    const uint8_t effective = chip < kSynthChips ? dacSubs[chip]->synthWrite(reg, value) : value;
+    if (hardwareHook && asidChip == chip && reg <= 24)
+        if (const size_t n = encodeAsidRegister(reg, value, asidMessage.data()))
+            hardwareHook->sendSysEx(asidMessage.data(), n);
+    shadows[chip].store(reg, value);
+    target->writeRegister(reg, effective, 0);
+}
+
+bool SIDCtrl::isChannelActive(uint64_t voice, uint64_t chip, uint64_t /*sub*/)
+{
+    if (chip >= kSynthChips || !chipPresent(chip))
+        return false;
+    const SIDEmu* sid = sidChip(chip);
+    return sid && sid->isVoiceSounding(voice);
+}
+
+void SIDCtrl::releaseAllGates(uint32_t /*value*/)
+{
+    for (uint64_t c = 0; c < kChips; ++c) {
+        if (!chipPresent(c))
+            continue;
+        for (const uint8_t reg : kControlRegisters)
+            writeRegister(c, reg, uint8_t(shadows[c].regs[reg] & ~1u));
+    }
+}
+
+void SIDCtrl::silencePlayerChips()
+{
+    // Each voice: test bit on, gate and waveform off, sustain and release 0.
+    constexpr struct
+    {
+        uint8_t reg, value;
+    } kSilence[] = {{4, 8}, {6, 0}, {11, 8}, {13, 0}, {18, 8}, {20, 0}};
+    for (uint64_t c = kFirstPlayerChip; c < kChips; ++c) {
+        if (!chipPresent(c))
+            continue;
+        for (const auto& w : kSilence)
+            writeRegister(c, w.reg, w.value);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Render
+
+void SIDCtrl::runPendingAdvance()
+{
+    if (advancePending) {
+        advancePending = 0;
+        setMediaParameter(kNextSong, 1.0);
+    }
+}
+
+uint64_t SIDCtrl::nextStretch(uint64_t frames)
+{
+    if (frames == 0)
+        return 0;
+    // Each 0 means the front timer was due now and has just fired.
+    for (uint32_t zeros = 0; zeros < kMaxZeroSteps; ++zeros)
+        if (const uint64_t n = advance(frames))
+            return std::min(n, frames);
+    // A timer that keeps falling due at once: the rest passes without firing.
+    now += frames;
+    return frames;
+}
+
+uint64_t SIDCtrl::renderUntilEvent(uint64_t frames)
+{
+    runPendingAdvance();
+    return nextStretch(frames);
+}
+
+void SIDCtrl::renderEnabledChips(uint64_t ticks)
+{
+    std::fill(std::begin(cursors), std::end(cursors), outCursor);
+    for (size_t i = 0; i < kChips; ++i)
+        if (chipEnabled[i])
+            if (ChipEmu* chip = chipAt(i))
+                chip->render(cursors, ticks);
+}
+
+void SIDCtrl::render(int32_t** channels, uint64_t /*channelCount*/, int32_t frames)
+{
+    outCursor = channels[0];
+    frameBudget = frames;
+    while (frameBudget > 0) {
+        runPendingAdvance();
+        const uint64_t n = nextStretch(uint64_t(frameBudget));
+        renderEnabledChips(n);
+        outCursor += n;
+        frameBudget -= int32_t(n);
+    }
+}

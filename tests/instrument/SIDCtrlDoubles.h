@@ -1,0 +1,233 @@
+#pragma once
+// Stand-ins around SIDCtrl: chips that record their register writes and renders, a host side
+// that records what is reported to it, a hardware hook that keeps its SysEx messages, a media
+// reader that records its MIDI input, and the controller with its capture calls recorded.
+
+#include "instrument/ChipControllerListener.h"
+#include "instrument/ChipHWHook.h"
+#include "instrument/SIDCtrl.h"
+#include "media/MediaReader.h"
+#include "sid/ChipEmu.h"
+#include "support/Threads.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sidctrl_test {
+
+struct RegWrite
+{
+    uint16_t reg;
+    uint8_t value;
+    bool operator==(const RegWrite&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RegWrite& w)
+{
+    return out << "{reg " << w.reg << ", 0x" << std::hex << int(w.value) << std::dec << "}";
+}
+
+class RecordingChip : public ChipEmu
+{
+public:
+    bool init(uint64_t, const char*, uint32_t) override { return true; }
+    void powerOn() override {}
+    void reset() override { ++resets; }
+    const ChipInfo* getChipInfo() const override { return &info; }
+    void setPaddles(uint64_t, float) override {}
+    void writeRegister(uint16_t reg, uint8_t value, uint64_t) override
+    {
+        writes.push_back({reg, value});
+        regs[reg & 31] = value;
+    }
+    uint8_t readRegister(uint16_t reg, uint64_t) override { return regs[reg & 31]; }
+    void setParameter(uint64_t index, float value) override
+    {
+        parameterSets.push_back({index, value});
+    }
+    // Adds `mark` to every word, so a test sees which ticks each chip covered.
+    void render(int32_t* const* outputs, uint64_t cycles) override
+    {
+        renders.push_back(cycles);
+        for (uint64_t i = 0; i < cycles; ++i)
+            outputs[0][i] += mark;
+    }
+    void setOutputChannel(uint64_t) override {}
+
+    // The last value written to reg, or -1.
+    int lastWrite(uint16_t reg) const
+    {
+        for (auto it = writes.rbegin(); it != writes.rend(); ++it)
+            if (it->reg == reg)
+                return it->value;
+        return -1;
+    }
+
+    ChipInfo info;
+    std::vector<RegWrite> writes;
+    std::vector<std::pair<uint64_t, float>> parameterSets;
+    std::vector<uint64_t> renders;
+    uint8_t regs[32] = {};
+    int32_t mark = 1;
+    int resets = 0;
+};
+
+struct Report
+{
+    std::string what;  // "synth", "layer", "slot", "voice"
+    uint64_t a;
+    uint32_t n;
+    uint32_t kind;
+    float value;
+};
+
+class RecordingListener : public ChipControllerListener
+{
+public:
+    void queueControlChange(int32_t, float) override {}
+    void notifyVoiceParameter(uint64_t chip, uint32_t n, uint32_t kind, float value) override
+    {
+        reports.push_back({"voice", chip, n, kind, value});
+    }
+    void notifyLayerParameter(uint64_t layer, uint32_t n, uint32_t kind, float value) override
+    {
+        reports.push_back({"layer", layer, n, kind, value});
+    }
+    void notifySynthParameter(uint32_t n, uint32_t kind, float value) override
+    {
+        reports.push_back({"synth", 0, n, kind, value});
+    }
+    void notifyMediaParameter(uint32_t, uint32_t, float) override {}
+    void notifyAutomationSlot(uint64_t slot, uint32_t n, uint32_t kind, float value) override
+    {
+        reports.push_back({"slot", slot, n, kind, value});
+    }
+    void queueControllerEvent(uint16_t, uint32_t, int32_t, float) override {}
+    void notifyRangeChanged(uint64_t, uint64_t, uint64_t) override {}
+    void notifyIdle() override {}
+    void setTextSlot0(const char*) override {}
+    void setTextSlot1(const char*) override {}
+    void setModRoutingText(const char*) override {}
+    void publishImageFile(const uint8_t*, uint64_t) override {}
+    void setDisplayInfo(const uint8_t* info) override { displayInfo = info; }
+    void notifyHost(void*, uint32_t, uint32_t) override {}
+    void callHostOpcode12(HostMidiOutRecord*) override {}
+    void setChannelScale(uint64_t, int32_t) override {}
+    void setChannelFilterCutoff(uint64_t, double) override {}
+    void setChannelHighPassCutoff(uint64_t, double) override {}
+
+    // Reports of synth parameter n with change kind `kind`.
+    size_t synthReports(uint32_t n, uint32_t kind) const
+    {
+        size_t count = 0;
+        for (const Report& r : reports)
+            count += r.what == "synth" && r.n == n && r.kind == kind;
+        return count;
+    }
+
+    std::vector<Report> reports;
+    const uint8_t* displayInfo = nullptr;
+};
+
+class RecordingHook : public ChipHWHook
+{
+public:
+    RecordingHook() : ChipHWHook(false, nullptr) {}
+    void* run() override { return nullptr; }
+    void flush() override {}
+    void writeRegister(uint8_t, uint8_t, uint8_t, uint64_t) override {}
+    void sendSysEx(const uint8_t* bytes, uint64_t length) override
+    {
+        messages.emplace_back(bytes, bytes + length);
+    }
+    uint8_t readRegister() override { return 255; }
+    void setPort(uint32_t) override {}
+    void getPendingCount(uint32_t* count) override { *count = 0; }
+
+    std::vector<std::vector<uint8_t>> messages;
+};
+
+class MidiReader : public MediaReader
+{
+public:
+    explicit MidiReader(MediaCallback* cb) : MediaReader(cb) {}
+    bool selectSong(uint64_t song) override
+    {
+        selected.push_back(song);
+        return song < songs;
+    }
+    uint64_t getSongCount() override { return songs; }
+    bool isDrivenByTimers() override { return timers; }
+    uint64_t advanceTicks(uint64_t ticks, double) override
+    {
+        ++advanceCalls;
+        return ticks;
+    }
+    void setPlayerOption(uint32_t option, int64_t value) override
+    {
+        options.push_back({option, value});
+    }
+    void sendMidiInput(uint8_t status, uint8_t data1, uint8_t data2) override
+    {
+        midi.push_back({status, data1, data2});
+    }
+
+    std::vector<std::vector<uint8_t>> midi;
+    std::vector<std::pair<uint32_t, int64_t>> options;
+    std::vector<uint64_t> selected;
+    uint64_t songs = 2;
+    bool timers = true;
+    uint64_t advanceCalls = 0;
+};
+
+// The controller with its protected parts reachable and the capture calls recorded.
+class TestCtrl : public SIDCtrl
+{
+public:
+    using SIDCtrl::SIDCtrl;
+
+    void previewCaptureItem(uint64_t item) override
+    {
+        captureCalls.push_back("preview " + std::to_string(item));
+        if (watched && watched->tryLock()) {
+            watched->unlock();
+            mutexFreeDuringCall = true;
+        }
+    }
+    void patchFromCaptureItem(uint64_t item) override
+    {
+        captureCalls.push_back("patch " + std::to_string(item));
+    }
+    void patchFromShadowRegisters() override { captureCalls.push_back("shadows"); }
+
+    // Takes ownership.
+    MidiReader* adoptReader(MidiReader* r)
+    {
+        replaceReader(r);
+        return r;
+    }
+    RecordingHook* installHook()
+    {
+        auto* h = new RecordingHook;
+        delete hardwareHook;
+        hardwareHook = h;
+        return h;
+    }
+    void setAdvancePending() { advancePending = 1; }
+    // The due tick of the timer's first entry, or -1.
+    int64_t dueOf(const vantor::QuantumTimer* timer) const
+    {
+        for (const vantor::QuantumEntry& e : getEntries())
+            if (e.timer == timer)
+                return int64_t(e.due);
+        return -1;
+    }
+
+    std::vector<std::string> captureCalls;
+    vantor::Mutex* watched = nullptr;
+    bool mutexFreeDuringCall = false;
+};
+
+}  // namespace sidctrl_test
