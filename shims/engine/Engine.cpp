@@ -58,6 +58,21 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const std::string& path, std:
     return m;
 }
 
+std::unique_ptr<ModuleLibrary> ModuleLibrary::fromExports(const std::string& name,
+                                                         GetNumTarnPluginsFunction getNumPlugins,
+                                                         FillTarnPluginInfoFunction fillInfo,
+                                                         NewInstanceFunction newInstance,
+                                                         DeleteInstanceFunction deleteInstance)
+{
+    std::unique_ptr<ModuleLibrary> m(new ModuleLibrary());
+    m->path = name;
+    m->getNumPlugins = getNumPlugins;
+    m->fillInfo = fillInfo;
+    m->newInstance = newInstance;
+    m->deleteInstance = deleteInstance;
+    return m;
+}
+
 ModuleLibrary::~ModuleLibrary()
 {
     if (handle)
@@ -175,6 +190,7 @@ bool Instance::start(std::string& error)
     for (uint32_t c = 0; c < channelCount; ++c)
         channelPointers[c] = buffers[c].data();
     started = true;
+    handOverBlocks(restoring);
     return true;
 }
 
@@ -216,7 +232,7 @@ int64_t Instance::process(uint32_t frames, std::vector<vantor::HDMIDIEvent> even
                      });
     uint64_t n = 0;
     for (const vantor::HDMIDIEvent& e : events) {
-        if (e.sampleOffset >= frames || n == kMaxModuleEvents)
+        if (e.sampleOffset >= std::max<uint32_t>(frames, 1) || n == kMaxModuleEvents)
             continue;
         incomingBlock->events[n++] = e;
     }
@@ -275,6 +291,10 @@ void Instance::onHostCall(int32_t op, intptr_t a, void* b)
     case kHostNotify:
         if (!b)
             break;
+        if (SharedBlock* shared = sharedBlockAt(b)) {
+            onBlockNotified(*shared, a, call);
+            break;
+        }
         if (auto it = std::find_if(blocks.begin(), blocks.end(),
                                    [b](const auto& block) { return block.first == b; });
             it != blocks.end())
@@ -311,6 +331,8 @@ void Instance::onHostCall(int32_t op, intptr_t a, void* b)
         std::fprintf(log, "host op=%" PRId32 " a=%" PRIdPTR " b=%p", op, a, b);
         if (op == kHostNoteFrequency)
             std::fprintf(log, " answer=%.6f", call.answer);
+        if (call.blockId != 0)
+            logBlockCall(call);
         std::fputc('\n', log);
     }
     hostCalls.push_back(std::move(call));
