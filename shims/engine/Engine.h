@@ -67,7 +67,7 @@ struct EngineConfig
 };
 
 // One host request as it arrived. Payloads are copied during the call: op 8 (the block's
-// 32-byte header, or the whole block when the engine owns it), 10 (two u64), 11 (a bytes, at most
+// 32-byte header, or the whole block when given to registerBlock), 10 (two u64), 11 (a bytes, at most
 // 64 KiB), 12 (the 48-byte record; SysEx bytes in `extra`, at most 64 KiB).
 struct HostCall
 {
