@@ -58,12 +58,14 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const std::string& path, std:
     return m;
 }
 
-std::unique_ptr<ModuleLibrary> ModuleLibrary::fromExports(const std::string& name,
-                                                         GetNumTarnPluginsFunction getNumPlugins,
-                                                         FillTarnPluginInfoFunction fillInfo,
-                                                         NewInstanceFunction newInstance,
-                                                         DeleteInstanceFunction deleteInstance)
+std::unique_ptr<ModuleLibrary> ModuleLibrary::linked(const std::string& name,
+                                                     GetNumTarnPluginsFunction getNumPlugins,
+                                                     FillTarnPluginInfoFunction fillInfo,
+                                                     NewInstanceFunction newInstance,
+                                                     DeleteInstanceFunction deleteInstance)
 {
+    if (!getNumPlugins || !fillInfo || !newInstance || !deleteInstance)
+        return nullptr;
     std::unique_ptr<ModuleLibrary> m(new ModuleLibrary());
     m->path = name;
     m->getNumPlugins = getNumPlugins;

@@ -25,12 +25,12 @@ public:
     // Null, with a message naming the module and what failed (the missing export, or the
     // loader's own text), when it cannot be used.
     static std::unique_ptr<ModuleLibrary> open(const std::string& path, std::string& error);
-    // A module whose exports are already in this process (test doubles); `name` stands for the path.
-    static std::unique_ptr<ModuleLibrary> fromExports(const std::string& name,
-                                                      GetNumTarnPluginsFunction getNumPlugins,
-                                                      FillTarnPluginInfoFunction fillInfo,
-                                                      NewInstanceFunction newInstance,
-                                                      DeleteInstanceFunction deleteInstance);
+    // The exports of a module linked into this program; `name` stands for the path.
+    static std::unique_ptr<ModuleLibrary> linked(const std::string& name,
+                                                 GetNumTarnPluginsFunction getNumPlugins,
+                                                 FillTarnPluginInfoFunction fillInfo,
+                                                 NewInstanceFunction newInstance,
+                                                 DeleteInstanceFunction deleteInstance);
     ~ModuleLibrary();
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;

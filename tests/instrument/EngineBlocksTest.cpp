@@ -91,7 +91,7 @@ class EngineBlocks : public ::testing::Test
 protected:
     void SetUp() override
     {
-        module = ModuleLibrary::fromExports("block double", doubleCount, doubleFill, doubleNew, doubleDelete);
+        module = ModuleLibrary::linked("block double", doubleCount, doubleFill, doubleNew, doubleDelete);
         config.sampleRate = 48000.0;
         config.blockSize = 64;
         instance = std::make_unique<Instance>(*module, config);
