@@ -151,6 +151,7 @@ bool Instance::start(std::string& error)
     initRecord.hostVersion = config.hostVersion;
     dispatch(kOpInitWithRecord, reinterpret_cast<intptr_t>(&initRecord), nullptr);
     initResult = initRecord.result;
+    sendMasterSettings(kMasterPolyphony, double(config.polyphony));
 
     dispatch(kOpGetInputCount, 0, &inputCount);
     dispatch(kOpGetOutputCount, 0, &outputCount);
