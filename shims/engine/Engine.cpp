@@ -58,6 +58,23 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const std::string& path, std:
     return m;
 }
 
+std::unique_ptr<ModuleLibrary> ModuleLibrary::linked(const std::string& name,
+                                                     GetNumTarnPluginsFunction getNumPlugins,
+                                                     FillTarnPluginInfoFunction fillInfo,
+                                                     NewInstanceFunction newInstance,
+                                                     DeleteInstanceFunction deleteInstance)
+{
+    if (!getNumPlugins || !fillInfo || !newInstance || !deleteInstance)
+        return nullptr;
+    std::unique_ptr<ModuleLibrary> m(new ModuleLibrary());
+    m->path = name;
+    m->getNumPlugins = getNumPlugins;
+    m->fillInfo = fillInfo;
+    m->newInstance = newInstance;
+    m->deleteInstance = deleteInstance;
+    return m;
+}
+
 ModuleLibrary::~ModuleLibrary()
 {
     if (handle)

@@ -17,13 +17,19 @@ class WaveFileWriter;
 
 namespace vantor::engine {
 
-// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL) and its four exports.
+// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL), or linked in, and its four exports.
 class ModuleLibrary
 {
 public:
     // Null, with a message naming the module and what failed (the missing export, or the
     // loader's own text), when it cannot be used.
     static std::unique_ptr<ModuleLibrary> open(const std::string& path, std::string& error);
+    // The exports of a module linked into this program; `name` stands for the path.
+    static std::unique_ptr<ModuleLibrary> linked(const std::string& name,
+                                                 GetNumTarnPluginsFunction getNumPlugins,
+                                                 FillTarnPluginInfoFunction fillInfo,
+                                                 NewInstanceFunction newInstance,
+                                                 DeleteInstanceFunction deleteInstance);
     ~ModuleLibrary();
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
