@@ -17,7 +17,8 @@ class WaveFileWriter;
 
 namespace vantor::engine {
 
-// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL), or linked in, and its four exports.
+// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), or linked in, and its
+// four exports.
 class ModuleLibrary
 {
 public:
