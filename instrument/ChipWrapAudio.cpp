@@ -43,6 +43,16 @@ int clampToInt(uint64_t n)
     return int(std::min<uint64_t>(n, uint64_t(std::numeric_limits<int>::max())));
 }
 
+bool allZero(const int32_t* x, uint64_t n)
+{
+    if (n > 0 && x[0] != 0)
+        return false;  // the usual answer for a sounding channel, at once
+    int32_t any = 0;
+    for (uint64_t i = 0; i < n; ++i)
+        any |= x[i];
+    return any == 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -77,6 +87,7 @@ bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
     repackager->setRenderer(this);
     repackager->clearPending();
     tickBuffer = channels ? std::make_unique<int32_t[]>(channels * maxTicks) : nullptr;
+    std::fill(std::begin(ticksClear), std::end(ticksClear), false);
 
     clockIndex = chipInfo ? chipInfo->defaultClockIndex : 0;
     updateChipRate(true);
@@ -249,12 +260,22 @@ void ChipWrap::renderSubBlock(float** buffers, uint64_t frames)
     for (uint64_t done = 0; done < frames;) {
         const uint64_t n = std::min(frames - done, maxTicks);
         for (uint32_t c = 0; c < channels; ++c)
-            std::fill_n(ticks[c], n, 0);
+            if (!ticksClear[c])
+                std::fill_n(ticks[c], n, 0);
         if (controller)
             controller->render(ticks, channels, int32_t(n));
         for (uint32_t c = 0; c < channels; ++c) {
             float* out = buffers[c] + done;
             const int32_t* in = tickBuffer.get() + c * maxTicks;
+            // A channel no chip wrote, with both filters at rest, gives exactly zero (channel 1
+            // of the SID instrument): its filters and the next clearing of its ticks are skipped.
+            ticksClear[c] = allZero(in, n);
+            if (ticksClear[c] && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
+                std::fill_n(out, n, 0.0f);
+                if (c == 0)
+                    primeHighPass = false;  // primed to the first sample: 0, as it is
+                continue;
+            }
             const float s = scale[c];
             for (uint64_t i = 0; i < n; ++i)
                 out[i] = float(in[i]) * s;
