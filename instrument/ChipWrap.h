@@ -272,7 +272,7 @@ private:
     // Chip ticks as the chips write them: one block of maxTicks words per output channel.
     std::unique_ptr<int32_t[]> tickBuffer;
     uint64_t maxTicks = 0;
-    bool ticksClear[kMaxChannels] = {};  // the channel's ticks are all zero since the last render
+    uint64_t zeroTicks[kMaxChannels] = {};  // leading ticks of each channel known to be zero
     uint64_t reservedBlock = 0;  // the largest block the schedule has room for
     // Raw messages of a zero-frame block, sent after its other events.
     std::array<std::array<uint8_t, 3>, kMaxEvents> deferred{};

@@ -87,7 +87,7 @@ bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
     repackager->setRenderer(this);
     repackager->clearPending();
     tickBuffer = channels ? std::make_unique<int32_t[]>(channels * maxTicks) : nullptr;
-    std::fill(std::begin(ticksClear), std::end(ticksClear), false);
+    std::fill(std::begin(zeroTicks), std::end(zeroTicks), 0);
 
     clockIndex = chipInfo ? chipInfo->defaultClockIndex : 0;
     updateChipRate(true);
@@ -260,7 +260,7 @@ void ChipWrap::renderSubBlock(float** buffers, uint64_t frames)
     for (uint64_t done = 0; done < frames;) {
         const uint64_t n = std::min(frames - done, maxTicks);
         for (uint32_t c = 0; c < channels; ++c)
-            if (!ticksClear[c])
+            if (zeroTicks[c] < n)
                 std::fill_n(ticks[c], n, 0);
         if (controller)
             controller->render(ticks, channels, int32_t(n));
@@ -269,8 +269,9 @@ void ChipWrap::renderSubBlock(float** buffers, uint64_t frames)
             const int32_t* in = tickBuffer.get() + c * maxTicks;
             // A channel no chip wrote, with both filters at rest, gives exactly zero (channel 1
             // of the SID instrument): its filters and the next clearing of its ticks are skipped.
-            ticksClear[c] = allZero(in, n);
-            if (ticksClear[c] && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
+            const bool silent = allZero(in, n);
+            zeroTicks[c] = silent ? std::max(zeroTicks[c], n) : 0;
+            if (silent && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
                 std::fill_n(out, n, 0.0f);
                 if (c == 0)
                     primeHighPass = false;  // primed to the first sample: 0, as it is

@@ -80,7 +80,8 @@ public:
         log.push_back(text("sysex %g", double(length)));
         SIDCtrl::receiveSysEx(bytes, length);
     }
-    // With `constant` set, every tick of channel 0 is that word instead of the chips' sound.
+    // With `constant` set, every tick of channel `constantChannel` is that word instead of the
+    // chips' sound.
     void render(int32_t** channels, uint64_t channelCount, int32_t frames) override
     {
         if (!constant) {
@@ -88,12 +89,13 @@ public:
             return;
         }
         for (int32_t i = 0; i < frames; ++i)
-            channels[0][i] += *constant;
+            channels[constantChannel][i] += *constant;
     }
 
     std::vector<std::string> log;
     bool logMedia = false;
     std::optional<int32_t> constant;
+    size_t constantChannel = 0;
 };
 
 class SpyFactory : public acme::ChipWrapFactory

@@ -355,6 +355,24 @@ TEST_F(ChipWrapDelivery, ChipTicksAreScaledAndChannelZerosHighPassPrimed)
         ASSERT_NEAR(a[i], 0.0f, 1e-6f) << i;
 }
 
+TEST_F(ChipWrapDelivery, ASilentChannelStaysExactUnderChangingSubBlocks)
+{
+    ChipWrap& w = *s.wrap;
+    std::vector<float> a(512), b(512);
+    float* buffers[2] = {a.data(), b.data()};
+    s.spy().constantChannel = 1;
+    s.spy().constant = 1000000;  // 0.477 after the scale
+    w.renderSubBlock(buffers, 512);
+    EXPECT_GT(b[511], 0.4f);
+    s.spy().constant = 0;
+    w.renderSubBlock(buffers, 100);  // through the low-pass, the high-pass swings to minus its small state
+    EXPECT_LT(b[99], 0.0f);
+    w.renderSubBlock(buffers, 512);  // the ticks past 100 must be cleared again
+    for (size_t i = 0; i < 512; ++i)
+        ASSERT_LT(std::fabs(b[i]), 0.05f) << i;
+    EXPECT_EQ(a, std::vector<float>(512, 0.0f));
+}
+
 TEST(ChipWrapSound, NoteSixtyNineAfterAnInitWithTinyBlocks)
 {
     Started s(48000.0, 8, 2123, false);

@@ -183,6 +183,16 @@ TEST(ChipWrapInstance, AudioSettingsBeforeInitAreOnlyStoredAndBadOnesIgnored)
     EXPECT_FALSE(w.isInitialised());
     EXPECT_TRUE(w.pendingOutgoing().empty());  // no chip-rate update without a chain
 
+    // A block before init: zeroed outputs and nothing else.
+    Blocks blocks(entry);
+    blocks.left.assign(blocks.left.size(), 1.0f);
+    w.queueControllerEvent(0, 0xB0, 5, 1.0f);
+    EXPECT_TRUE(blocks.run(64, {item(1000, 0.5f)}).empty());
+    EXPECT_EQ(blocks.left[0], 0.0f);
+    EXPECT_EQ(blocks.left[63], 0.0f);
+    EXPECT_EQ(blocks.left[64], 1.0f);
+    EXPECT_EQ(w.pendingOutgoing().size(), 1u);
+
     for (const auto& [rate, block] : {std::pair{0.0, 256u}, {-48000.0, 256u}, {NAN, 256u},
                                       {INFINITY, 256u}, {44100.0, 0u}}) {
         AudioSettingsRecord bad;
@@ -195,7 +205,7 @@ TEST(ChipWrapInstance, AudioSettingsBeforeInitAreOnlyStoredAndBadOnesIgnored)
 
     ASSERT_TRUE(w.init(nullptr, nullptr, 2123));
     EXPECT_EQ(w.getMaxTicks(), 3216u);  // T from the block of 8 frames
-    EXPECT_EQ(w.pendingOutgoing().front().index, 262);
+    EXPECT_EQ(w.pendingOutgoing()[1].index, 262);
 }
 
 TEST(ChipWrapCommands, MasterSettings)
