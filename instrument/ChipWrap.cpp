@@ -3,6 +3,7 @@
 #include "instrument/ChipWrap.h"
 
 #include "instrument/ChipController.h"
+#include "instrument/CommandLock.h"
 #include "instrument/Repackager.h"
 #include "instrument/SIDCtrl.h"
 #include "instrument/SpeexProvider.h"
@@ -43,32 +44,6 @@ enum MasterKind : int32_t {
     kNoteTuningSource = 10,
     kFixedPitchNote = 11,
 };
-
-// Unlocks on every way out, and only when the lock was taken.
-class BlockingLock
-{
-public:
-    explicit BlockingLock(vantor::Mutex& m) : mutex(m), locked(m.lock()) {}
-    BlockingLock(const BlockingLock&) = delete;
-    BlockingLock& operator=(const BlockingLock&) = delete;
-    ~BlockingLock()
-    {
-        if (locked)
-            mutex.unlock();
-    }
-
-private:
-    vantor::Mutex& mutex;
-    bool locked;
-};
-
-template <typename T>
-T readAt(const void* record, size_t offset)
-{
-    T value;
-    std::memcpy(&value, static_cast<const uint8_t*>(record) + offset, sizeof value);
-    return value;
-}
 
 }  // namespace
 
@@ -283,8 +258,8 @@ void ChipWrap::setAudioSettings(const AudioSettingsRecord* settings)
 {
     if (!settings)
         return;
-    const double rate = readAt<double>(settings, offsetof(AudioSettingsRecord, sampleRate));
-    const uint32_t block = readAt<uint32_t>(settings, offsetof(AudioSettingsRecord, blockSize));
+    const double rate = settings->sampleRate;
+    const uint32_t block = settings->blockSize;
     if (!std::isfinite(rate) || !(rate > 0.0) || block == 0)
         return;
     InstrumentPlugin::setAudioSettings(settings);
@@ -297,32 +272,25 @@ void ChipWrap::queryChannelConfig(const void* request, uint32_t* accepted)
 {
     if (!accepted)
         return;
-    *accepted = request && readAt<uint32_t>(request, offsetof(ChannelConfigRequest, outputChannels)) ==
-                               outputChannelCount
-                    ? 1
-                    : 0;
+    const auto* r = static_cast<const ChannelConfigRequest*>(request);
+    *accepted = r && r->outputChannels == outputChannelCount ? 1 : 0;
 }
 
 void ChipWrap::receiveSysEx(const HostMidiOutRecord* record)
 {
     if (!record || !controller)
         return;
-    const uint64_t kind = readAt<uint64_t>(record, offsetof(HostMidiOutRecord, kind));
-    if (kind != 0) {
-        const auto* bytes = readAt<const uint8_t*>(record, offsetof(HostMidiOutRecord, sysex));
-        const uint64_t length = readAt<uint64_t>(record, offsetof(HostMidiOutRecord, size));
-        if (!bytes && length > 0)
+    if (record->kind != 0) {
+        if (!record->sysex && record->size > 0)
             return;
-        const BlockingLock lock(mutex);
-        controller->receiveSysEx(bytes, length);
+        const CommandLock lock(&mutex);
+        controller->receiveSysEx(record->sysex, record->size);
         return;
     }
-    uint8_t message[3];
-    std::memcpy(message, reinterpret_cast<const uint8_t*>(record) + offsetof(HostMidiOutRecord, bytes),
-                sizeof message);
+    const uint8_t* message = record->bytes;
     if (message[0] > 0xEF || !controller->acceptsShortMessages())
         return;
-    const BlockingLock lock(mutex);
+    const CommandLock lock(&mutex);
     controller->receiveShortMessage(message[0], message[1], message[2]);
 }
 
@@ -363,9 +331,9 @@ void ChipWrap::handleCommand(MasterSettingsCommand* command)
 {
     if (!masterSettings || !command)
         return;
-    const int32_t kind = readAt<int32_t>(command, offsetof(MasterSettingsCommand, kind));
-    const uint64_t integer = readAt<uint64_t>(command, offsetof(MasterSettingsCommand, integerValue));
-    const double value = readAt<double>(command, offsetof(MasterSettingsCommand, value));
+    const int32_t kind = command->kind;
+    const uint64_t integer = command->integerValue;
+    const double value = command->value;
     ZRS::MasterSettingsListener& m = *masterSettings;
     if (kind >= kMediaCommands) {
         m.mediaCommand(uint32_t(kind - kMediaCommands), &mutex, value);
@@ -380,12 +348,12 @@ void ChipWrap::handleCommand(MasterSettingsCommand* command)
         m.setPitchBendRange(value == -1.0 ? 200.0f : float(value));
         break;
     case kMasterTune: {
-        const BlockingLock lock(mutex);
+        const CommandLock lock(&mutex);
         m.setMasterTune(float(value));
         break;
     }
     case kPolyphony: {
-        const BlockingLock lock(mutex);
+        const CommandLock lock(&mutex);
         m.setPolyphony(integer);
         break;
     }
@@ -396,7 +364,7 @@ void ChipWrap::handleCommand(MasterSettingsCommand* command)
         m.setMonoRetrigger(integer != 0 ? 1 : 0);
         break;
     case kLayerMode: {
-        const BlockingLock lock(mutex);
+        const CommandLock lock(&mutex);
         m.setLayerMode(uint32_t(integer));
         break;
     }

@@ -3,6 +3,7 @@
 // 12 voices (default patch, 12 held notes) and 12 voices x 3 layers; and controller-map events
 // per second in blocks of 2048 events.
 
+#include "fixtures/ModuleEventBuilders.h"
 #include "shims/engine/Engine.h"
 
 #include <benchmark/benchmark.h>
@@ -16,16 +17,7 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr uint32_t kBlock = 256;
 
-vantor::HDMIDIEvent event(uint32_t kind, int32_t index, float value, uint32_t offset = 0)
-{
-    vantor::HDMIDIEvent e;
-    e.kind = kind;
-    e.index = index;
-    e.value = value;
-    e.noteId = -1;
-    e.sampleOffset = offset;
-    return e;
-}
+using fixtures::moduleEvent;
 
 struct Started
 {
@@ -56,9 +48,9 @@ void BM_C64ModuleRender(benchmark::State& state)
     }
     std::vector<vantor::HDMIDIEvent> setup;
     for (int32_t layer = 1; layer < state.range(1); ++layer)
-        setup.push_back(event(0xB0, 512 + 16 * layer, 1.0f));  // layer active
+        setup.push_back(moduleEvent(0xB0, 512 + 16 * layer, 1.0f));  // layer active
     for (int32_t v = 0; v < state.range(0); ++v)
-        setup.push_back(event(0x390, 48 + 3 * v, 0.8f));
+        setup.push_back(moduleEvent(0x390, 48 + 3 * v, 0.8f));
     s.instance->process(kBlock, setup);
     for (int b = 0; b < 20; ++b)
         s.instance->process(kBlock, {});
@@ -78,11 +70,11 @@ void BM_C64ModuleEvents(benchmark::State& state)
         state.SkipWithError("C64Module did not start");
         return;
     }
-    s.instance->process(kBlock, {event(0x390, 60, 0.8f)});
+    s.instance->process(kBlock, {moduleEvent(0x390, 60, 0.8f)});
     const int32_t kItems[] = {128, 768 + 97, 768 + 98, 768 + 7};  // bend, cutoff, resonance, attack
     std::vector<vantor::HDMIDIEvent> events;
     for (uint32_t i = 0; i < 2048; ++i)
-        events.push_back(event(0xB0, kItems[i % 4], float(i % 16) / 16.0f, i * kBlock / 2048));
+        events.push_back(fixtures::itemEvent(kItems[i % 4], float(i % 16) / 16.0f, i * kBlock / 2048));
     for (auto _ : state)
         s.instance->process(kBlock, events);
     state.counters["events/s"] =

@@ -3,6 +3,7 @@
 // it (or chips that log their end) into an instance, and a block runner that drives the instance
 // through its entry record as the engine does.
 
+#include "fixtures/ModuleEventBuilders.h"
 #include "instrument/ChipController.h"
 #include "instrument/ChipWrap.h"
 #include "instrument/ModuleABI.h"
@@ -156,33 +157,9 @@ struct Started
     uint64_t initResult = 0;
 };
 
-inline vantor::HDMIDIEvent event(uint32_t kind, int32_t index, float value, uint32_t offset = 0)
-{
-    vantor::HDMIDIEvent e;
-    e.kind = kind;
-    e.index = index;
-    e.value = value;
-    e.sampleOffset = offset;
-    return e;
-}
-
-inline vantor::HDMIDIEvent item(int32_t index, float value, uint32_t offset = 0)
-{
-    return event(0xB0, index, value, offset);
-}
-
-inline vantor::HDMIDIEvent rawMessage(uint8_t status, uint8_t data1, uint8_t data2,
-                                      uint32_t offset = 0)
-{
-    vantor::HDMIDIEvent e;
-    e.midi[0] = status;
-    e.midi[1] = data1;
-    e.midi[2] = data2;
-    e.midiFlag = 1;
-    e.tuning = 0.0f;
-    e.sampleOffset = offset;
-    return e;
-}
+using fixtures::itemEvent;
+using fixtures::moduleEvent;
+using fixtures::rawMidiEvent;
 
 // Runs blocks through the entry record's process function, as the engine does.
 struct Blocks

@@ -58,14 +58,14 @@ TEST(ChipWrapSchedule, CutsAtEventsOnTheGridAndIntoSegments)
     for (const auto& c : kCases) {
         std::vector<vantor::HDMIDIEvent> events;
         for (size_t i = 0; i < c.offsets.size(); ++i)
-            events.push_back(item(int32_t(i), 0.0f, c.offsets[i]));
+            events.push_back(itemEvent(int32_t(i), 0.0f, c.offsets[i]));
         ChipWrap::scheduleEvents(events, schedule, c.frames, 4, 256, 0);
         EXPECT_EQ(describe(schedule), c.want) << c.frames << " frames, " << c.offsets.size();
     }
     // Other grids round down in double precision; a zero grid leaves times alone.
-    ChipWrap::scheduleEvents({item(0, 0.0f, 7)}, schedule, 16, 3, 256, 0);
+    ChipWrap::scheduleEvents({itemEvent(0, 0.0f, 7)}, schedule, 16, 3, 256, 0);
     EXPECT_EQ(describe(schedule), (V{"r 6", "d 6:0", "r 10"}));
-    ChipWrap::scheduleEvents({item(0, 0.0f, 7)}, schedule, 16, 0, 256, 0);
+    ChipWrap::scheduleEvents({itemEvent(0, 0.0f, 7)}, schedule, 16, 0, 256, 0);
     EXPECT_EQ(describe(schedule), (V{"r 7", "d 7:0", "r 9"}));
 }
 
@@ -95,35 +95,35 @@ vantor::HDMIDIEvent withNote(vantor::HDMIDIEvent e, int32_t noteId, uint16_t cha
 TEST_F(ChipWrapDelivery, EachKindReachesItsTarget)
 {
     using V = std::vector<std::string>;
-    vantor::HDMIDIEvent untuned = rawMessage(0x90, 61, 100);
+    vantor::HDMIDIEvent untuned = rawMidiEvent(0x90, 61, 100);
     untuned.tuning = std::numeric_limits<float>::infinity();
-    vantor::HDMIDIEvent unflagged = rawMessage(0x90, 62, 100);
+    vantor::HDMIDIEvent unflagged = rawMidiEvent(0x90, 62, 100);
     unflagged.midiFlag = 0;
     const struct
     {
         vantor::HDMIDIEvent e;
         V want;
     } kCases[] = {
-        {item(128, 0.0f), {"midi 224 0 64"}},
-        {item(128, -1.0f), {"midi 224 0 0"}},
-        {item(128, 1.0f), {"midi 224 127 127"}},
-        {item(128, NAN), {"midi 224 0 64"}},
-        {item(1000, 0.5f), {"parameter 232 0.5"}},
-        {event(0x1B0, 1000, 0.5f), {"parameter 232 0.5"}},      // low byte 0xB0
-        {event(0xAB000100, 1000, 0.5f), {"parameter 232 0.5"}},  // 0x100 under the masks
-        {item(1, 1.0f), {}},
-        {item(129, 1.0f), {}},
-        {item(1792, 1.0f), {}},
-        {item(-5, 1.0f), {}},
-        {item(std::numeric_limits<int32_t>::min(), 1.0f), {}},
-        {withNote(event(0x200, 770, 0.25f), 5), {"aux 0 5 2 0.25"}},
-        {withNote(event(0x390, 60, 0.5f), 7), {"on 0 7 60 0.5"}},
-        {withNote(event(0x480, 60, 0.0f), 7), {"off 0 7 60"}},
-        {withNote(event(0x500, 2, 0.25f), 7, 3), {"expression 3 7 2 0.25"}},
-        {event(0xC0, 0x85, 0.5f), {"midi 192 5 64"}},
-        {event(0xE0, 0, 2.0f), {"midi 224 0 127"}},
-        {event(0x300, 5, 1.0f), {}},  // low byte 0
-        {rawMessage(0x90, 60, 100), {"midi 144 60 100"}},
+        {itemEvent(128, 0.0f), {"midi 224 0 64"}},
+        {itemEvent(128, -1.0f), {"midi 224 0 0"}},
+        {itemEvent(128, 1.0f), {"midi 224 127 127"}},
+        {itemEvent(128, NAN), {"midi 224 0 64"}},
+        {itemEvent(1000, 0.5f), {"parameter 232 0.5"}},
+        {moduleEvent(0x1B0, 1000, 0.5f), {"parameter 232 0.5"}},      // low byte 0xB0
+        {moduleEvent(0xAB000100, 1000, 0.5f), {"parameter 232 0.5"}},  // 0x100 under the masks
+        {itemEvent(1, 1.0f), {}},
+        {itemEvent(129, 1.0f), {}},
+        {itemEvent(1792, 1.0f), {}},
+        {itemEvent(-5, 1.0f), {}},
+        {itemEvent(std::numeric_limits<int32_t>::min(), 1.0f), {}},
+        {withNote(moduleEvent(0x200, 770, 0.25f), 5), {"aux 0 5 2 0.25"}},
+        {withNote(moduleEvent(0x390, 60, 0.5f), 7), {"on 0 7 60 0.5"}},
+        {withNote(moduleEvent(0x480, 60, 0.0f), 7), {"off 0 7 60"}},
+        {withNote(moduleEvent(0x500, 2, 0.25f), 7, 3), {"expression 3 7 2 0.25"}},
+        {moduleEvent(0xC0, 0x85, 0.5f), {"midi 192 5 64"}},
+        {moduleEvent(0xE0, 0, 2.0f), {"midi 224 0 127"}},
+        {moduleEvent(0x300, 5, 1.0f), {}},  // low byte 0
+        {rawMidiEvent(0x90, 60, 100), {"midi 144 60 100"}},
         {untuned, {}},    // kind 0 without a tuning: ignored
         {unflagged, {}},  // no flag bit 0 or 1
     };
@@ -134,35 +134,35 @@ TEST_F(ChipWrapDelivery, EachKindReachesItsTarget)
 TEST_F(ChipWrapDelivery, ControllerItemsByRange)
 {
     s.spy().logMedia = true;
-    EXPECT_EQ(deliver({item(389, 2.0f)}), std::vector<std::string>{"media 5 2"});
-    deliver({item(512 + 16 + 0, 1.0f), item(1280 + 16 * 2 + 6, 0.75f)});
+    EXPECT_EQ(deliver({itemEvent(389, 2.0f)}), std::vector<std::string>{"media 5 2"});
+    deliver({itemEvent(512 + 16 + 0, 1.0f), itemEvent(1280 + 16 * 2 + 6, 0.75f)});
     EXPECT_EQ(s.spy().layerManager().getLayerParameter(1, 0), 1.0f);
     EXPECT_EQ(s.spy().getAutomSlotParameter(2, 6), 0.75f);  // slot 2's speed
 
     // Chip parameters: below 192 on the twelve synth chips, from 1216 on one tune chip.
     auto sid = [&](size_t c) { return static_cast<SIDEmu*>(s.wrap->chip(c)); };
-    deliver({item(1024 + SIDParam::kClipping, 0.0f)});
+    deliver({itemEvent(1024 + SIDParam::kClipping, 0.0f)});
     for (size_t c = 0; c < 16; ++c)
         EXPECT_EQ(sid(c)->getClipping(), c < 12 ? 0u : 1u) << c;
-    deliver({item(1216 + 16 + SIDParam::kClipping, 0.0f)});
+    deliver({itemEvent(1216 + 16 + SIDParam::kClipping, 0.0f)});
     EXPECT_EQ(sid(13)->getClipping(), 0u);
     EXPECT_EQ(sid(12)->getClipping(), 1u);
     EXPECT_EQ(s.spy().getPlayerOptions().tuneChipSettings[1], 0u);  // only the model is kept
 
-    deliver({item(1216, 1.0f)});
+    deliver({itemEvent(1216, 1.0f)});
     EXPECT_EQ(s.spy().getPlayerOptions().tuneChipSettings[0], 1u);
     // The model byte of chip 0 (the built-in linear one here) goes to every sample channel.
     ASSERT_EQ(sid(0)->isLinearModel(), 1);
     EXPECT_FALSE(s.spy().dacSub(5)->isLinearModelTable());
-    deliver({item(1024, 1.0f)});
+    deliver({itemEvent(1024, 1.0f)});
     for (size_t c = 0; c < 12; ++c)
         EXPECT_TRUE(s.spy().dacSub(c)->isLinearModelTable()) << c;
 }
 
 TEST_F(ChipWrapDelivery, RawMessagesOfAZeroFrameBlockWaitFromHostVersion2114)
 {
-    const std::vector<vantor::HDMIDIEvent> events = {rawMessage(0x90, 60, 100),
-                                                     item(1000, 0.5f, 3)};
+    const std::vector<vantor::HDMIDIEvent> events = {rawMidiEvent(0x90, 60, 100),
+                                                     itemEvent(1000, 0.5f, 3)};
     using V = std::vector<std::string>;
     EXPECT_EQ(deliver(events, 0), (V{"parameter 232 0.5", "midi 144 60 100"}));
     EXPECT_EQ(deliver(events, 64), (V{"midi 144 60 100", "parameter 232 0.5"}));
@@ -187,11 +187,11 @@ TEST_F(ChipWrapDelivery, BlocksHandBackEventsAtTheirDeliveryFrames)
                   12)
             << i;
 
-    const auto back = blocks.run(16, {item(1000, 0.5f, 7)});
+    const auto back = blocks.run(16, {itemEvent(1000, 0.5f, 7)});
     ASSERT_GE(back.size(), 1u);
     EXPECT_EQ(back[0].index, 1000);
     EXPECT_EQ(back[0].sampleOffset, 4u);
-    EXPECT_TRUE(blocks.run(16, {item(1000, 0.5f, 12), item(1001, 0.5f, 8)}).empty());
+    EXPECT_TRUE(blocks.run(16, {itemEvent(1000, 0.5f, 12), itemEvent(1001, 0.5f, 8)}).empty());
 
     // Queued events beyond 2048 are dropped; the list is empty afterwards.
     for (int i = 0; i < 3000; ++i)
@@ -201,7 +201,7 @@ TEST_F(ChipWrapDelivery, BlocksHandBackEventsAtTheirDeliveryFrames)
 
     // An incoming count past 2048 is not trusted.
     for (auto& e : blocks.in->events)
-        e = item(1, 0.0f, 0);
+        e = itemEvent(1, 0.0f, 0);
     blocks.in->count = std::numeric_limits<uint64_t>::max();
     float* outputs[2] = {blocks.left.data(), blocks.right.data()};
     s.entry->process(s.entry, outputs, 16, blocks.in.get(), blocks.out.get(), nullptr);
@@ -218,7 +218,7 @@ TEST_F(ChipWrapDelivery, BlocksHandBackEventsAtTheirDeliveryFrames)
 
 TEST_F(ChipWrapDelivery, ABusyMutexLeavesTheBlockSilentAndUntouched)
 {
-    blocks.run(256, {withNote(event(0x390, 69, 1.0f), -1)});
+    blocks.run(256, {withNote(moduleEvent(0x390, 69, 1.0f), -1)});
     for (int i = 0; i < 20; ++i)
         blocks.run(256);
     ASSERT_GT(analysis::rms(blocks.left.data(), 256), 0.01);
@@ -229,7 +229,7 @@ TEST_F(ChipWrapDelivery, ABusyMutexLeavesTheBlockSilentAndUntouched)
     blocks.out->count = 77;
     float* outputs[2] = {blocks.left.data(), blocks.right.data()};
     blocks.in->count = 1;
-    blocks.in->events[0] = item(1000, 0.5f);
+    blocks.in->events[0] = itemEvent(1000, 0.5f);
     s.entry->process(s.entry, outputs, 256, blocks.in.get(), blocks.out.get(), &blocks.transport);
     s.wrap->getMutex().unlock();
     EXPECT_EQ(blocks.out->count, 77u);
@@ -268,50 +268,50 @@ TEST_F(ChipWrapDelivery, OutputSettings)
         return rates;
     };
     using F = std::vector<float>;
-    EXPECT_EQ(rateEvents(blocks.run(16, {item(259, 1200.0f)})), F{1970496.0f});
+    EXPECT_EQ(rateEvents(blocks.run(16, {itemEvent(259, 1200.0f)})), F{1970496.0f});
     EXPECT_EQ(s.wrap->getChipRate(), 1970496.0);
-    EXPECT_EQ(rateEvents(blocks.run(16, {item(259, 0.0f)})), F{985248.0f});
+    EXPECT_EQ(rateEvents(blocks.run(16, {itemEvent(259, 0.0f)})), F{985248.0f});
 
-    EXPECT_EQ(rateEvents(blocks.run(16, {item(261, 4.4f)})), F{985248.0f});  // forced
+    EXPECT_EQ(rateEvents(blocks.run(16, {itemEvent(261, 4.4f)})), F{985248.0f});  // forced
     EXPECT_EQ(s.wrap->getResamplerQuality(), 4);
-    EXPECT_TRUE(rateEvents(blocks.run(16, {item(261, 4.0f)})).empty());
+    EXPECT_TRUE(rateEvents(blocks.run(16, {itemEvent(261, 4.0f)})).empty());
 
-    blocks.run(16, {item(258, -1.0f), item(257, 12.0f)});
+    blocks.run(16, {itemEvent(258, -1.0f), itemEvent(257, 12.0f)});
     for (size_t c = 0; c < 2; ++c) {
         EXPECT_EQ(s.wrap->lowPass(c).getCutoff(), 24000.0);
         EXPECT_EQ(s.wrap->highPass(c).getCutoff(), 12.0);
     }
-    blocks.run(16, {item(260, 1.6f)});
+    blocks.run(16, {itemEvent(260, 1.6f)});
     EXPECT_EQ(s.wrap->outputFilter(1).getMode(), 2);
 
-    EXPECT_EQ(rateEvents(blocks.run(16, {item(256, 1.0f)})), F{1000000.0f});
+    EXPECT_EQ(rateEvents(blocks.run(16, {itemEvent(256, 1.0f)})), F{1000000.0f});
     EXPECT_EQ(s.wrap->getClockIndex(), 1);
     // Out of range or not finite: ignored, clamped or saturated.
-    blocks.run(16, {item(256, 5.0f), item(256, -1.0f), item(256, NAN), item(259, NAN),
-                    item(257, NAN), item(258, INFINITY)});
+    blocks.run(16, {itemEvent(256, 5.0f), itemEvent(256, -1.0f), itemEvent(256, NAN), itemEvent(259, NAN),
+                    itemEvent(257, NAN), itemEvent(258, INFINITY)});
     EXPECT_EQ(s.wrap->getClockIndex(), 1);
     EXPECT_EQ(s.wrap->getDetune(), 0.0);
     EXPECT_EQ(s.wrap->highPass(0).getCutoff(), 12.0);
     EXPECT_EQ(s.wrap->lowPass(0).getCutoff(), 24000.0);
-    blocks.run(16, {item(259, 1e30f), item(261, 1e30f)});
+    blocks.run(16, {itemEvent(259, 1e30f), itemEvent(261, 1e30f)});
     EXPECT_EQ(s.wrap->getDetune(), 2400.0);
     EXPECT_EQ(s.wrap->getChipRate(), 4000000.0);
     EXPECT_EQ(s.wrap->getResamplerQuality(), 10);
-    blocks.run(16, {item(259, -1e30f), item(261, NAN)});
+    blocks.run(16, {itemEvent(259, -1e30f), itemEvent(261, NAN)});
     EXPECT_EQ(s.wrap->getDetune(), -2400.0);
     EXPECT_EQ(s.wrap->getResamplerQuality(), 0);
 }
 
 TEST_F(ChipWrapDelivery, HugeAndMissingValuesInEverySettingKeepTheOutputFinite)
 {
-    blocks.run(256, {withNote(event(0x390, 69, 1.0f), -1)});
+    blocks.run(256, {withNote(moduleEvent(0x390, 69, 1.0f), -1)});
     const float kValues[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 0.0f, -0.0f};
     for (const float v : kValues) {
         std::vector<vantor::HDMIDIEvent> events;
         for (int32_t i = 256; i <= 262; ++i)
-            events.push_back(item(i, v));
-        events.push_back(item(128, v));
-        events.push_back(item(1024 + SIDParam::kFilterCutoffOffset, v));
+            events.push_back(itemEvent(i, v));
+        events.push_back(itemEvent(128, v));
+        events.push_back(itemEvent(1024 + SIDParam::kFilterCutoffOffset, v));
         blocks.run(256, events);
         for (int b = 0; b < 4; ++b) {
             blocks.run(256);
@@ -379,7 +379,7 @@ TEST(ChipWrapSound, NoteSixtyNineAfterAnInitWithTinyBlocks)
     ASSERT_EQ(s.wrap->getMaxTicks(), 3216u);
     s.settings(48000.0, 256);
     Blocks blocks(s.entry);
-    blocks.run(256, {withNote(event(0x390, 69, 1.0f), -1)});
+    blocks.run(256, {withNote(moduleEvent(0x390, 69, 1.0f), -1)});
     std::vector<float> right;
     const std::vector<float> left = blocks.render(0.8, 48000.0, 256, &right);
     const size_t n = 32768;

@@ -61,7 +61,7 @@ TEST(ChipWrapInstance, ConstructionReportsTheSIDInstrument)
     Blocks blocks(other.getEntryRecord());
     blocks.left.assign(blocks.left.size(), 1.0f);
     blocks.right.assign(blocks.right.size(), 1.0f);
-    EXPECT_TRUE(blocks.run(64, {item(1000, 0.5f)}).empty());
+    EXPECT_TRUE(blocks.run(64, {itemEvent(1000, 0.5f)}).empty());
     EXPECT_EQ(blocks.left[0], 0.0f);   // its one output channel is zeroed
     EXPECT_EQ(blocks.right[0], 1.0f);  // the second is not its own
 }
@@ -187,7 +187,7 @@ TEST(ChipWrapInstance, AudioSettingsBeforeInitAreOnlyStoredAndBadOnesIgnored)
     Blocks blocks(entry);
     blocks.left.assign(blocks.left.size(), 1.0f);
     w.queueControllerEvent(0, 0xB0, 5, 1.0f);
-    EXPECT_TRUE(blocks.run(64, {item(1000, 0.5f)}).empty());
+    EXPECT_TRUE(blocks.run(64, {itemEvent(1000, 0.5f)}).empty());
     EXPECT_EQ(blocks.left[0], 0.0f);
     EXPECT_EQ(blocks.left[63], 0.0f);
     EXPECT_EQ(blocks.left[64], 1.0f);

@@ -1,6 +1,7 @@
 // The module's own exports and factory linked into this test: the stand-in engine creates and
 // starts an instance as it does with the built module, and the instance is inspected directly.
 
+#include "fixtures/ModuleEventBuilders.h"
 #include "instrument/ChipWrap.h"
 #include "instrument/ModuleExports.h"
 #include "instrument/SIDCtrl.h"
@@ -51,14 +52,8 @@ TEST(C64InProcess, TheEnginesStartEnablesTheTwelveSynthChips)
     EXPECT_EQ(wrap->getMaxTicks(), 102416u);
 
     std::vector<vantor::HDMIDIEvent> notes;
-    for (int32_t n = 60; n < 72; ++n) {
-        vantor::HDMIDIEvent e;
-        e.kind = 0x390;
-        e.index = n;
-        e.value = 0.8f;
-        e.noteId = -1;
-        notes.push_back(e);
-    }
+    for (int32_t n = 60; n < 72; ++n)
+        notes.push_back(fixtures::moduleEvent(0x390, n, 0.8f));
     ASSERT_EQ(instance.process(256, notes), 12);
     double energy = 0.0;
     for (int b = 0; b < 40; ++b) {
