@@ -17,13 +17,20 @@ class WaveFileWriter;
 
 namespace vantor::engine {
 
-// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL) and its four exports.
+// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), or linked in, and its
+// four exports.
 class ModuleLibrary
 {
 public:
     // Null, with a message naming the module and what failed (the missing export, or the
     // loader's own text), when it cannot be used.
     static std::unique_ptr<ModuleLibrary> open(const std::string& path, std::string& error);
+    // The exports of a module linked into this program; `name` stands for the path.
+    static std::unique_ptr<ModuleLibrary> linked(const std::string& name,
+                                                 GetNumTarnPluginsFunction getNumPlugins,
+                                                 FillTarnPluginInfoFunction fillInfo,
+                                                 NewInstanceFunction newInstance,
+                                                 DeleteInstanceFunction deleteInstance);
     ~ModuleLibrary();
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
@@ -57,6 +64,7 @@ struct EngineConfig
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;  // answer of host opcode 13 for note 69
     double tempo = 120.0;
+    uint32_t polyphony = 12;  // master setting 3, sent right after init
 };
 
 // One host request as it arrived. Payloads are copied during the call: op 8 (the block's
@@ -75,6 +83,7 @@ struct HostCall
 class Instance
 {
 public:
+    static constexpr int32_t kMasterPolyphony = 3;
     static constexpr uint32_t kMaxBlockSize = 8192;
     static constexpr uint32_t kMaxChannels = 16;
 
@@ -86,7 +95,8 @@ public:
 
     // newInstance with the identifier; false with a message when the module returns null.
     bool create(const std::string& identifier, std::string& error);
-    // Audio settings (op 12), init (op 19), then the queries 3, 4, 7, 15, 10, 17 and 18.
+    // Audio settings (op 12), init (op 19), the polyphony (op 21, master setting 3), then the
+    // queries 3, 4, 7, 15, 10, 17 and 18.
     bool start(std::string& error);
 
     // Any opcode with its record.
