@@ -1,6 +1,7 @@
 #include "instrument/SIDCtrl.h"
 
 #include "instrument/ChipControllerListener.h"
+#include "instrument/CommandLock.h"
 #include "instrument/SID_sub.h"
 #include "media/MediaReader.h"
 #include "platform/PlatformTools.h"
@@ -20,24 +21,6 @@ int32_t roundToInt(double v)
 {
     return vantor::saturatingCast<int32_t>(std::floor(v + 0.5));
 }
-
-// Unlocks on every way out, and only when the lock was taken.
-class CommandLock
-{
-public:
-    explicit CommandLock(vantor::Mutex* m) : mutex(m), locked(m && m->lock()) {}
-    CommandLock(const CommandLock&) = delete;
-    CommandLock& operator=(const CommandLock&) = delete;
-    ~CommandLock()
-    {
-        if (locked)
-            mutex->unlock();
-    }
-
-private:
-    vantor::Mutex* mutex;
-    bool locked;
-};
 
 }  // namespace
 

@@ -167,6 +167,7 @@ public:
     // Tune-chip setting slot `slot` (0-3).
     void setTuneChipSetting(size_t slot, uint64_t value);
     void setSwallowPopListener(SwallowPopListener* l) { swallowPopListener = l; }
+    void setDataFolder(const char* folder) { dataFolder = folder ? folder : ""; }
 
     // Register capture; the capture side fills these in.
     virtual void previewCaptureItem(uint64_t item);

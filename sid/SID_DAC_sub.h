@@ -75,6 +75,7 @@ public:
     void setScheduler(vantor::QuantumManager* manager) { scheduler = manager; }
     void setActivityQuerier(ChanActivityQuerier* querier) { activityQuerier = querier; }
     void setLinearModelTable(bool linear) { linearModelTable = linear; }
+    bool isLinearModelTable() const { return linearModelTable; }
 
     // The register writer's merge for a synth write (not DIRECT_WRITE) to this channel's chip:
     // stores the value as the synth's last and returns what reaches the chip.

@@ -283,6 +283,16 @@ void SynthController::setLayerVoiceGroup(uint64_t layer, uint64_t group)
 // ---------------------------------------------------------------------------------------------
 // Host notes
 
+namespace {
+
+// Host note ids are signed 32-bit values: 0xFFFFFFFF is -1, an event without an id.
+int64_t hostNoteId(uint32_t id)
+{
+    return int64_t(int32_t(id));
+}
+
+}  // namespace
+
 int64_t SynthController::hostEventGroup(uint64_t group) const
 {
     if (layerMode != 3)
@@ -297,9 +307,9 @@ int64_t SynthController::noteOn(uint64_t group, uint32_t noteId, uint16_t note, 
     if (g < 0)
         return -1;
     VoiceManager& vm = voiceManagers[g];
-    vm.noteOnWithId(note & 127, int64_t(noteId), velocity);
+    vm.noteOnWithId(note & 127, hostNoteId(noteId), velocity);
     if (tuning == 0.0f)
-        return vm.findVoiceByNoteId(int64_t(noteId));
+        return vm.findVoiceByNoteId(hostNoteId(noteId));
     // The voice's per-note offset, its frequency and one pitch report, as a tuning expression.
     return vm.setNoteExpression(2, noteId, tuning);
 }
@@ -308,14 +318,14 @@ void SynthController::noteOff(uint64_t group, uint32_t noteId, uint16_t note)
 {
     const int64_t g = hostEventGroup(group);
     if (g >= 0)
-        voiceManagers[g].noteOffWithId(note & 127, int64_t(noteId), 0.0f);
+        voiceManagers[g].noteOffWithId(note & 127, hostNoteId(noteId), 0.0f);
 }
 
 void SynthController::noteAux(uint64_t group, uint32_t noteId, uint16_t index, float value)
 {
     const int64_t g = hostEventGroup(group);
     if (g >= 0)
-        voiceManagers[g].noteAux(int64_t(noteId), index, value);
+        voiceManagers[g].noteAux(hostNoteId(noteId), index, value);
 }
 
 void SynthController::setNoteExpression(uint64_t group, uint32_t noteId, int32_t type,

@@ -32,7 +32,8 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const std::string& path, std:
     std::unique_ptr<ModuleLibrary> m(new ModuleLibrary());
     m->path = path;
     dlerror();
-    m->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Never unloaded: the module's process-wide tables stay reachable until the process ends.
+    m->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!m->handle) {
         const char* why = dlerror();
         error = "cannot load module " + path + ": " + (why ? why : "unknown error");
@@ -168,6 +169,7 @@ bool Instance::start(std::string& error)
     initRecord.hostVersion = config.hostVersion;
     dispatch(kOpInitWithRecord, reinterpret_cast<intptr_t>(&initRecord), nullptr);
     initResult = initRecord.result;
+    sendMasterSettings(kMasterPolyphony, double(config.polyphony));
 
     dispatch(kOpGetInputCount, 0, &inputCount);
     dispatch(kOpGetOutputCount, 0, &outputCount);

@@ -18,7 +18,8 @@ class WaveFileWriter;
 
 namespace vantor::engine {
 
-// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL) and its four exports.
+// A module opened with dlopen (RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), or linked in, and its
+// four exports.
 class ModuleLibrary
 {
 public:
@@ -64,6 +65,7 @@ struct EngineConfig
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;  // answer of host opcode 13 for note 69
     double tempo = 120.0;
+    uint32_t polyphony = 12;  // master setting 3, sent right after init
 };
 
 // One host request as it arrived. Payloads are copied during the call: op 8 (the block's
@@ -125,6 +127,7 @@ struct SampleData
 class Instance
 {
 public:
+    static constexpr int32_t kMasterPolyphony = 3;
     static constexpr uint32_t kMaxBlockSize = 8192;
     static constexpr uint32_t kMaxChannels = 16;
 
@@ -136,8 +139,13 @@ public:
 
     // newInstance with the identifier; false with a message when the module returns null.
     bool create(const std::string& identifier, std::string& error);
+<<<<<<< HEAD
     // Audio settings (op 12), init (op 19), then the queries 3, 4, 7, 15, 10, 17 and 18, then
     // the shared blocks (handOverBlocks).
+=======
+    // Audio settings (op 12), init (op 19), the polyphony (op 21, master setting 3), then the
+    // queries 3, 4, 7, 15, 10, 17 and 18.
+>>>>>>> main
     bool start(std::string& error);
     // On a created instance that was not started: the same start, but the saved blocks are copied
     // back and sent with sub-command 1 (the canvas with 0, which alone attaches it); then the

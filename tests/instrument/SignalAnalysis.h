@@ -34,8 +34,8 @@ inline void fft(std::vector<std::complex<double>>& x)
     }
 }
 
-// Index of the strongest bin (DC left out) of n samples (a power of two) under a Hann window.
-inline size_t peakBin(const float* samples, size_t n)
+// Magnitudes of bins 0 to n/2 - 1 of n samples (a power of two) under a Hann window.
+inline std::vector<double> magnitudes(const float* samples, size_t n)
 {
     std::vector<std::complex<double>> x(n);
     for (size_t i = 0; i < n; ++i) {
@@ -43,9 +43,19 @@ inline size_t peakBin(const float* samples, size_t n)
         x[i] = w * double(samples[i]);
     }
     fft(x);
+    std::vector<double> m(n / 2);
+    for (size_t k = 0; k < m.size(); ++k)
+        m[k] = std::abs(x[k]);
+    return m;
+}
+
+// Index of the strongest bin (DC left out) of n samples (a power of two) under a Hann window.
+inline size_t peakBin(const float* samples, size_t n)
+{
+    const std::vector<double> m = magnitudes(samples, n);
     size_t best = 1;
-    for (size_t k = 2; k < n / 2; ++k)
-        if (std::abs(x[k]) > std::abs(x[best]))
+    for (size_t k = 2; k < m.size(); ++k)
+        if (m[k] > m[best])
             best = k;
     return best;
 }

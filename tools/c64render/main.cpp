@@ -27,14 +27,16 @@ constexpr const char* kUsage =
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--host-version N] [--a4 HZ] [--log FILE]\n"
     "                 [--canvas OUT.ppm] [--syx OUT.syx]\n"
+    "       c64render --print-demo\n"
     "\n"
-    "Renders through the module's exports into a stereo 32-bit float WAV file.\n"
+    "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
+    "--note or --script it plays the built-in demo phrase (--print-demo shows its script).\n"
     "  FILE              handed to the module to open before the first block\n"
     "  -o OUT.wav        output file (default out.wav)\n"
     "  --module PATH     instrument module (default: the built C64Module)\n"
     "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
     "  --block N         block size in frames, 1..8192 (default 256)\n"
-    "  --seconds S       length (default 2)\n"
+    "  --seconds S       length (default: the demo's length, else 2)\n"
     "  --note N,...      notes held from the start\n"
     "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
     "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
@@ -46,6 +48,90 @@ constexpr const char* kUsage =
     "  --canvas OUT      the module's canvas at the end, as PPM (PNG when OUT ends in .png)\n"
     "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n";
 
+// The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
+// bass line and a melody (six voices at once), and one bend of a whole tone near the end.
+constexpr double kDemoSeconds = 8.0;
+constexpr const char* kDemoScript = R"(# c64render demo phrase: 120 bpm, four bars of 2 s
+# Synth parameters are items 768 + n.
+0     item 768 1536    # Osc1 PW
+0     item 775 1       # Osc1 Attack
+0     item 776 9       # Osc1 Decay
+0     item 777 10      # Osc1 Sustain
+0     item 778 7       # Osc1 Release
+0     item 779 1       # Osc1 To Filter
+0     item 865 1300    # Filter Cutoff
+0     item 866 9       # Filter Res
+0     item 867 1       # Filter LP
+
+# Bar 1: C
+0     on 36 0.9
+0     on 55 0.6
+0     on 60 0.6
+0     on 64 0.6
+0     on 67 0.6
+0     on 72
+0.5   off 72
+0.5   on 74
+1     off 74
+1     on 76
+1.5   off 76
+1.5   on 79
+# Bar 2: A minor
+2     off 36
+2     off 55
+2     off 67
+2     off 79
+2     on 33 0.9
+2     on 57 0.6
+2     on 69 0.6
+2     on 77
+2.5   off 77
+2.5   on 76
+3     off 76
+3     on 74
+3.5   off 74
+3.5   on 72
+# Bar 3: F
+4     off 33
+4     off 64
+4     off 69
+4     off 72
+4     on 29 0.9
+4     on 53 0.6
+4     on 65 0.6
+4     on 69
+4.5   off 69
+4.5   on 72
+5     off 72
+5     on 77
+5.5   off 77
+5.5   on 76
+# Bar 4: G, the melody bent up a whole tone (200 of the 1200 cents range)
+6     off 29
+6     off 53
+6     off 57
+6     off 60
+6     off 65
+6     off 76
+6     on 31 0.9
+6     on 55 0.6
+6     on 59 0.6
+6     on 62 0.6
+6     on 67 0.6
+6     on 74
+6.5   item 128 0.04
+6.55  item 128 0.08
+6.6   item 128 0.125
+6.65  item 128 0.1667
+7.4   off 31
+7.4   off 55
+7.4   off 59
+7.4   off 62
+7.4   off 67
+7.4   off 74
+7.95  item 128 0
+)";
+
 struct Options
 {
     std::string file;
@@ -53,7 +139,7 @@ struct Options
     std::string module = VANTOR_DEFAULT_MODULE;
     double rate = 48000.0;
     uint32_t block = 256;
-    double seconds = 2.0;
+    double seconds = -1.0;  // not given
     std::vector<int32_t> notes;
     float velocity = 0.8f;
     std::string script;
@@ -96,6 +182,10 @@ int parseOptions(int argc, char** argv, Options& o)
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
+            return -1;
+        }
+        if (arg == "--print-demo") {
+            std::cout << kDemoScript;
             return -1;
         }
         if (arg.size() > 1 && arg[0] == '-') {
@@ -169,7 +259,14 @@ int run(const Options& o)
     }
 
     RenderScript script;
-    if (!o.script.empty()) {
+    const bool demo = o.script.empty() && o.notes.empty();
+    if (demo) {
+        std::string error;
+        if (!parseRenderScript(kDemoScript, "demo", o.rate, o.velocity, script, error)) {
+            std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
+    } else if (!o.script.empty()) {
         std::ifstream in(o.script, std::ios::binary);
         if (!in) {
             std::cerr << "c64render: cannot read script " << o.script << "\n";
@@ -232,7 +329,8 @@ int run(const Options& o)
     config.chipDatabasePath = o.chipdb;
     config.hostVersion = o.hostVersion;
     config.a4 = o.a4;
-    const uint64_t total = uint64_t(std::llround(o.seconds * o.rate));
+    const double seconds = o.seconds >= 0.0 ? o.seconds : demo ? kDemoSeconds : 2.0;
+    const uint64_t total = uint64_t(std::llround(seconds * o.rate));
     uint64_t dropped = 0, late = 0;
     {
         vantor::engine::Instance instance(*module, config);

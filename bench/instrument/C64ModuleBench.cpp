@@ -1,0 +1,85 @@
+// The built C64Module through the stand-in engine (its four exports, dlopen), 48000 Hz in
+// 256-frame blocks, no chip database: seconds of audio per CPU second (x real time) for 1 voice,
+// 12 voices (default patch, 12 held notes) and 12 voices x 3 layers; and controller-map events
+// per second in blocks of 2048 events.
+
+#include "fixtures/ModuleEventBuilders.h"
+#include "shims/engine/Engine.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr uint32_t kBlock = 256;
+
+using fixtures::moduleEvent;
+
+struct Started
+{
+    Started()
+    {
+        std::string error;
+        module = vantor::engine::ModuleLibrary::open(C64MODULE_PATH, error);
+        if (!module)
+            return;
+        vantor::engine::EngineConfig config;
+        config.sampleRate = kRate;
+        config.blockSize = kBlock;
+        instance = std::make_unique<vantor::engine::Instance>(*module, config);
+        if (!instance->create(module->identifier(0), error) || !instance->start(error))
+            instance.reset();
+    }
+    std::unique_ptr<vantor::engine::ModuleLibrary> module;
+    std::unique_ptr<vantor::engine::Instance> instance;
+};
+
+// range(0) held notes, range(1) active layers (SID voices per chip).
+void BM_C64ModuleRender(benchmark::State& state)
+{
+    Started s;
+    if (!s.instance) {
+        state.SkipWithError("C64Module did not start");
+        return;
+    }
+    std::vector<vantor::HDMIDIEvent> setup;
+    for (int32_t layer = 1; layer < state.range(1); ++layer)
+        setup.push_back(moduleEvent(0xB0, 512 + 16 * layer, 1.0f));  // layer active
+    for (int32_t v = 0; v < state.range(0); ++v)
+        setup.push_back(moduleEvent(0x390, 48 + 3 * v, 0.8f));
+    s.instance->process(kBlock, setup);
+    for (int b = 0; b < 20; ++b)
+        s.instance->process(kBlock, {});
+    for (auto _ : state) {
+        s.instance->process(kBlock, {});
+        benchmark::DoNotOptimize(s.instance->channel(0));
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_C64ModuleRender)->Args({1, 1})->Args({12, 1})->Args({12, 3})->Unit(benchmark::kMillisecond);
+
+void BM_C64ModuleEvents(benchmark::State& state)
+{
+    Started s;
+    if (!s.instance) {
+        state.SkipWithError("C64Module did not start");
+        return;
+    }
+    s.instance->process(kBlock, {moduleEvent(0x390, 60, 0.8f)});
+    const int32_t kItems[] = {128, 768 + 97, 768 + 98, 768 + 7};  // bend, cutoff, resonance, attack
+    std::vector<vantor::HDMIDIEvent> events;
+    for (uint32_t i = 0; i < 2048; ++i)
+        events.push_back(fixtures::itemEvent(kItems[i % 4], float(i % 16) / 16.0f, i * kBlock / 2048));
+    for (auto _ : state)
+        s.instance->process(kBlock, events);
+    state.counters["events/s"] =
+        benchmark::Counter(double(state.iterations()) * 2048.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_C64ModuleEvents)->Unit(benchmark::kMillisecond);
+
+}  // namespace

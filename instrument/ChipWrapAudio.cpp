@@ -1,0 +1,491 @@
+// The instance's audio side: init with the output chain, the chip-rate update, the output
+// settings, the chip-rate sub-block, and the per-block process path with its event schedule.
+#include "instrument/ChipWrap.h"
+
+#include "instrument/ChipController.h"
+#include "instrument/Repackager.h"
+#include "instrument/SIDCtrl.h"
+#include "instrument/SpeexProvider.h"
+#include "platform/PMIDI.h"
+#include "platform/SaturatingCast.h"
+#include "sid/SIDEmu.h"
+#include "sid/SID_DAC_sub.h"
+#include "synth/LayerManager.h"
+#include "synth/SynthBase.h"
+#include "synth/SynthController.h"
+#include "synth/SynthParams.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace acme {
+
+namespace {
+
+constexpr double kTicksPerBlockFrame = 4800000.0;  // at 1 Hz: ticks = block x this / rate
+constexpr double kOctavesPerCent = 1.0 / 1200.0;
+constexpr uint32_t kMapKind = 0xB0;
+constexpr uint32_t kNoteAux = 0x200;
+constexpr uint32_t kNoteOn = 0x390;
+constexpr uint32_t kNoteOff = 0x480;
+constexpr uint32_t kNoteExpression = 0x500;
+constexpr float kNoTuning = std::numeric_limits<float>::infinity();
+
+// Media parameters fed from the transport.
+constexpr uint32_t kHostTempo = 0;
+constexpr uint32_t kHostPosition = 1;
+constexpr uint32_t kHostBarStart = 15;
+
+int clampToInt(uint64_t n)
+{
+    return int(std::min<uint64_t>(n, uint64_t(std::numeric_limits<int>::max())));
+}
+
+bool allZero(const int32_t* x, uint64_t n)
+{
+    if (n > 0 && x[0] != 0)
+        return false;  // the usual answer for a sounding channel, at once
+    int32_t any = 0;
+    for (uint64_t i = 0; i < n; ++i)
+        any |= x[i];
+    return any == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Init and the chip rate
+
+bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
+{
+    hostInterfaceVersion = hostVersion;
+    const double rate = hostRate();
+    const double product =
+        double(audioSettings.blockSize) * (kTicksPerBlockFrame / rate) * 4.0 + 0.5;
+    const int64_t t = (int64_t(vantor::saturatingCast<int32_t>(product)) + 16) & ~int64_t(15);
+    maxTicks = std::clamp<uint64_t>(uint64_t(t), 16, kMaxTicks);
+
+    for (ChipEmu* c : chips.list)
+        if (c)
+            c->init(maxTicks, path, hostVersion);
+
+    const uint32_t channels = outputChannelCount;
+    for (uint32_t c = 0; c < channels; ++c) {
+        lp[c].setCutoff(rate * 0.5);
+        lp[c].updateCoefficients();
+        hp[c].setCutoff(kDefaultHighPass);
+        hp[c].updateCoefficients();
+    }
+    primeHighPass = true;
+
+    provider = std::make_unique<SpeexProvider>();
+    repackager = std::make_unique<Repackager<float>>();
+    repackager->setup(maxTicks, channels);
+    repackager->setProvider(provider.get());
+    repackager->setRenderer(this);
+    repackager->clearPending();
+    tickBuffer = channels ? std::make_unique<int32_t[]>(channels * maxTicks) : nullptr;
+    std::fill(std::begin(zeroTicks), std::end(zeroTicks), 0);
+
+    clockIndex = chipInfo ? chipInfo->defaultClockIndex : 0;
+    updateChipRate(true);
+
+    const bool ok = controller ? controller->init(path, hostVersion) : false;
+    synthBase = dynamic_cast<ZRS::SynthBase*>(controller.get());
+    buildControllerMap();
+
+    incoming.reserve(kMaxEvents);
+    outgoing.reserve(kMaxEvents);
+    reserveSchedule(audioSettings.blockSize);
+    return ok;
+}
+
+void ChipWrap::updateChipRate(bool force)
+{
+    if (!chipInfo || !provider || !repackager || clockIndex < 0 ||
+        uint64_t(clockIndex) >= chipInfo->clocks.size())
+        return;
+    const double clock = chipInfo->clocks[size_t(clockIndex)] * std::exp2(detune * kOctavesPerCent);
+    const double rate = hostRate();
+    if (!force && clock == lastClock && rate == lastHostRate)
+        return;
+    lastClock = clock;
+    lastHostRate = rate;
+    for (ChipEmu* c : chips.list)
+        if (c)
+            c->selectClock(uint64_t(clockIndex));
+
+    chipRate = clock / double(std::max<uint64_t>(chipInfo->clockDivider, 1));
+    queueControllerEvent(0, kMapKind, kChipRateItem, float(chipRate));
+    if (controller)
+        controller->setRate(uint64_t(clockIndex), chipRate, clock);
+    resampleRatio = chipRate / rate;
+    provider->setup(outputChannelCount, vantor::saturatingCast<uint64_t>(std::floor(chipRate + 0.5)),
+                    vantor::saturatingCast<uint64_t>(rate), resamplerQuality, true);
+    repackager->setProvider(provider.get());
+    repackager->clearPending();
+
+    for (uint32_t c = 0; c < outputChannelCount; ++c) {
+        lp[c].setSampleRate(chipRate);
+        lp[c].updateCoefficients();
+        outputFilters[c].setSampleRate(rate);
+        outputFilters[c].updateCoefficients();
+        hp[c].setSampleRate(chipRate);
+        hp[c].updateCoefficients();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output settings and the controller's channel operations
+
+void ChipWrap::setOutputParameter(uint64_t index, double value)
+{
+    const uint32_t channels = outputChannelCount;
+    switch (index) {
+    case kClockIndex: {
+        if (!chipInfo || !std::isfinite(value))
+            return;
+        const int64_t i = vantor::saturatingCast<int64_t>(value);
+        if (i < 0 || uint64_t(i) >= chipInfo->clocks.size())
+            return;
+        clockIndex = i;
+        updateChipRate(false);
+        break;
+    }
+    case kHighPassCutoff:
+        if (std::isfinite(value))
+            for (uint32_t c = 0; c < channels; ++c)
+                setChannelHighPassCutoff(c, value);
+        break;
+    case kLowPassCutoff:
+        if (std::isfinite(value))
+            for (uint32_t c = 0; c < channels; ++c)
+                setChannelFilterCutoff(c, value);
+        break;
+    case kDetune:
+        if (!std::isfinite(value))
+            return;
+        detune = std::clamp(value, -kMaxDetune, kMaxDetune);
+        updateChipRate(false);
+        break;
+    case kOutputFilterMode:
+        outputFilterMode = vantor::saturatingCast<int64_t>(std::floor(value + 0.5));
+        for (uint32_t c = 0; c < channels; ++c) {
+            outputFilters[c].setMode(outputFilterMode);
+            outputFilters[c].updateCoefficients();
+        }
+        break;
+    case kResamplerQuality: {
+        const int32_t previous = resamplerQuality;
+        resamplerQuality =
+            std::clamp(vantor::saturatingCast<int32_t>(std::floor(value + 0.5)), 0, kMaxQuality);
+        if (resamplerQuality != previous)
+            updateChipRate(true);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void ChipWrap::setChannelFilterCutoff(uint64_t channel, double cutoff)
+{
+    if (channel >= kMaxChannels || std::isnan(cutoff))
+        return;
+    lp[channel].setCutoff(cutoff < 0.0 ? hostRate() * 0.5 : cutoff);
+    lp[channel].updateCoefficients();
+}
+
+void ChipWrap::setChannelHighPassCutoff(uint64_t channel, double cutoff)
+{
+    if (channel >= kMaxChannels || std::isnan(cutoff))
+        return;
+    hp[channel].setCutoff(cutoff < 0.0 ? kDefaultHighPass : cutoff);
+    hp[channel].updateCoefficients();
+}
+
+void ChipWrap::setChannelScale(uint64_t channel, int32_t steps)
+{
+    if (channel < kMaxChannels && steps != -1)
+        scale[channel] = float(1.0 / (double(steps) + 1.0));
+}
+
+void ChipWrap::swallowPop()
+{
+    primeHighPass = true;
+}
+
+void ChipWrap::swallowPop(uint64_t /*chipIndex*/, uint32_t /*value*/)
+{
+    swallowPop();
+}
+
+void ChipWrap::setChipParameter(uint32_t p, float value)
+{
+    constexpr uint32_t kLastSynthParameter = 191;
+    if (p <= kLastSynthParameter) {
+        for (size_t c = 0; c < SIDCtrl::kSynthChips; ++c)
+            if (ChipEmu* target = chip(c))
+                target->setParameter(p, value);
+        const auto* first = dynamic_cast<const SIDEmu*>(chip(0));
+        if (p == SIDParam::kModel && first && sidCtrl)
+            for (size_t c = 0; c < SIDCtrl::kSynthChips; ++c)
+                if (SID_DAC_sub* dac = sidCtrl->dacSub(c))
+                    dac->setLinearModelTable(first->isLinearModel() != 0);
+        return;
+    }
+    const size_t c = p >> 4;
+    ChipEmu* target = chip(c);
+    if (c >= kChips || !target)
+        return;
+    target->setParameter(p & 15, value);
+    if ((p & 15) == SIDParam::kModel && sidCtrl)
+        sidCtrl->setTuneChipSetting(c - SIDCtrl::kFirstPlayerChip,
+                                    uint64_t(vantor::saturatingCast<int64_t>(std::floor(value + 0.5))));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chip-rate sub-block
+
+void ChipWrap::renderSubBlock(float** buffers, uint64_t frames)
+{
+    const uint32_t channels = outputChannelCount;
+    if (!tickBuffer || !buffers)
+        return;
+    int32_t* ticks[kMaxChannels];
+    for (uint32_t c = 0; c < channels; ++c)
+        ticks[c] = tickBuffer.get() + c * maxTicks;
+    for (uint64_t done = 0; done < frames;) {
+        const uint64_t n = std::min(frames - done, maxTicks);
+        for (uint32_t c = 0; c < channels; ++c)
+            if (zeroTicks[c] < n)
+                std::fill_n(ticks[c], n, 0);
+        if (controller)
+            controller->render(ticks, channels, int32_t(n));
+        for (uint32_t c = 0; c < channels; ++c) {
+            float* out = buffers[c] + done;
+            const int32_t* in = tickBuffer.get() + c * maxTicks;
+            // A channel no chip wrote, with both filters at rest, gives exactly zero (channel 1
+            // of the SID instrument): its filters and the next clearing of its ticks are skipped.
+            const bool silent = allZero(in, n);
+            zeroTicks[c] = silent ? std::max(zeroTicks[c], n) : 0;
+            if (silent && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
+                std::fill_n(out, n, 0.0f);
+                if (c == 0)
+                    primeHighPass = false;  // primed to the first sample: 0, as it is
+                continue;
+            }
+            const float s = scale[c];
+            for (uint64_t i = 0; i < n; ++i)
+                out[i] = float(in[i]) * s;
+            if (primeHighPass) {
+                primeHighPass = false;
+                hp[c].setState(double(out[0]));
+            }
+            hp[c].process(out, clampToInt(n));
+            lp[c].process(out, clampToInt(n));
+        }
+        done += n;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Process path
+
+void ChipWrap::scheduleEvents(const std::vector<vantor::HDMIDIEvent>& events,
+                              std::vector<RenderStep>& schedule, uint64_t frames, uint32_t grid,
+                              uint64_t maxSegment, uint32_t shift)
+{
+    schedule.clear();
+    shift = std::min(shift, 16u);
+    const uint64_t total = frames << shift;
+    const uint64_t segment = std::max<uint64_t>(maxSegment << shift, 1);
+    const auto renderRange = [&](uint64_t from, uint64_t to) {
+        const uint64_t d = to - from;
+        RenderStep step;
+        step.frames = segment;
+        for (uint64_t i = d / segment; i > 0; --i)
+            schedule.push_back(step);
+        if (d % segment) {
+            step.frames = d % segment;
+            schedule.push_back(step);
+        }
+    };
+    if (events.empty()) {
+        if (total > 0)
+            renderRange(0, total);
+        return;
+    }
+    uint64_t p = 0;
+    for (const vantor::HDMIDIEvent& e : events) {
+        uint64_t t = uint64_t(e.sampleOffset) << shift;
+        switch (grid) {
+        case 0:
+        case 1: break;
+        case 2: t &= ~uint64_t(1); break;
+        case 4: t &= ~uint64_t(3); break;
+        default:
+            t = vantor::saturatingCast<uint64_t>(std::trunc(double(t) / double(grid)) * double(grid));
+            break;
+        }
+        if (t < p) {
+            schedule.clear();
+            return;
+        }
+        if (t > p) {
+            renderRange(p, t);
+            p = t;
+        }
+        RenderStep step;
+        step.kind = RenderStep::kDeliver;
+        step.event = e;
+        step.event.sampleOffset = uint32_t(p);
+        schedule.push_back(step);
+    }
+    if (p > total)
+        schedule.clear();
+    else if (p < total)
+        renderRange(p, total);
+}
+
+void ChipWrap::process(float** outputs, uint32_t frames, ModuleEvents* in, ModuleEvents* out,
+                       vantor::SyncInfo* transport)
+{
+    const uint32_t channels = outputChannelCount;
+    if (frames > 0) {
+        if (!outputs || std::any_of(outputs, outputs + channels, [](float* p) { return !p; }))
+            return;
+        for (uint32_t c = 0; c < channels; ++c)
+            std::fill_n(outputs[c], frames, 0.0f);
+    }
+    if (!isInitialised() || !controller)
+        return;
+
+    if (mutex.tryLock()) {
+        incoming.clear();
+        if (transport) {
+            controller->setMediaParameter(kHostTempo, transport->tempo);
+            controller->setMediaParameter(kHostPosition, transport->ppqPosition);
+            controller->setMediaParameter(kHostBarStart, transport->barStart);
+        }
+        if (in) {
+            const uint64_t count = std::min<uint64_t>(in->count, kMaxEvents);
+            incoming.insert(incoming.end(), in->events, in->events + count);
+        }
+        scheduleEvents(incoming, schedule, frames, kGrid, kMaxSegment, 0);
+
+        deferredCount = 0;
+        uint64_t offset = 0;
+        float* at[kMaxChannels];
+        for (const RenderStep& step : schedule) {
+            if (step.kind == RenderStep::kRender) {
+                for (uint32_t c = 0; c < channels; ++c)
+                    at[c] = outputs[c] + offset;
+                repackager->pull(at, step.frames);
+                offset += step.frames;
+            } else if (step.kind == RenderStep::kDeliver) {
+                if (outgoing.size() < kMaxEvents)
+                    outgoing.push_back(step.event);
+                deliver(step.event, frames);
+            }
+        }
+        for (size_t i = 0; i < deferredCount; ++i)
+            sendRawMessage(deferred[i].data());
+
+        if (!outgoing.empty()) {
+            if (out) {
+                const size_t n = std::min(outgoing.size(), kMaxEvents);
+                std::memcpy(out->events, outgoing.data(), n * sizeof(vantor::HDMIDIEvent));
+                out->count = n;
+            }
+            outgoing.clear();
+        }
+        mutex.unlock();
+    }
+
+    if (frames > 0)
+        for (uint32_t c = 0; c < channels; ++c)
+            outputFilters[c].process(outputs[c], clampToInt(frames));
+}
+
+void ChipWrap::sendRawMessage(const uint8_t* bytes)
+{
+    if (synthBase)
+        synthBase->processMidiMessage(bytes[0], bytes[1], bytes[2]);
+}
+
+void ChipWrap::deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames)
+{
+    if (e.tuning != kNoTuning && (e.midiFlag & 3) != 0) {
+        if (!synthBase)
+            return;
+        if (blockFrames > 0 || hostInterfaceVersion < kDeferRawHostVersion)
+            sendRawMessage(e.midi);
+        else if (deferredCount < deferred.size())
+            deferred[deferredCount++] = {e.midi[0], e.midi[1], e.midi[2]};
+        return;
+    }
+    const uint32_t low = e.kind & 0xFF;
+    if (low == kMapKind || (e.kind & 0x00FFFF00) == 0x100) {
+        dispatchControllerItem(e.index, e.value);
+        return;
+    }
+    switch (e.kind) {
+    case kNoteAux:
+        if (synthController)
+            synthController->noteAux(e.channel, uint32_t(e.noteId),
+                                     uint16_t(uint32_t(e.index) - uint32_t(kSynthItems)), e.value);
+        return;
+    case kNoteOn:
+        if (synthController)
+            synthController->noteOn(e.channel, uint32_t(e.noteId), uint16_t(e.index), e.value,
+                                    e.tuning);
+        return;
+    case kNoteOff:
+        if (synthController)
+            synthController->noteOff(e.channel, uint32_t(e.noteId), uint16_t(e.index));
+        return;
+    case kNoteExpression:
+        if (synthController)
+            synthController->setNoteExpression(e.channel, uint32_t(e.noteId), e.index, e.value);
+        return;
+    default:
+        break;
+    }
+    if (low != 0 && synthBase)
+        synthBase->processMidiMessage(uint8_t(low), uint8_t(e.index & 0x7F),
+                                      uint8_t(PDowngradeToMIDI7(e.value) & 0x7F));
+}
+
+void ChipWrap::dispatchControllerItem(int32_t index, float value)
+{
+    if (index == kPitchBendItem) {
+        if (!synthBase)
+            return;
+        uint8_t lsb = 0, msb = 0;
+        PMIDICreateBytes(uint16_t(PDowngradeToMIDI14(value)), lsb, msb);
+        synthBase->processMidiMessage(0xE0, lsb, msb);
+    } else if (index < kOutputItems || index >= int32_t(kControllerItems)) {
+        return;  // negative, unassigned or past the items
+    } else if (index < kMediaItems) {
+        setOutputParameter(uint64_t(index - kOutputItems), double(value));
+    } else if (index < kLayerItems) {
+        controller->setMediaParameter(uint32_t(index - kMediaItems), double(value));
+    } else if (index < kSynthItems) {
+        if (layerCommands)
+            layerCommands->setLayerParameter(uint64_t(index - kLayerItems) >> 4, uint32_t(index & 15),
+                                             value);
+    } else if (index < kChipItems) {
+        if (synthParams)
+            synthParams->setParameter(uint16_t(index - kSynthItems), value);
+    } else if (index < kSlotItems) {
+        setChipParameter(uint32_t(index - kChipItems), value);
+    } else if (synthBase) {
+        synthBase->setAutomSlotParameter(uint64_t(index - kSlotItems) >> 4, uint32_t(index & 15),
+                                         value);
+    }
+}
+
+}  // namespace acme

@@ -1,0 +1,200 @@
+// The built C64Module end to end: loaded by the stand-in engine, and played by the command-line
+// host at 48000 Hz in 256-frame blocks without a chip database. Sound is checked on a Hann-
+// windowed FFT of 32768 samples (bins of 1.46 Hz).
+
+#include "CommandLine.h"
+#include "SignalAnalysis.h"
+#include "fixtures/TempDir.h"
+#include "shims/engine/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace commandline;
+
+constexpr double kRate = 48000.0;
+constexpr size_t kFft = 32768;
+constexpr double kBin = kRate / kFft;
+const std::string kNoDatabase = " --chipdb /nonexistent/chips.db";
+
+double noteHz(int note)
+{
+    return 440.0 * std::exp2((note - 69) / 12.0);
+}
+
+class C64Render : public ::testing::Test
+{
+protected:
+    // Renders `options` (plus -o) and reads the result.
+    Wav renderWav(const std::string& options)
+    {
+        const std::string wav = dir / "out.wav";
+        const CommandResult r = run(render(options + kNoDatabase + " -o " + quoted(wav)));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        Wav w;
+        EXPECT_TRUE(readWav(wav, w)) << options;
+        return w;
+    }
+    Wav renderScript(const std::string& script, double seconds)
+    {
+        return renderWav("--script " + quoted(dir.write("notes.txt", script)) + " --seconds " +
+                         std::to_string(seconds));
+    }
+    static double peakHz(const std::vector<float>& x, double fromSeconds)
+    {
+        const size_t at = size_t(fromSeconds * kRate);
+        if (x.size() < at + kFft)
+            return 0.0;
+        return analysis::binFrequency(analysis::peakBin(x.data() + at, kFft), kFft, kRate);
+    }
+    // About the mean: the chips' DC level leaks through the 5 Hz high-pass, whose coefficients
+    // are rounded to float, as a constant of about 0.002 (-54 dBFS).
+    static double rmsBetween(const std::vector<float>& x, double from, double to)
+    {
+        std::vector<float> part(x.begin() + ptrdiff_t(from * kRate), x.begin() + ptrdiff_t(to * kRate));
+        double mean = 0.0;
+        for (float v : part)
+            mean += v;
+        mean /= double(part.size());
+        for (float& v : part)
+            v = float(v - mean);
+        return analysis::rms(part.data(), part.size());
+    }
+
+    fixtures::TempDir dir;
+};
+
+TEST_F(C64Render, NoteSixtyNineIs440HzOnChannelZeroOnly)
+{
+    const Wav w = renderWav("--note 69 --seconds 1");
+    ASSERT_EQ(w.left.size(), 48000u);
+    EXPECT_NEAR(peakHz(w.left, 0.0), 440.0, kBin);
+    EXPECT_EQ(w.right, std::vector<float>(w.right.size(), 0.0f));
+}
+
+TEST_F(C64Render, TwelveNotesSoundTogether)
+{
+    const Wav w = renderWav("--note 60,61,62,63,64,65,66,67,68,69,70,71 --seconds 1");
+    ASSERT_EQ(w.left.size(), 48000u);
+    const std::vector<double> m = analysis::magnitudes(w.left.data(), kFft);
+    std::vector<double> sorted = m;
+    std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    for (int note = 60; note <= 71; ++note) {
+        const size_t near = size_t(std::lround(noteHz(note) / kBin));
+        size_t k = near;
+        for (size_t j = near - 1; j <= near + 1; ++j)
+            if (m[j] > m[k])
+                k = j;
+        EXPECT_GT(m[k], m[k - 1]) << note;
+        EXPECT_GT(m[k], m[k + 1]) << note;
+        EXPECT_GE(20.0 * std::log10(m[k] / median), 20.0) << note;
+    }
+}
+
+TEST_F(C64Render, ANoteEndsWithItsRelease)
+{
+    const Wav w = renderScript("0 on 69\n0.5 off 69\n", 1.0);
+    const double held = rmsBetween(w.left, 0.2, 0.3);
+    EXPECT_GT(held, 0.01);
+    EXPECT_LE(rmsBetween(w.left, 0.7, 0.8), held * 1e-3);  // 60 dB down
+}
+
+TEST_F(C64Render, PitchBendOverTheSetRange)
+{
+    for (const auto& [bend, hz] : {std::pair{"1.0", 493.883}, {"-1.0", 391.995}}) {
+        const Wav w = renderScript(std::string("0 master 1 200\n0 on 69\n0.5 item 128 ") + bend + "\n",
+                                   2.0);
+        EXPECT_NEAR(peakHz(w.left, 0.1), 440.0, kBin) << bend;
+        EXPECT_NEAR(peakHz(w.left, 0.6), hz, kBin) << bend;
+    }
+}
+
+// The demo's notes held at once at their most, from its printed script.
+size_t mostNotesHeld(const std::string& script)
+{
+    std::multimap<double, std::pair<std::string, int>> timeline;
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        double t = 0.0;
+        std::string command;
+        int note = 0;
+        if (words >> t >> command >> note && (command == "on" || command == "off"))
+            timeline.emplace(t, std::pair{command, note});
+    }
+    size_t held = 0, most = 0;
+    for (const auto& [t, e] : timeline) {
+        held = e.first == "on" ? held + 1 : held - std::min<size_t>(held, 1);
+        most = std::max(most, held);
+    }
+    return most;
+}
+
+TEST_F(C64Render, DemoPhraseWithoutNotesOrScript)
+{
+    const CommandResult printed = run(render("--print-demo"));
+    ASSERT_EQ(printed.exitCode, 0);
+    EXPECT_GE(mostNotesHeld(printed.output), 6u);
+    EXPECT_NE(printed.output.find(" item 128 "), std::string::npos);  // a pitch bend
+    EXPECT_NE(printed.output.find(" item 865 "), std::string::npos);  // a synth parameter
+
+    const Wav w = renderWav("");
+    EXPECT_EQ(w.format, 3);
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_EQ(w.rate, 48000u);
+    EXPECT_EQ(w.left.size(), 8u * 48000u);
+    EXPECT_GT(analysis::rms(w.left.data(), w.left.size()), 0.01);  // above -40 dBFS
+    EXPECT_EQ(w.right, std::vector<float>(w.right.size(), 0.0f));
+    EXPECT_EQ(renderWav("--seconds 0.5").left.size(), 24000u);
+}
+
+TEST(C64Module, ExportsExactlyTheFourNames)
+{
+    EXPECT_EQ(definedDynamicSymbols(C64MODULE_PATH),
+              (std::set<std::string>{"deleteInstance", "fillTarnPluginInfo", "getNumTarnPlugins",
+                                     "newInstance"}));
+}
+
+TEST(C64Module, FirstBlockReportsTheChipRateAndTheSynthParameters)
+{
+    std::string error;
+    auto module = vantor::engine::ModuleLibrary::open(C64MODULE_PATH, error);
+    ASSERT_NE(module, nullptr) << error;
+    vantor::engine::EngineConfig config;
+    config.chipDatabasePath = "/nonexistent/chips.db";
+    vantor::engine::Instance instance(*module, config);
+    ASSERT_TRUE(instance.create(module->identifier(0), error)) << error;
+    EXPECT_FALSE(instance.create(module->identifier(0), error));
+    ASSERT_TRUE(instance.start(error)) << error;
+    EXPECT_EQ(instance.getInitResult(), 1u);
+    EXPECT_EQ(instance.getOutputCount(), 2u);
+    EXPECT_EQ(instance.getFlags(), 0x3Cu);
+    EXPECT_EQ(instance.getDescriptorCount(), 1792u);
+    EXPECT_EQ(instance.getChannelConfigAccepted(), 1u);
+    EXPECT_EQ(instance.getItemValues()[258], 24000.0f);
+
+    ASSERT_EQ(instance.process(256, {}), 0);
+    const auto& out = instance.getOutgoing();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out[0].kind, 0xB0u);
+    EXPECT_EQ(out[0].index, 262);
+    EXPECT_EQ(out[0].value, 985248.0f);
+    for (int32_t i = 864; i <= 870; ++i)
+        EXPECT_EQ(std::count_if(out.begin(), out.end(),
+                                [i](const vantor::HDMIDIEvent& e) { return e.index == i; }),
+                  12)
+            << i;
+    EXPECT_EQ(instance.getItemValues()[262], 985248.0f);
+}
+
+}  // namespace
