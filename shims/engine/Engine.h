@@ -139,13 +139,8 @@ public:
 
     // newInstance with the identifier; false with a message when the module returns null.
     bool create(const std::string& identifier, std::string& error);
-<<<<<<< HEAD
-    // Audio settings (op 12), init (op 19), then the queries 3, 4, 7, 15, 10, 17 and 18, then
-    // the shared blocks (handOverBlocks).
-=======
     // Audio settings (op 12), init (op 19), the polyphony (op 21, master setting 3), then the
-    // queries 3, 4, 7, 15, 10, 17 and 18.
->>>>>>> main
+    // queries 3, 4, 7, 15, 10, 17 and 18, then the shared blocks (handOverBlocks).
     bool start(std::string& error);
     // On a created instance that was not started: the same start, but the saved blocks are copied
     // back and sent with sub-command 1 (the canvas with 0, which alone attaches it); then the
