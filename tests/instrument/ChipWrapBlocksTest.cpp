@@ -432,6 +432,17 @@ TEST(ExtensionCommands, SampleBlockIsFormattedAndAnEmptyOneNotAttached)
     }
     EXPECT_EQ(send(t.wrap(), sample, 9), 0);  // nothing but the flag
     EXPECT_EQ(flags(sample), 0x110u);
+
+    // Played on layer 3 alone, at its rate and at rate 0: the players stay inside the block.
+    Blocks b(t.s.entry);
+    b.run(256, {itemEvent(512, 0.0f), itemEvent(560, 1.0f), moduleEvent(0x390, 36, 0.8f)});
+    for (uint32_t rate : {8000u, 0u}) {
+        writeU32(sample.data(), SampleBlock::kRateOffset, rate);
+        EXPECT_EQ(send(t.wrap(), sample, 2, 0, 5), 0);
+        for (int i = 0; i < 20; ++i)
+            b.run(256);
+        b.run(256, {moduleEvent(0x480, 36, 0.0f), moduleEvent(0x390, 36, 0.8f)});
+    }
 }
 
 TEST(ExtensionCommands, FilePathBlocks)
