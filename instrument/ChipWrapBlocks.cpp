@@ -27,11 +27,6 @@ constexpr uint64_t kRangeItemOffset = 768;
 enum ChangeKind : uint32_t { kSendValue = 0, kValueChanged = 1, kReread = 2 };
 enum BlockNotice : intptr_t { kBlockChanged = 1, kParameterChanged = 2 };
 
-void changeFlags(uint8_t* block, uint32_t set, uint32_t clear)
-{
-    writeU32(block, kFlagsOffset, (readU32(block, kFlagsOffset) & ~clear) | set);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------

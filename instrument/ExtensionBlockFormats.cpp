@@ -9,11 +9,6 @@ namespace ExtensionBlock {
 
 namespace {
 
-void changeFlags(uint8_t* block, uint32_t set, uint32_t clear)
-{
-    writeU32(block, kFlagsOffset, (readU32(block, kFlagsOffset) & ~clear) | set);
-}
-
 // Zeroes the area and copies at most capacity - 1 bytes of the text.
 size_t putText(uint8_t* block, size_t offset, size_t capacity, const char* text)
 {
@@ -26,6 +21,11 @@ size_t putText(uint8_t* block, size_t offset, size_t capacity, const char* text)
 }
 
 }  // namespace
+
+void changeFlags(uint8_t* block, uint32_t set, uint32_t clear)
+{
+    writeU32(block, kFlagsOffset, (readU32(block, kFlagsOffset) & ~clear) | set);
+}
 
 std::string readText(const uint8_t* block, size_t offset, size_t capacity)
 {

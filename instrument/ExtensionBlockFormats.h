@@ -12,6 +12,9 @@
 
 namespace ExtensionBlock {
 
+// Sets `set` and clears `clear` in the flag word at +0x0C; the other bits stay.
+void changeFlags(uint8_t* block, uint32_t set, uint32_t clear);
+
 // The text at `offset`, read up to the first zero or `capacity` bytes, whichever comes first.
 std::string readText(const uint8_t* block, size_t offset, size_t capacity);
 std::string readRoutingText(const uint8_t* block);  // at most 32256 bytes
