@@ -396,13 +396,6 @@ void ChipWrap::queueControllerEvent(uint16_t channel, uint32_t kind, int32_t ind
     e.channel = channel;
 }
 
-void ChipWrap::notifyChange(uint32_t item, uint32_t changeKind, float value)
-{
-    // Kinds 1 (changed) and 2 (re-read) go through the engine's parameter-change block.
-    if (changeKind == 0)
-        queueControllerEvent(0, kMapKind, int32_t(item & 0xFFFF), value);
-}
-
 void ChipWrap::queueControlChange(int32_t index, float value)
 {
     queueControllerEvent(0, kMapKind, int32_t(uint32_t(index + kOutputItems) & 0xFFFF), value);
@@ -433,17 +426,5 @@ void ChipWrap::notifyAutomationSlot(uint64_t slot, uint32_t n, uint32_t changeKi
 {
     notifyChange(uint32_t(slot * 16 + n + uint64_t(kSlotItems)), changeKind, value);
 }
-
-// Reports through the engine's shared blocks and host requests are not made yet.
-void ChipWrap::notifyRangeChanged(uint64_t, uint64_t, uint64_t) {}
-void ChipWrap::notifyIdle() {}
-void ChipWrap::setTextSlot0(const char*) {}
-void ChipWrap::setTextSlot1(const char*) {}
-void ChipWrap::setModRoutingText(const char*) {}
-void ChipWrap::publishImageFile(const uint8_t*, uint64_t) {}
-void ChipWrap::setDisplayInfo(const uint8_t*) {}
-void ChipWrap::notifyHost(void*, uint32_t, uint32_t) {}
-void ChipWrap::callHostOpcode12(HostMidiOutRecord*) {}
-void ChipWrap::canvasChanged() {}
 
 }  // namespace acme

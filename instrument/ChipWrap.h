@@ -127,6 +127,9 @@ public:
     int64_t loadFile(int64_t kind, const char* path) override;
     int64_t saveFile(int64_t kind, void* pointer) override;
     void handleCommand(MasterSettingsCommand* command) override;
+    // Opcode 20: registers, formats or reads back one of the engine's shared blocks. -1 for a
+    // null record or block, an unknown id, or an id that needs the synth part without one.
+    int32_t handleExtensionCommand(ExtensionCommandRecord* record) override;
 
     // SRCSubRenderer<float>: `frames` chip ticks of every output channel, scaled and filtered.
     void renderSubBlock(float** buffers, uint64_t frames) override;
@@ -204,6 +207,15 @@ public:
     bool isHighPassPrimed() const { return primeHighPass; }
     const SpeexProvider* getProvider() const { return provider.get(); }
     const Repackager<float>* getRepackager() const { return repackager.get(); }
+    const PixelCanvas& getCanvas() const { return *canvas; }
+    const void* getCanvasBlock() const { return canvasBlock; }
+    const void* getImageBlock() const { return imageBlock; }
+    const void* getRoutingTextBlock() const { return routingTextBlock; }
+    const void* getParameterChangeBlock() const { return parameterChangeBlock; }
+    const std::map<uint64_t, void*>& getTextSlots() const { return textSlots; }
+    const vantor::ZRGFile* getHeldMediaFile() const { return heldMediaFile.get(); }
+    const std::string& getImagePath() const { return imagePath; }
+    const uint8_t* getDisplayRecord() const { return displayRecord.get(); }
 
 private:
     // Owns the chips; deletes them from the last to the first.
@@ -225,6 +237,16 @@ private:
     void dispatchControllerItem(int32_t index, float value);
     void sendRawMessage(const uint8_t* bytes);
     void notifyChange(uint32_t item, uint32_t changeKind, float value);
+    // Host opcode 8 with a = 1 about a shared block; nothing for a block not registered.
+    void notifyBlock(void* block);
+    // The extension commands by id; `block` is not null.
+    int32_t attachCanvasBlock(uint8_t* block, uint64_t subCommand);
+    int32_t takeParameterChangeBlock(uint8_t* block, uint64_t subCommand);
+    int32_t takeRoutingTextBlock(uint8_t* block, uint64_t subCommand);
+    int32_t takeTextSlotBlock(uint8_t* block, uint64_t key, uint64_t subCommand, uint32_t extra);
+    int32_t takeSampleBlock(uint8_t* block, uint64_t subCommand);
+    int32_t takeFilePathBlock(uint8_t* block, uint64_t index, uint64_t subCommand);
+    void setTextSlot(uint64_t key, const char* text);
     double hostRate() const { return audioSettings.sampleRate; }
 
     std::unique_ptr<uint8_t[]> displayRecord;

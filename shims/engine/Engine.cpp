@@ -194,6 +194,7 @@ bool Instance::start(std::string& error)
     for (uint32_t c = 0; c < channelCount; ++c)
         channelPointers[c] = buffers[c].data();
     started = true;
+    handOverBlocks(restoring);
     return true;
 }
 
@@ -235,7 +236,7 @@ int64_t Instance::process(uint32_t frames, std::vector<vantor::HDMIDIEvent> even
                      });
     uint64_t n = 0;
     for (const vantor::HDMIDIEvent& e : events) {
-        if (e.sampleOffset >= frames || n == kMaxModuleEvents)
+        if (e.sampleOffset >= std::max<uint32_t>(frames, 1) || n == kMaxModuleEvents)
             continue;
         incomingBlock->events[n++] = e;
     }
@@ -294,6 +295,10 @@ void Instance::onHostCall(int32_t op, intptr_t a, void* b)
     case kHostNotify:
         if (!b)
             break;
+        if (SharedBlock* shared = sharedBlockAt(b)) {
+            onBlockNotified(*shared, a, call);
+            break;
+        }
         if (auto it = std::find_if(blocks.begin(), blocks.end(),
                                    [b](const auto& block) { return block.first == b; });
             it != blocks.end())
@@ -330,6 +335,8 @@ void Instance::onHostCall(int32_t op, intptr_t a, void* b)
         std::fprintf(log, "host op=%" PRId32 " a=%" PRIdPTR " b=%p", op, a, b);
         if (op == kHostNoteFrequency)
             std::fprintf(log, " answer=%.6f", call.answer);
+        if (call.blockId != 0)
+            logBlockCall(call);
         std::fputc('\n', log);
     }
     hostCalls.push_back(std::move(call));

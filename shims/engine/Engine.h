@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,7 +69,7 @@ struct EngineConfig
 };
 
 // One host request as it arrived. Payloads are copied during the call: op 8 (the block's
-// 32-byte header, or the whole block when the engine owns it), 10 (two u64), 11 (a bytes, at most
+// 32-byte header, or the whole block when given to registerBlock), 10 (two u64), 11 (a bytes, at most
 // 64 KiB), 12 (the 48-byte record; SysEx bytes in `extra`, at most 64 KiB).
 struct HostCall
 {
@@ -78,6 +79,49 @@ struct HostCall
     std::vector<uint8_t> payload;
     std::vector<uint8_t> extra;
     double answer = 0.0;  // op 13
+    // Op 8 about one of the engine's shared blocks: its id, the text it carries (text slot,
+    // routing text, image path) and the items it listed for re-reading (parameter changes).
+    uint32_t blockId = 0;
+    uint64_t blockIndex = 0;
+    std::string text;
+    std::vector<uint16_t> items;
+};
+
+// A block the engine allocates, hands to the module with opcode 20 and keeps for the instance's
+// whole life; its memory never moves.
+struct SharedBlock
+{
+    uint32_t id = 0;
+    uint64_t index = 0;  // index or key sent with it
+    size_t size = 0;
+    std::unique_ptr<uint8_t[]> bytes;
+    int32_t result = 0;  // the module's answer to the last command about it
+};
+
+// A saved instance: the engine's value table and every shared block's bytes, in handover order.
+struct EngineState
+{
+    struct Block
+    {
+        uint32_t id = 0;
+        uint64_t index = 0;
+        std::vector<uint8_t> bytes;
+    };
+    std::array<float, kControllerItems> values{};
+    std::vector<Block> blocks;
+};
+
+// What the engine writes into the sample block (47731).
+struct SampleData
+{
+    struct Marker
+    {
+        uint32_t position = 0;
+        uint8_t kind = 0;  // 1 start, 2 end, 5 note
+    };
+    uint32_t rate = 0;
+    std::vector<int16_t> samples;  // beyond 261792 cut
+    std::vector<Marker> markers;   // slot = place in the list; beyond 128 cut
 };
 
 class Instance
@@ -96,16 +140,42 @@ public:
     // newInstance with the identifier; false with a message when the module returns null.
     bool create(const std::string& identifier, std::string& error);
     // Audio settings (op 12), init (op 19), the polyphony (op 21, master setting 3), then the
-    // queries 3, 4, 7, 15, 10, 17 and 18.
+    // queries 3, 4, 7, 15, 10, 17 and 18, then the shared blocks (handOverBlocks).
     bool start(std::string& error);
+    // On a created instance that was not started: the same start, but the saved blocks are copied
+    // back and sent with sub-command 1 (the canvas with 0, which alone attaches it); then the
+    // saved values except items 384-511 (media transport) as 0xB0 events at offset 0 of one
+    // zero-frame block.
+    bool restoreState(const EngineState& state, std::string& error);
+    EngineState saveState() const;
+
+    // Shared blocks. Opcode 20 about one block; returns the module's result.
+    int32_t sendExtension(SharedBlock& block, uint64_t subCommand, uint32_t extra = 0);
+    // Allocates the sample block on first use, then sub-command 0, the data, sub-command 1.
+    // Returns the result of sub-command 1.
+    int32_t handOverSample(const SampleData& sample);
+    // The path at +0x220 of the file-path block of `index` (0 or 1), sub-command 1. Returns the
+    // module's result; -1 without asking the module when the path does not fit or the index is
+    // not 0 or 1.
+    int32_t openMediaFile(const std::string& path, uint64_t index = 0);
+    const std::vector<std::unique_ptr<SharedBlock>>& getSharedBlocks() const { return sharedBlocks; }
+    // Null when no such block was handed over.
+    SharedBlock* findSharedBlock(uint32_t id, uint64_t index = 0) const;
+
+    // What op 8 told the engine about its blocks.
+    const std::vector<uint8_t>& getCanvasDump() const { return canvasDump; }
+    uint64_t getCanvasDumpCount() const { return canvasDumpCount; }
+    const std::map<uint64_t, std::string>& getTextSlots() const { return textSlots; }
+    const std::string& getRoutingText() const { return routingText; }
+    const std::string& getImagePath() const { return imagePath; }
 
     // Any opcode with its record.
     void dispatch(uint32_t op, intptr_t a, void* b);
     // Opcode 21; the value fills both the integer and the f64 field.
     void sendMasterSettings(int32_t kind, double value);
 
-    // One block: events sorted stably by offset, those at or past `frames` dropped, at most
-    // 2048 kept; the outgoing count zeroed before the call; a zeroed transport with tempo,
+    // One block: events sorted stably by offset, those at or past `frames` dropped (offset 0 is
+    // kept in a zero-frame block), at most 2048 kept; the outgoing count zeroed before the call; a zeroed transport with tempo,
     // position and bar start. Returns the events handed over; -1 when frames exceeds the block
     // size or the instance is not started.
     int64_t process(uint32_t frames, std::vector<vantor::HDMIDIEvent> events);
@@ -145,6 +215,14 @@ private:
     static intptr_t hostFunction(PluginHostRecord* host, int32_t op, intptr_t a, void* b);
     void onHostCall(int32_t op, intptr_t a, void* b);
     void readControllerMap();
+    // The fixed set of blocks after init: fresh with sub-command 0, or from `saved`.
+    void handOverBlocks(const EngineState* saved);
+    SharedBlock& addSharedBlock(uint32_t id, uint64_t index, size_t size);
+    SharedBlock* sharedBlockAt(const void* address) const;
+    void onBlockNotified(SharedBlock& block, intptr_t a, HostCall& call);
+    void readParameterChanges(SharedBlock& block, HostCall& call);
+    void takeParameterTable(const SharedBlock& block);
+    void logBlockCall(const HostCall& call);
 
     const ModuleLibrary& module;
     EngineConfig config;
@@ -178,6 +256,16 @@ private:
     std::vector<std::pair<const void*, size_t>> blocks;
     uint64_t framesProcessed = 0;
     FILE* log = nullptr;
+
+    std::vector<std::unique_ptr<SharedBlock>> sharedBlocks;
+    const EngineState* restoring = nullptr;  // set while restoreState runs start
+    // The parameter-change block's value table as the engine last saw it.
+    std::array<float, 2048> parameterTable{};
+    std::vector<uint8_t> canvasDump;
+    uint64_t canvasDumpCount = 0;
+    std::map<uint64_t, std::string> textSlots;
+    std::string routingText;
+    std::string imagePath;
 };
 
 // Stereo 32-bit float WAV output.

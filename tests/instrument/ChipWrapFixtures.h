@@ -9,9 +9,13 @@
 #include "instrument/ModuleABI.h"
 #include "instrument/SIDCtrl.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,8 +119,8 @@ public:
 struct Started
 {
     explicit Started(double rate = 48000.0, uint32_t block = 256, uint32_t hostVersion = 2123,
-                     bool spy = true)
-        : wrap(std::make_unique<acme::ChipWrap>(nullptr, "C64", 3, spy ? &factory : nullptr)),
+                     bool spy = true, PluginHostRecord* host = nullptr)
+        : wrap(std::make_unique<acme::ChipWrap>(host, "C64", 3, spy ? &factory : nullptr)),
           entry(wrap->getEntryRecord())
     {
         settings(rate, block);
@@ -156,6 +160,27 @@ struct Started
     PluginEntryRecord* entry;
     uint64_t initResult = 0;
 };
+
+// Runs `command` on another thread while the test holds `mutex`: true when it had to wait for
+// the lock.
+inline bool waitsForTheMutex(vantor::Mutex& mutex, const std::function<void()>& command)
+{
+    if (!mutex.lock())
+        return false;
+    std::atomic<bool> done = false;
+    std::thread t([&] {
+        command();
+        done = true;
+    });
+    bool waited = true;
+    for (int i = 0; i < 200 && waited; ++i) {  // a command that takes no lock ends at once
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        waited = !done;
+    }
+    mutex.unlock();
+    t.join();
+    return waited;
+}
 
 using fixtures::itemEvent;
 using fixtures::moduleEvent;

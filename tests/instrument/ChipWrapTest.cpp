@@ -232,25 +232,9 @@ TEST(ChipWrapCommands, MasterSettings)
     EXPECT_EQ(ctrl.voiceManager(0).voiceCount(), 12u);
 }
 
-// Runs the command on another thread while the test holds the instance's mutex: true when it
-// had to wait for the lock.
 bool waitsForTheMutex(Started& s, int32_t kind, double value)
 {
-    vantor::Mutex& mutex = s.wrap->getMutex();
-    EXPECT_TRUE(mutex.lock());
-    std::atomic<bool> done = false;
-    std::thread t([&] {
-        s.command(kind, value);
-        done = true;
-    });
-    bool waited = true;
-    for (int i = 0; i < 200 && waited; ++i) {  // a command that takes no lock ends at once
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        waited = !done;
-    }
-    mutex.unlock();
-    t.join();
-    return waited;
+    return chipwrap_test::waitsForTheMutex(s.wrap->getMutex(), [&] { s.command(kind, value); });
 }
 
 TEST(ChipWrapCommands, TheLockingKindsTakeTheMutex)

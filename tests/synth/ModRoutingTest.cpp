@@ -477,6 +477,44 @@ TEST(ModRoutingEndToEnd, TablesNoRowPlaysAreReset)
     EXPECT_EQ(e.size(), 116u + 4016u);
 }
 
+TEST(ModRoutingEndToEnd, SharedRecordListsOnlyGrow)
+{
+    TestSynth s(2, 1);
+    std::vector<uint8_t> extra(kStepTableSize, 0xA5);
+    s.addStepTableBlock(extra.data(), extra.size(), 7);
+    s.addStepTableBlock(extra.data(), extra.size(), 8);  // the same record again: listed again
+    std::vector<std::vector<uint8_t>> curves(100, std::vector<uint8_t>(kEnvelopeSize, 0));
+    for (size_t i = 0; i < curves.size(); ++i)
+        s.addCurveBlock(curves[i].data(), curves[i].size(), i);
+
+    auto check = [&](const char* when) {
+        const auto& steps = s.stepTableEntries();
+        ASSERT_EQ(steps.size(), 4u) << when;
+        for (size_t i : {2u, 3u}) {
+            EXPECT_EQ(steps[i].record, extra.data()) << when;
+            EXPECT_EQ(steps[i].size, kStepTableSize) << when;
+            EXPECT_EQ(steps[i].value, i == 2 ? 7u : 8u) << when;
+        }
+        const auto& envelopes = s.curveEntries();
+        ASSERT_EQ(envelopes.size(), 101u) << when;
+        for (size_t i = 0; i < curves.size(); ++i) {
+            EXPECT_EQ(envelopes[i + 1].record, curves[i].data()) << when;
+            EXPECT_EQ(envelopes[i + 1].value, i) << when;
+        }
+    };
+    check("added");
+
+    // The rebuild re-formats every entry no row plays, the added ones too, and removes none.
+    s.setModRoutingText("source=STEP0;destination=Filter", 0);
+    check("routed");
+    EXPECT_EQ(s.stepTableEntries()[0].inUse, 1);
+    EXPECT_EQ(s.stepTableEntries()[3].inUse, 0);
+    EXPECT_EQ(readAt<uint32_t>(extra, 0), 22362u);
+    EXPECT_EQ(std::vector<uint8_t>(extra.begin() + 64, extra.end()), std::vector<uint8_t>(16384, 0));
+    s.setModRoutingText("", 0);
+    check("cleared");
+}
+
 TEST(ModRoutingEndToEnd, PolyVelocityPerVoiceAndLatestNote)
 {
     TestSynth s;

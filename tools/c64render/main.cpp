@@ -1,6 +1,7 @@
 // c64render: renders notes or a note script through an instrument module's own exports, using
 // the stand-in engine, into a stereo 32-bit float WAV file.
 
+#include "EngineOutputs.h"
 #include "RenderScript.h"
 #include "shims/engine/Engine.h"
 
@@ -25,10 +26,12 @@ constexpr const char* kUsage =
     "usage: c64render [FILE] [-o OUT.wav] [--module PATH] [--rate HZ] [--block N]\n"
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--host-version N] [--a4 HZ] [--log FILE]\n"
+    "                 [--canvas OUT.ppm] [--syx OUT.syx]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
     "--note or --script it plays the built-in demo phrase (--print-demo shows its script).\n"
+    "  FILE              handed to the module to open before the first block\n"
     "  -o OUT.wav        output file (default out.wav)\n"
     "  --module PATH     instrument module (default: the built C64Module)\n"
     "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
@@ -41,7 +44,9 @@ constexpr const char* kUsage =
     "  --chipdb PATH     chip database handed to the module's init\n"
     "  --host-version N  engine interface version given to init (default 2123)\n"
     "  --a4 HZ           tuning answered to the module's note-frequency request (default 440)\n"
-    "  --log FILE        log of every dispatcher call and host request\n";
+    "  --log FILE        log of every dispatcher call and host request\n"
+    "  --canvas OUT      the module's canvas at the end, as PPM (PNG when OUT ends in .png)\n"
+    "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n";
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -142,6 +147,8 @@ struct Options
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;
     std::string log;
+    std::string canvas;
+    std::string syx;
 };
 
 bool toDouble(const std::string& s, double lo, double hi, double& out)
@@ -228,6 +235,10 @@ int parseOptions(int argc, char** argv, Options& o)
                 o.a4 = d;
             } else if (arg == "--log") {
                 o.log = v;
+            } else if (arg == "--canvas") {
+                o.canvas = v;
+            } else if (arg == "--syx") {
+                o.syx = v;
             } else {
                 return fail("unknown option " + arg);
             }
@@ -242,11 +253,6 @@ int parseOptions(int argc, char** argv, Options& o)
 
 int run(const Options& o)
 {
-    if (!o.file.empty()) {
-        std::cerr << "c64render: cannot render " << o.file
-                  << ": handing files to the module is not supported yet\n";
-        return 1;
-    }
     if (o.module.empty()) {
         std::cerr << "c64render: no module built; give one with --module PATH\n";
         return 1;
@@ -286,6 +292,11 @@ int run(const Options& o)
         std::cerr << "c64render: cannot write log " << o.log << "\n";
         return 1;
     }
+    FILE* syx = nullptr;
+    if (!o.syx.empty() && !(syx = std::fopen(o.syx.c_str(), "wb"))) {
+        std::cerr << "c64render: cannot write " << o.syx << "\n";
+        return 1;
+    }
     struct Closer
     {
         FILE* f;
@@ -294,7 +305,7 @@ int run(const Options& o)
             if (f)
                 std::fclose(f);
         }
-    } closer{log};
+    } closer{log}, syxCloser{syx};
 
     std::string error;
     auto module = vantor::engine::ModuleLibrary::open(o.module, error);
@@ -324,8 +335,13 @@ int run(const Options& o)
     {
         vantor::engine::Instance instance(*module, config);
         instance.setLog(log);
-        if (!instance.create(identifier, error) || !instance.start(error)) {
+        if (!instance.create(identifier, error) || !instance.start(error) ||
+            (!o.file.empty() && !handFileToModule(instance, o.file, error))) {
             std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
+        if (!takeHostCalls(instance, syx)) {
+            std::cerr << "c64render: writing " << o.syx << " failed\n";
             return 1;
         }
         vantor::engine::WavSink wav(o.output, uint32_t(o.rate));
@@ -355,6 +371,10 @@ int run(const Options& o)
                 return 1;
             }
             dropped += events.size() - uint64_t(taken);
+            if (!takeHostCalls(instance, syx)) {
+                std::cerr << "c64render: writing " << o.syx << " failed\n";
+                return 1;
+            }
             if (!wav.write(instance.channel(0), instance.channel(1), frames)) {
                 std::cerr << "c64render: writing " << o.output << " failed\n";
                 return 1;
@@ -362,6 +382,10 @@ int run(const Options& o)
             start += frames;
         }
         late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster);
+        if (!o.canvas.empty() && !writeCanvasFile(instance, o.canvas, error)) {
+            std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
         if (!wav.finish()) {
             std::cerr << "c64render: writing " << o.output << " failed\n";
             return 1;
