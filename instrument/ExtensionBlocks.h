@@ -181,3 +181,28 @@ struct FilePathBlock
     static constexpr uint64_t kImageIndex = 2;
 };
 static_assert(FilePathBlock::kPathOffset + FilePathBlock::kPathBytes == FilePathBlock::kMinSize);
+
+// The size the module may use of a block of this id; 0 for an id that names no block.
+inline size_t extensionBlockSize(uint32_t id)
+{
+    switch (id) {
+    case PixelCanvasBlock::kId:
+        return PixelCanvasBlock::kSize;
+    case ParameterChangeBlock::kId:
+        return ParameterChangeBlock::kSize;
+    case RoutingTextBlock::kId:
+        return RoutingTextBlock::kSize;
+    case StepTableBlock::kId:
+        return StepTableBlock::kSize;
+    case CurveBlock::kId:
+        return CurveBlock::kSize;
+    case TextSlotBlock::kId:
+        return TextSlotBlock::kSize;
+    case SampleBlock::kId:
+        return SampleBlock::kSize;
+    case FilePathBlock::kId:
+        return FilePathBlock::kMinSize;
+    default:
+        return 0;
+    }
+}

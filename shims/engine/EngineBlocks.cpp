@@ -49,31 +49,6 @@ std::vector<PlannedBlock> startBlocks()
     return plan;
 }
 
-// The size the module may use of a block of this id; 0 for an id the engine does not hand over.
-size_t standardSize(uint32_t id)
-{
-    switch (id) {
-    case PixelCanvasBlock::kId:
-        return PixelCanvasBlock::kSize;
-    case ParameterChangeBlock::kId:
-        return ParameterChangeBlock::kSize;
-    case RoutingTextBlock::kId:
-        return RoutingTextBlock::kSize;
-    case StepTableBlock::kId:
-        return StepTableBlock::kSize;
-    case CurveBlock::kId:
-        return CurveBlock::kSize;
-    case TextSlotBlock::kId:
-        return TextSlotBlock::kSize;
-    case SampleBlock::kId:
-        return SampleBlock::kSize;
-    case FilePathBlock::kId:
-        return FilePathBlock::kMinSize;
-    default:
-        return 0;
-    }
-}
-
 std::string blockText(const SharedBlock& block, size_t offset, size_t capacity)
 {
     if (block.size <= offset)
@@ -156,7 +131,7 @@ void Instance::handOverBlocks(const EngineState* saved)
     const std::vector<PlannedBlock> plan = startBlocks();
     if (saved) {
         for (const EngineState::Block& s : saved->blocks) {
-            const size_t size = standardSize(s.id);
+            const size_t size = extensionBlockSize(s.id);
             if (size == 0 || findSharedBlock(s.id, s.index))
                 continue;
             SharedBlock& block = addSharedBlock(s.id, s.index, std::max(size, s.bytes.size()));
