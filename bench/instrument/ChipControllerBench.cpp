@@ -2,8 +2,8 @@
 // ticks (about 256 host frames at 44.1 kHz), cut by timers every `period` ticks.
 // Reports chip ticks per second and the pieces rendered per second.
 
+#include "fixtures/StubChip.h"
 #include "instrument/ChipController.h"
-#include "sid/ChipEmu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,23 +12,14 @@
 
 namespace {
 
-class TouchChip : public ChipEmu
+class TouchChip : public fixtures::StubChip
 {
 public:
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
-    void reset() override {}
-    const ChipInfo* getChipInfo() const override { return nullptr; }
-    void setPaddles(uint64_t, float) override {}
-    void writeRegister(uint16_t, uint8_t, uint64_t) override {}
-    uint8_t readRegister(uint16_t, uint64_t) override { return 0; }
-    void setParameter(uint64_t, float) override {}
     void render(int32_t* const* outputs, uint64_t cycles) override
     {
         outputs[0][cycles - 1] += 1;
         ++pieces;
     }
-    void setOutputChannel(uint64_t) override {}
     uint64_t pieces = 0;
 };
 

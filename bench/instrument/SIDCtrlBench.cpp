@@ -3,6 +3,7 @@
 // blocks of 5800 ticks (about 256 host frames at 44.1 kHz), as x real time at the PAL clock;
 // range(1) 1 adds the sample layer (a 16 kHz sample through the volume register) to every note.
 
+#include "fixtures/StubChip.h"
 #include "fixtures/DacFixtures.h"
 #include "instrument/SIDCtrl.h"
 #include "sid/SIDEmu.h"
@@ -16,19 +17,11 @@ namespace {
 
 constexpr double kClock = 985248.0;
 
-class StoreChip : public ChipEmu
+class StoreChip : public fixtures::StubChip
 {
 public:
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
-    void reset() override {}
-    const ChipInfo* getChipInfo() const override { return nullptr; }
-    void setPaddles(uint64_t, float) override {}
     void writeRegister(uint16_t reg, uint8_t value, uint64_t) override { regs[reg & 31] = value; }
     uint8_t readRegister(uint16_t reg, uint64_t) override { return regs[reg & 31]; }
-    void setParameter(uint64_t, float) override {}
-    void render(int32_t* const*, uint64_t) override {}
-    void setOutputChannel(uint64_t) override {}
     uint8_t regs[32] = {};
 };
 

@@ -3,6 +3,7 @@
 
 #include "ChipWrapFixtures.h"
 
+#include "fixtures/StubChip.h"
 #include "instrument/Repackager.h"
 #include "sid/SIDEmu.h"
 #include "synth/SynthBase.h"
@@ -111,7 +112,7 @@ TEST(ChipWrapInstance, InitBuildsTheOutputChainAndTheControllerMap)
 }
 
 // A chip that logs its end; the controller logs its own.
-class WatchChip : public ChipEmu
+class WatchChip : public fixtures::StubChip
 {
 public:
     WatchChip(size_t i, std::vector<std::string>* l) : index(i), log(l)
@@ -119,16 +120,7 @@ public:
         info.clocks = {985248.0};
     }
     ~WatchChip() override { log->push_back("chip " + std::to_string(index)); }
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
-    void reset() override {}
     const ChipInfo* getChipInfo() const override { return &info; }
-    void setPaddles(uint64_t, float) override {}
-    void writeRegister(uint16_t, uint8_t, uint64_t) override {}
-    uint8_t readRegister(uint16_t, uint64_t) override { return 0; }
-    void setParameter(uint64_t, float) override {}
-    void render(int32_t* const*, uint64_t) override {}
-    void setOutputChannel(uint64_t) override {}
 
 private:
     ChipInfo info;

@@ -3,11 +3,11 @@
 // listener and a hardware hook. Each appends what happens to one shared log, so tests can check
 // the order of events across them.
 
+#include "fixtures/StubChip.h"
 #include "instrument/ChipController.h"
 #include "instrument/ChipControllerListener.h"
 #include "instrument/ChipHWHook.h"
 #include "media/MediaReader.h"
-#include "sid/ChipEmu.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,27 +18,19 @@
 
 using EventLog = std::vector<std::string>;
 
-class LoggingChip : public ChipEmu
+class LoggingChip : public fixtures::StubChip
 {
 public:
     LoggingChip(EventLog* eventLog, std::string chipName) : log(eventLog), name(std::move(chipName))
     {
     }
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
-    void reset() override {}
     const ChipInfo* getChipInfo() const override { return &info; }
-    void setPaddles(uint64_t, float) override {}
-    void writeRegister(uint16_t, uint8_t, uint64_t) override {}
-    uint8_t readRegister(uint16_t, uint64_t) override { return 0; }
-    void setParameter(uint64_t, float) override {}
     void render(int32_t* const* outputs, uint64_t cycles) override
     {
         log->push_back(name + " " + std::to_string(cycles));
         firstOutputs.push_back(outputs[0]);
         secondOutputs.push_back(outputs[1]);
     }
-    void setOutputChannel(uint64_t) override {}
 
     EventLog* log;
     std::string name;

@@ -3,11 +3,11 @@
 // that records what is reported to it, a hardware hook that keeps its SysEx messages, a media
 // reader that records its MIDI input, and the controller with its capture calls recorded.
 
+#include "fixtures/StubChip.h"
 #include "instrument/ChipControllerListener.h"
 #include "instrument/ChipHWHook.h"
 #include "instrument/SIDCtrl.h"
 #include "media/MediaReader.h"
-#include "sid/ChipEmu.h"
 #include "support/Threads.h"
 
 #include <cstdint>
@@ -29,14 +29,11 @@ inline std::ostream& operator<<(std::ostream& out, const RegWrite& w)
     return out << "{reg " << w.reg << ", 0x" << std::hex << int(w.value) << std::dec << "}";
 }
 
-class RecordingChip : public ChipEmu
+class RecordingChip : public fixtures::StubChip
 {
 public:
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
     void reset() override { ++resets; }
     const ChipInfo* getChipInfo() const override { return &info; }
-    void setPaddles(uint64_t, float) override {}
     void writeRegister(uint16_t reg, uint8_t value, uint64_t) override
     {
         writes.push_back({reg, value});
@@ -54,7 +51,6 @@ public:
         for (uint64_t i = 0; i < cycles; ++i)
             outputs[0][i] += mark;
     }
-    void setOutputChannel(uint64_t) override {}
 
     // The last value written to reg, or -1.
     int lastWrite(uint16_t reg) const

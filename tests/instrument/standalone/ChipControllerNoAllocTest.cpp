@@ -1,7 +1,7 @@
 // Counts every operator new of the process, so it runs alone.
 
+#include "fixtures/StubChip.h"
 #include "instrument/ChipController.h"
-#include "sid/ChipEmu.h"
 
 #include "fixtures/AllocationCounter.h"
 
@@ -12,24 +12,15 @@
 
 namespace {
 
-class CountingChip : public ChipEmu
+class CountingChip : public fixtures::StubChip
 {
 public:
-    bool init(uint64_t, const char*, uint32_t) override { return true; }
-    void powerOn() override {}
-    void reset() override {}
-    const ChipInfo* getChipInfo() const override { return nullptr; }
-    void setPaddles(uint64_t, float) override {}
-    void writeRegister(uint16_t, uint8_t, uint64_t) override {}
-    uint8_t readRegister(uint16_t, uint64_t) override { return 0; }
-    void setParameter(uint64_t, float) override {}
     void render(int32_t* const* outputs, uint64_t cycles) override
     {
         ++calls;
         ticks += cycles;
         outputs[0][cycles - 1] += 1;
     }
-    void setOutputChannel(uint64_t) override {}
 
     uint64_t calls = 0;
     uint64_t ticks = 0;
