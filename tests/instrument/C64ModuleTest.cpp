@@ -162,6 +162,14 @@ TEST_F(C64Render, DemoPhraseWithoutNotesOrScript)
     EXPECT_EQ(module.right, std::vector<float>(module.right.size(), 0.0f));
 }
 
+TEST_F(C64Render, AFileNoReaderTakesPlaysNoDemo)
+{
+    const std::string file = dir.write("unknown.bin", std::string(4096, '\x5A'));
+    const Wav w = renderWav(quoted(file) + " --seconds 0.5");
+    ASSERT_EQ(w.left.size(), 24000u);
+    EXPECT_LT(rmsBetween(w.left, 0.0, 0.5), 1e-3);  // below -60 dBFS: no notes
+}
+
 TEST(C64Module, ExportsExactlyTheFourNames)
 {
     EXPECT_EQ(definedDynamicSymbols(C64MODULE_PATH),

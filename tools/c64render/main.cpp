@@ -299,7 +299,7 @@ int run(const Options& o)
     }
 
     RenderScript script;
-    const bool demo = o.script.empty() && o.notes.empty();
+    const bool demo = o.file.empty() && o.script.empty() && o.notes.empty();
     if (demo) {
         std::string error;
         if (!parseRenderScript(kDemoScript, "demo", o.rate, o.velocity, script, error)) {
