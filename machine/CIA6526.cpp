@@ -38,6 +38,7 @@ uint8_t mos6526_new::readRegister(uint32_t reg)
         return lastInputA;
     }
     case 0x1: {  // PRB
+        quietLeft = 0;
         const uint8_t pins = listener->readCiaPortB(this, 0);
         lastInputB = ddrb == 0xFF ? uint8_t(pins & prb) : uint8_t((prb & ddrb) | (pins & ~ddrb));
         const uint8_t value = timerPortBits(lastInputB);
@@ -65,19 +66,21 @@ uint8_t mos6526_new::readRegister(uint32_t reg)
         return todLatch.hours;
     case 0xC: return sdr;  // SDR
     case 0xD: {  // ICR: reading clears it and lets the line go
+        quietLeft = 0;
         const uint8_t value = icrData;
         icrData = 0;
         timerA.underflowed = timerB.underflowed = false;
         lineState = irqAsserted ? LINE_RELEASE : LINE_IDLE;
         return value;
     }
-    case 0xE: return uint8_t(timerA.control[1] & ~CiaTimer::LOAD);  // CRA
-    default: return uint8_t(timerB.control[1] & ~CiaTimer::LOAD);  // CRB
+    case 0xE: return uint8_t(timerA.readValue() & ~CiaTimer::LOAD);  // CRA
+    default: return uint8_t(timerB.readValue() & ~CiaTimer::LOAD);  // CRB
     }
 }
 
 void mos6526_new::writeRegister(uint32_t reg, uint8_t value)
 {
+    quietLeft = 0;
     switch (reg & 15) {
     case 0x0:  // PRA
         pra = value;
@@ -114,7 +117,7 @@ void mos6526_new::writeRegister(uint32_t reg, uint8_t value)
     case 0x9:
     case 0xA:
     case 0xB: {  // TOD 10THS, SEC, MIN, HR: the alarm while CRB bit 7 is set
-        const bool toAlarm = timerB.control[2] & kTodSelectAlarm;
+        const bool toAlarm = timerB.newest() & kTodSelectAlarm;
         Tod& tod = toAlarm ? alarm : clock;
         switch (reg & 15) {
         case 0x8:
@@ -144,9 +147,7 @@ void mos6526_new::writeRegister(uint32_t reg, uint8_t value)
     case 0xE:
     case 0xF: {  // CRA, CRB
         CiaTimer& t = (reg & 15) == 0xE ? timerA : timerB;
-        if ((value & CiaTimer::START) && !(t.control[2] & CiaTimer::START))
-            t.startPending = true;
-        t.control[2] = value;
+        t.writeControl(value);
         if (&t == &timerB)
             updatePortB();
         break;
@@ -156,6 +157,7 @@ void mos6526_new::writeRegister(uint32_t reg, uint8_t value)
 
 void mos6526_new::step()
 {
+    quietLeft = 0;
     if (!pcLevel) {
         pcLevel = 1;
         listener->ciaHook7(this, true);
@@ -165,7 +167,7 @@ void mos6526_new::step()
     timerB.step(prevTaUnderflow);
     prevTaUnderflow = taUnderflow;
 
-    if (timerA.control[0] & kSerialOut)
+    if (timerA.inForce() & kSerialOut)
         serialStep(taUnderflow);
 
     icrData = uint8_t((icrData & 0xFC) | uint8_t(timerA.underflowed) | uint8_t(timerB.underflowed) << 1);
@@ -190,28 +192,32 @@ void mos6526_new::step()
     prevCondition = condition;
 }
 
-bool mos6526_new::quiet() const
+uint64_t mos6526_new::quietSpan() const
 {
+    if (prevTaUnderflow)
+        return 0;
+    const uint64_t span = std::min(timerA.quietSpan(), timerB.quietSpan());
     // ICR bits 0 and 1 already match the underflow flags after any step, read or reset.
-    return pcLevel && !prevTaUnderflow && lineState == LINE_IDLE && irqCondition() == prevCondition &&
-           (!(timerA.control[0] & kSerialOut) || (sdrConsumed && bitCounter == 0));
+    const bool quiet = span && pcLevel && lineState == LINE_IDLE && irqCondition() == prevCondition &&
+                       (!(timerA.inForce() & kSerialOut) || (sdrConsumed && bitCounter == 0));
+    return quiet ? span : 0;
 }
 
 void mos6526_new::run(uint64_t n)
 {
     while (n) {
-        if (quiet()) {
-            const uint64_t k = std::min({n, timerA.quietSpan(), timerB.quietSpan()});
-            if (k) {
-                timerA.skip(k);
-                timerB.skip(k);
-                n -= k;
-                if (!n)
-                    break;
-            }
+        if (!quietLeft)
+            quietLeft = quietSpan();
+        if (quietLeft) {
+            const uint64_t k = std::min(n, quietLeft);
+            timerA.skip(k);
+            timerB.skip(k);
+            quietLeft -= k;
+            n -= k;
+        } else {
+            step();
+            --n;
         }
-        step();
-        --n;
     }
 }
 
@@ -252,6 +258,7 @@ void mos6526_new::todPulse(bool level)
 
 void mos6526_new::todPulseAt(int /*level*/)
 {
+    quietLeft = 0;
     if (todHalted)
         return;
     const Tod before = clock;
@@ -263,7 +270,7 @@ void mos6526_new::todPulseAt(int /*level*/)
 
 void mos6526_new::todTick()
 {
-    const uint8_t limit = (timerA.control[2] & kTod50Hz) ? 5 : 6;
+    const uint8_t limit = (timerA.newest() & kTod50Hz) ? 5 : 6;
     if (++todDivider < limit)
         return;
     todDivider = 0;
@@ -298,12 +305,14 @@ void mos6526_new::advanceTod()
 
 void mos6526_new::releaseInputs()
 {
+    quietLeft = 0;
     flagLevel = 1;
     cntLevel = 1;
 }
 
 void mos6526_new::setFlagPin(int level)
 {
+    quietLeft = 0;
     const uint8_t l = level ? 1 : 0;
     if (flagLevel && !l)
         icrData |= ICR_FLAG;
@@ -312,6 +321,7 @@ void mos6526_new::setFlagPin(int level)
 
 void mos6526_new::reset()
 {
+    quietLeft = 0;
     icrMask = 0;
     icrData = 0;
     timerA.underflowed = timerB.underflowed = false;
@@ -341,9 +351,9 @@ void mos6526_new::reset()
 
 uint8_t mos6526_new::timerPortBits(uint8_t value) const
 {
-    if (timerA.control[1] & CiaTimer::PB_ON)
+    if (timerA.readValue() & CiaTimer::PB_ON)
         value = uint8_t((value & ~0x40) | timerA.outputBit << 6);
-    if (timerB.control[1] & CiaTimer::PB_ON)
+    if (timerB.readValue() & CiaTimer::PB_ON)
         value = uint8_t((value & ~0x80) | timerB.outputBit << 7);
     return value;
 }

@@ -26,8 +26,8 @@ public:
     virtual void ciaHook9(mos6526_new* /*cia*/, bool /*level*/) {}  // SP (serial data)
 };
 
-// One interval timer. Control bytes: [0] in force this cycle, [1] what a read returns,
-// [2] the newest write; a write reaches [0] two steps later.
+// One interval timer. The control pipeline holds three bytes: byte 0 is in force this cycle,
+// byte 1 is what a read returns, byte 2 the newest write; a write reaches byte 0 two steps later.
 struct CiaTimer {
     static constexpr uint8_t START = 0x01;
     static constexpr uint8_t PB_ON = 0x02;
@@ -40,7 +40,7 @@ struct CiaTimer {
     uint8_t latchLow = 0xFF;
     uint16_t latch = 0xFFFF;
     bool latchWritten = false;
-    uint8_t control[3] = {0, 0, 0};
+    uint32_t control = 0;  // one word: a step moves all three bytes at once
     uint16_t readCounter = 0xFFFF;  // the counter at the start of this cycle
     uint16_t counter = 0xFFFF;
     uint8_t toggle = 0;
@@ -49,18 +49,27 @@ struct CiaTimer {
     bool underflowed = false;  // sticky until the ICR is read
     bool countsUnderflows = false;  // timer B: may count timer A underflows
 
+    uint8_t inForce() const { return uint8_t(control); }
+    uint8_t readValue() const { return uint8_t(control >> 8); }
+    uint8_t newest() const { return uint8_t(control >> 16); }
+
+    void writeControl(uint8_t value)
+    {
+        if ((value & START) && !(newest() & START))
+            startPending = true;
+        control = (control & 0xFFFFu) | uint32_t(value) << 16;
+    }
+
     // One cycle; input: timer A's underflow of the previous cycle (timer B). True on underflow.
     bool step(bool input)
     {
-        control[0] = control[1];
-        control[1] = control[2];
-        control[2] &= uint8_t(~LOAD);
+        control = (control >> 8) | (control & (uint32_t(uint8_t(~LOAD)) << 16));
         readCounter = counter;
         if (startPending) {
             toggle = 1;
             startPending = false;
         }
-        const uint8_t cr = control[0];
+        const uint8_t cr = inForce();
         bool underflow = false;
         if (cr & LOAD) {
             counter = readCounter = latch;
@@ -73,10 +82,8 @@ struct CiaTimer {
                     underflow = underflowed = true;
                     counter = readCounter = latch;
                     toggle ^= 1;
-                    if ((cr | control[1]) & ONE_SHOT) {
-                        control[1] &= uint8_t(~START);
-                        control[2] &= uint8_t(~(START | LOAD));
-                    }
+                    if ((cr | readValue()) & ONE_SHOT)
+                        control &= ~(uint32_t(START) << 8 | uint32_t(START | LOAD) << 16);
                 } else {
                     --counter;
                 }
@@ -85,32 +92,35 @@ struct CiaTimer {
             counter = latch;
             latchWritten = false;
         }
-        outputBit = (control[1] & TOGGLE) ? toggle : uint8_t(underflow);
+        outputBit = (readValue() & TOGGLE) ? toggle : uint8_t(underflow);
         return underflow;
+    }
+
+    bool countsCycles() const
+    {
+        const uint8_t cr = inForce();
+        return (cr & START) && !(countsUnderflows && (cr & COUNT_TA)) && !(cr & COUNT_CNT);
     }
 
     // Cycles that can pass with nothing but the counter moving (no underflow, no pending
     // change); UINT64_MAX when the counter stands or counts another timer's underflows.
     uint64_t quietSpan() const
     {
-        if (control[0] != control[1] || control[1] != control[2] || (control[0] & LOAD) || startPending ||
-            latchWritten)
+        if (control != (control & 0xFFu) * 0x010101u || (control & LOAD) || startPending || latchWritten)
             return 0;
-        if (!(control[0] & START) || (countsUnderflows && (control[0] & COUNT_TA)) || (control[0] & COUNT_CNT))
-            return UINT64_MAX;
-        return counter;
+        return countsCycles() ? counter : UINT64_MAX;
     }
 
-    // n quiet cycles at once (n <= quietSpan()).
+    // n quiet cycles at once (0 < n <= quietSpan()).
     void skip(uint64_t n)
     {
-        if ((control[0] & START) && !(countsUnderflows && (control[0] & COUNT_TA)) && !(control[0] & COUNT_CNT)) {
+        if (countsCycles()) {
             counter = uint16_t(counter - n);
             readCounter = uint16_t(counter + 1);
         } else {
             readCounter = counter;
         }
-        outputBit = (control[1] & TOGGLE) ? toggle : 0;
+        outputBit = (readValue() & TOGGLE) ? toggle : 0;
     }
 };
 
@@ -164,7 +174,8 @@ private:
     enum LineState : int8_t { LINE_IDLE = -1, LINE_RELEASE = 0, LINE_ASSERT = 1 };
 
     bool irqCondition() const { return (icrData & icrMask) != 0; }
-    bool quiet() const;
+    // Cycles from now in which only the counters can move; 0 when something is due.
+    uint64_t quietSpan() const;
     uint8_t timerPortBits(uint8_t value) const;
     void updatePortA();
     void updatePortB();
@@ -199,4 +210,5 @@ private:
     bool todHalted = true;
     bool todLatched = false;
     uint64_t pendingCycles = 0;
+    uint64_t quietLeft = 0;  // known quiet cycles ahead; every change of state clears it
 };
