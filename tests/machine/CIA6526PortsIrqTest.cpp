@@ -8,19 +8,11 @@ namespace {
 using ciatest::CiaCall;
 using ciatest::CiaRig;
 
-void startTimerA(CiaRig& rig, uint16_t latch, uint8_t cra)
-{
-    rig.writeLatchA(latch);
-    rig.step();
-    rig.write(14, cra);
-    rig.restartCount();
-}
-
 TEST(CiaIcr, LineRisesOneStepAfterTheUnderflowAndFallsAfterTheRead)
 {
     CiaRig rig;
     rig.write(13, 0x81);
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(7);  // the underflow
     EXPECT_TRUE(rig.bus.only(CiaCall::Irq).empty());
     rig.step(3);  // the flag stays set: one assertion only
@@ -37,7 +29,7 @@ TEST(CiaIcr, LineRisesOneStepAfterTheUnderflowAndFallsAfterTheRead)
 TEST(CiaIcr, MaskedSourcesSetTheirBitsButNeverTheLine)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(7);
     EXPECT_EQ(rig.read(13), 0x01);
     rig.step(20);
@@ -48,7 +40,7 @@ TEST(CiaIcr, ReadBeforeTheLineRisesCancelsIt)
 {
     CiaRig rig;
     rig.write(13, 0x81);
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(7);
     EXPECT_EQ(rig.read(13), 0x81);
     rig.step(3);
@@ -58,7 +50,7 @@ TEST(CiaIcr, ReadBeforeTheLineRisesCancelsIt)
 TEST(CiaIcr, EnablingAPendingSourceAssertsAndClearingTheMaskKeepsTheLine)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(7);
     rig.write(13, 0x81);  // the flag is already set
     rig.step(2);
@@ -187,7 +179,7 @@ TEST(CiaPorts, PortBOutputCarriesTheTimerBits)
 TEST(CiaSerial, ShiftsOutMsbFirstOnUnderflowsWithCntLow)
 {
     CiaRig rig;
-    startTimerA(rig, 4, 0x41);
+    rig.startTimerA(4, 0x41);
     rig.write(12, 0xA5);
     rig.step(200);
     const auto sp = rig.bus.only(CiaCall::Sp);
@@ -211,7 +203,7 @@ TEST(CiaSerial, ShiftsOutMsbFirstOnUnderflowsWithCntLow)
     }
     // ICR bit 3 after the eighth bit, and not before.
     CiaRig again;
-    startTimerA(again, 4, 0x41);
+    again.startTimerA(4, 0x41);
     again.write(12, 0xA5);
     uint64_t serialAt = 0;
     for (int i = 0; i < 200 && !serialAt; ++i) {
@@ -226,10 +218,10 @@ TEST(CiaSerial, ShiftsOutMsbFirstOnUnderflowsWithCntLow)
 TEST(CiaSerial, NothingShiftsWithoutAByteOrInInputMode)
 {
     CiaRig idle;
-    startTimerA(idle, 0, 0x41);
+    idle.startTimerA(0, 0x41);
     idle.step(100);
     CiaRig input;
-    startTimerA(input, 0, 0x01);
+    input.startTimerA(0, 0x01);
     input.write(12, 0x55);
     input.step(100);
     for (CiaRig* rig : {&idle, &input}) {
@@ -246,7 +238,7 @@ TEST(CiaReset, KeepsTimersClearsMaskAndPortsAndReportsLines)
     rig.write(2, 0xFF);
     rig.write(0, 0x55);
     rig.write(12, 0x77);
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(3);
     rig.read(1);
     rig.bus.calls.clear();

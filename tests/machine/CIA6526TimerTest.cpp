@@ -9,15 +9,6 @@ namespace {
 using ciatest::CiaRig;
 using Steps = std::vector<uint64_t>;
 
-// Latch N loaded while stopped (one step), then CRA written; step numbers count from that write.
-void startTimerA(CiaRig& rig, uint16_t latch, uint8_t cra)
-{
-    rig.writeLatchA(latch);
-    rig.step();
-    rig.write(14, cra);
-    rig.restartCount();
-}
-
 TEST(CiaTimer, ContinuousUnderflowsComeEveryLatchPlusOneSteps)
 {
     const struct {
@@ -31,7 +22,7 @@ TEST(CiaTimer, ContinuousUnderflowsComeEveryLatchPlusOneSteps)
     };
     for (const auto& c : kCases) {
         CiaRig rig;
-        startTimerA(rig, c.latch, 0x01);
+        rig.startTimerA(c.latch, 0x01);
         EXPECT_EQ(rig.icrSteps(c.underflows.back(), 0x01), c.underflows) << "latch " << c.latch;
     }
 }
@@ -67,7 +58,7 @@ TEST(CiaTimer, ControlReadsLagTheWriteByOneStep)
 TEST(CiaTimer, OneShotStopsAfterOneUnderflowAndReloads)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x09);
+    rig.startTimerA(5, 0x09);
     EXPECT_EQ(rig.icrSteps(7, 0x01), Steps{7});
     EXPECT_EQ(rig.read(14) & 0x01, 0);
     EXPECT_EQ(rig.counterA(), 5);
@@ -83,7 +74,7 @@ TEST(CiaTimer, OneShotStopsAfterOneUnderflowAndReloads)
 TEST(CiaTimer, OneShotBitWrittenWhileRunningStopsAtTheNextUnderflow)
 {
     CiaRig rig;
-    startTimerA(rig, 3, 0x01);
+    rig.startTimerA(3, 0x01);
     rig.step(3);
     rig.write(14, 0x09);
     EXPECT_EQ(rig.icrSteps(50, 0x01), (Steps{5}));
@@ -117,7 +108,7 @@ TEST(CiaTimer, CounterReadsGiveTheValueAtTheStartOfTheStep)
 TEST(CiaTimer, LatchWritesWhileRunningLeaveTheCountAlone)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.step(3);
     rig.writeLatchA(20);  // the running count ends as before, then the new latch
     EXPECT_EQ(rig.icrSteps(49, 0x01), (Steps{7, 28, 49}));
@@ -126,7 +117,7 @@ TEST(CiaTimer, LatchWritesWhileRunningLeaveTheCountAlone)
 TEST(CiaTimer, LatchLowByteAloneTakesEffectAtTheNextReload)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x01);
+    rig.startTimerA(5, 0x01);
     rig.write(4, 2);
     EXPECT_EQ(rig.icrSteps(13, 0x01), (Steps{7, 10, 13}));
 }
@@ -134,7 +125,7 @@ TEST(CiaTimer, LatchLowByteAloneTakesEffectAtTheNextReload)
 TEST(CiaTimer, LatchHighByteWhileStoppedReloadsAStoppedCounter)
 {
     CiaRig rig;
-    startTimerA(rig, 5, 0x09);
+    rig.startTimerA(5, 0x09);
     rig.step(20);  // one-shot ran out
     rig.writeLatchA(2);
     rig.step(2);
@@ -144,7 +135,7 @@ TEST(CiaTimer, LatchHighByteWhileStoppedReloadsAStoppedCounter)
 TEST(CiaTimer, CntCountingIsNotModelled)
 {
     CiaRig rig;
-    startTimerA(rig, 0, 0x21);
+    rig.startTimerA(0, 0x21);
     EXPECT_TRUE(rig.icrSteps(100, 0x01).empty());
     EXPECT_EQ(rig.counterA(), 0);
 }

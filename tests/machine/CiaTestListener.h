@@ -95,6 +95,14 @@ struct CiaRig {
         write(6, uint8_t(n));
         write(7, uint8_t(n >> 8));
     }
+    // Latch loaded while stopped (one step), then CRA written; steps count from that write.
+    void startTimerA(uint16_t latch, uint8_t cra)
+    {
+        writeLatchA(latch);
+        step();
+        write(14, cra);
+        restartCount();
+    }
     uint16_t counterA() { return uint16_t(read(4) | read(5) << 8); }
     uint16_t counterB() { return uint16_t(read(6) | read(7) << 8); }
 
