@@ -371,7 +371,7 @@ TEST(SectorMap, ShowsValidSectorsTrackByTrack)
     // Sectors per track: 21 up to 17, 19 up to 24, 18 up to 30, 17 after.
     for (int track = 2; track <= 35; ++track) {
         const int count = track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
-        char label[8];
+        char label[16];
         snprintf(label, sizeof label, "\n%02d ", track);
         want += label + std::string(count - (track == 35), 'X') + (track == 35 ? "." : "");
     }
