@@ -27,9 +27,7 @@ Bytes fullD64()
 
 Bytes fullG64()
 {
-    Bytes image(174848);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 11 + (i >> 8));
+    const Bytes image = fixtures::D64Builder::distinctSectors(11);
     vantor::VirtualRAMFile source(image.data(), image.size());
     D64File disk(&source);
     G64Builder builder;

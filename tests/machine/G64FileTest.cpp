@@ -3,6 +3,7 @@
 
 #include "MemoryStream.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/c64/D64Builder.h"
 #include "machine/DiskImages.h"
 #include "support/VirtualFile.h"
 
@@ -20,9 +21,7 @@ constexpr size_t kTrack18 = 34;  // half-track index of track 18
 // Track 18 of a D64 whose sectors all differ, encoded to GCR.
 GcrBits track18Bits()
 {
-    Bytes image(174848);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 5 + (i >> 8));
+    const Bytes image = fixtures::D64Builder::distinctSectors();
     vantor::VirtualRAMFile source(image.data(), image.size());
     D64File disk(&source);
     GcrBits bits;

@@ -2,6 +2,7 @@
 #include "machine/Gcr.h"
 
 #include "MemoryStream.h"
+#include "fixtures/c64/D64Builder.h"
 #include "machine/DiskImages.h"
 #include "support/VirtualFile.h"
 
@@ -58,15 +59,6 @@ Bytes dataBlock(const Bytes& data, uint8_t mark = 0x07, uint8_t checksumError = 
 }
 
 Bytes prefix(const Bytes& bytes, size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-
-// A D64 whose 683 sectors all differ.
-Bytes distinctImage()
-{
-    Bytes image(174848);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t((i >> 8) * 31 + (i & 0xFF) * 7 + (i >> 16));
-    return image;
-}
 
 }  // namespace
 
@@ -250,7 +242,7 @@ TEST(Gcr, HeaderSetsAndShortDataForgetsThePlace)
 
 TEST(Gcr, WholeDiskRoundTrip)
 {
-    const Bytes source = distinctImage();
+    const Bytes source = fixtures::D64Builder::distinctSectors();
     vantor::VirtualRAMFile file(source.data(), source.size());
     D64File original(&file);
     D64File decoded(nullptr);
@@ -277,7 +269,7 @@ TEST(Gcr, WholeDiskRoundTrip)
 
 TEST(Gcr, TrackWithABadHeaderLosesOnlyThatSector)
 {
-    const Bytes source = distinctImage();
+    const Bytes source = fixtures::D64Builder::distinctSectors();
     vantor::VirtualRAMFile file(source.data(), source.size());
     D64File original(&file);
     GcrBits bits;

@@ -121,9 +121,7 @@ TEST(HostileImages, D71AndD81)
 TEST(HostileImages, G64TruncationsAndBitFlips)
 {
     fixtures::TempDir dir;
-    Bytes image(174848);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 3 + (i >> 8));
+    const Bytes image = fixtures::D64Builder::distinctSectors(3);
     vantor::VirtualRAMFile source(image.data(), image.size());
     D64File disk(&source);
     G64Builder builder;
