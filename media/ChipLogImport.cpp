@@ -160,13 +160,15 @@ bool readYmLayout(const uint8_t* bytes, uint64_t size, YmLayout& ym)
 void VGMX::addImportedChip(int32_t kind, const char* typeName, const char* displayName,
                            uint32_t clock, uint32_t rate)
 {
-    VGMXChip chip;
+    // What addChip does with a fresh record, without building one.
+    VGMXChip& chip = chipOfKind(kind);
+    chip.clear();
     chip.kind = kind;
     chip.typeName = typeName;
     chip.displayName = displayName;
     chip.clock = clock;
     chip.rate = rate;
-    addChip(chip, true);
+    chip.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
 }
 
 bool VGMX::importYm(const std::string& file)

@@ -14,6 +14,14 @@ void VGMXChip::addEvent(uint32_t dt, uint8_t value, uint8_t port, uint8_t reg, c
     events.push_back(VGMXEvent::pack(dt, letter, reg, value, port));
 }
 
+void VGMXChip::clear()
+{
+    std::vector<VGMXEvent> room = std::move(events);
+    room.clear();
+    *this = VGMXChip(Unreserved());
+    events = std::move(room);
+}
+
 VGMX::VGMX(const VGMX& other)
 {
     song = other.song;

@@ -77,6 +77,9 @@ struct VGMXChip
 
     // Appends an event; adds dt to the total and notes non-zero ports and registers.
     void addEvent(uint32_t dt, uint8_t value, uint8_t port, uint8_t reg, char letter);
+    // Back to a fresh record, keeping the room of the events.
+    void clear();
+    friend bool operator==(const VGMXChip&, const VGMXChip&) = default;
 
     uint32_t id = 0;
     std::map<std::string, std::string> attributes;
@@ -92,6 +95,10 @@ struct VGMXChip
     std::string displayName;  // "SID", "OPN2", the PCM chip's name
     uint64_t loopIndex = kNoLoop;  // event at which a loop restarts
     uint64_t total = 0;            // sum of the events' dt
+
+private:
+    struct Unreserved {};
+    explicit VGMXChip(Unreserved) {}
 };
 
 struct VGMXSong
@@ -212,6 +219,7 @@ private:
     bool readXml(vantor::XMLFile& xml, const std::string& title, uint64_t bufferSize);
     bool importYmContainer(vantor::MetaContainer& archive, const std::string& file);
     bool importDroVersion1(const uint8_t* data, uint64_t size, bool shifted);
+    // An importer's chip with its "S" marker, as addChip of a fresh record would leave it.
     void addImportedChip(int32_t kind, const char* typeName, const char* displayName,
                          uint32_t clock, uint32_t rate);
 };

@@ -64,6 +64,28 @@ TEST(VGMXChip, EveryConstructorReservesTheEventRoom)
     EXPECT_EQ(chip.loopIndex, VGMXChip::kNoLoop);
 }
 
+TEST(VGMXChip, ClearGivesAFreshRecordInTheSameRoom)
+{
+    VGMXChip chip;
+    chip.id = 1;
+    chip.attributes["k"] = "v";
+    chip.kind = 5;
+    chip.subtype = 2;
+    chip.extra = 3;
+    chip.clock = 4;
+    chip.rate = 5;
+    chip.typeName = "YM2612";
+    chip.displayName = "OPN2";
+    chip.loopIndex = 0;
+    chip.addEvent(9, 1, 1, 1, 'W');
+    const VGMXEvent* room = chip.events.data();
+    ASSERT_NE(chip, VGMXChip());
+    chip.clear();
+    EXPECT_EQ(chip, VGMXChip());
+    EXPECT_EQ(chip.events.data(), room);
+    EXPECT_GE(chip.events.capacity(), VGMXChip::kReservedEvents);
+}
+
 TEST(VGMXOperations, AddChipReplacesTheRecordOfItsKindThenStarts)
 {
     VGMX log;

@@ -51,4 +51,34 @@ inline bool isSentinel(const VGM::VGMX& log)
            log.song.tags[VGM::VGMXSong::kTrackName] == "sentinel";
 }
 
+// Everything a load may change in the song, hashed.
+inline uint64_t songFingerprint(const VGM::VGMX& log)
+{
+    uint64_t hash = 14695981039346656037u;
+    auto mix = [&](uint64_t v) { hash = (hash ^ v) * 1099511628211u; };
+    auto mixText = [&](const std::string& text) {
+        mix(text.size());
+        for (char c : text)
+            mix(uint8_t(c));
+    };
+    const VGM::VGMXSong& song = log.song;
+    for (const auto& [kind, chip] : song.chips) {
+        for (uint64_t v : {uint64_t(kind), uint64_t(chip.kind), uint64_t(chip.clock), uint64_t(chip.rate),
+                           uint64_t(chip.subtype), uint64_t(chip.usesPorts), uint64_t(chip.usesRegisters),
+                           chip.loopIndex, chip.total, uint64_t(chip.events.size())})
+            mix(v);
+        mixText(chip.typeName);
+        mixText(chip.displayName);
+        for (const VGMXEvent event : chip.events)
+            mix(event.word);
+    }
+    for (const std::string& tag : song.tags)
+        mixText(tag);
+    mix(song.loaded);
+    mix(song.loopStart);
+    mix(song.loopEnd);
+    mix(song.banks.size());
+    return hash;
+}
+
 }  // namespace vgmxtest
