@@ -152,6 +152,12 @@ TEST(VGMXText, ClosingTagsAddNoEventAndFlagsStayClear)
     EXPECT_EQ(sid.loopIndex, VGMXChip::kNoLoop);
     EXPECT_EQ(sid.kind, 77);
     EXPECT_EQ(sid.typeName, "6581");
+
+    // A self-closing chip element declares a chip too.
+    VGMX selfClosing;
+    ASSERT_TRUE(loadText(selfClosing, "<VGMX>\n<Chip type=\"POKEY\" clock=\"5\"/>\n<W r=\"1\"/>\n</VGMX>\n"));
+    EXPECT_EQ(letters(selfClosing.song.chips.at(36)), "W");
+    EXPECT_EQ(selfClosing.song.chips.at(36).clock, 5u);
 }
 
 TEST(VGMXText, DocumentsWithoutChipsOrCutShortStillLoad)
