@@ -125,7 +125,7 @@ TEST(WriteVANTOR, RandomSweep)
     const auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
     const auto name = [&]() {
         static const size_t kLengths[] = {0, 1, 5, 31, 32, 255, 256};
-        const size_t length = pick(200) == 0 ? 70000 : kLengths[pick(std::size(kLengths))];
+        const size_t length = pick(1000) == 0 ? 70000 : kLengths[pick(std::size(kLengths))];
         return std::string(length, char('a' + pick(26)));
     };
     const auto section = [&]() {
