@@ -1,0 +1,893 @@
+#include "machine/VICII.h"
+
+#include "machine/VICIIPalette.h"
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// Pixel words are stored with one memcpy, leftmost pixel in the lowest byte.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr uint64_t kBytes = 0x0101010101010101ull;
+
+constexpr uint64_t splat(uint32_t colour)
+{
+    return kBytes * (colour & 0xFF);
+}
+
+// Byte i is 0xFF when bit 7 - i is set: 8-bit pixel masks run leftmost pixel first, as the
+// graphics bytes do, and 64-bit pixel words hold the leftmost pixel in their lowest byte.
+constexpr std::array<uint64_t, 256> makeExpand()
+{
+    std::array<uint64_t, 256> t{};
+    for (uint32_t b = 0; b < 256; ++b)
+        for (uint32_t i = 0; i < 8; ++i)
+            if (b >> (7 - i) & 1)
+                t[b] |= uint64_t(0xFF) << (8 * i);
+    return t;
+}
+constexpr std::array<uint64_t, 256> kExpand = makeExpand();
+
+constexpr uint32_t kMaxCycles = 65;
+
+// X coordinate of the first pixel output in cycle k.
+constexpr std::array<uint16_t, kMaxCycles + 1> makeXpos()
+{
+    std::array<uint16_t, kMaxCycles + 1> t{};
+    for (uint32_t k = 0; k <= kMaxCycles; ++k)
+        t[k] = uint16_t((8 * k + 400) % 504);
+    return t;
+}
+constexpr std::array<uint16_t, kMaxCycles + 1> kXpos = makeXpos();
+
+// BA per cycle: low while a listed sprite has DMA, or on a bad line; keep: the level stays.
+struct BaRule {
+    uint8_t sprites;
+    bool badLine;
+    bool keep;
+};
+
+constexpr std::array<BaRule, kMaxCycles + 1> makeBaRules()
+{
+    std::array<BaRule, kMaxCycles + 1> t{};
+    const struct {
+        uint32_t cycle;
+        uint8_t sprites;
+    } rows[] = {
+        {1, 0x18},  {2, 0x38},  {3, 0x30},  {4, 0x70},  {5, 0x60},  {6, 0xE0},  {7, 0xC0},
+        {9, 0x80},  {10, 0x80}, {55, 0x01}, {56, 0x01}, {57, 0x03}, {58, 0x03}, {59, 0x07},
+        {60, 0x06}, {61, 0x0E}, {62, 0x0C}, {63, 0x1C},
+    };
+    for (const auto& r : rows)
+        t[r.cycle].sprites = r.sprites;
+    for (uint32_t c = 12; c <= 54; ++c)
+        t[c].badLine = true;
+    t[8].keep = true;
+    t[64].keep = true;  // NTSC only
+    t[65].keep = true;
+    return t;
+}
+constexpr std::array<BaRule, kMaxCycles + 1> kBaRules = makeBaRules();
+
+// Stands in for missing memory.
+const uint8_t kZeros[0x10000] = {};
+
+// The per-cycle path is one function after inlining.
+#define VICII_HOT [[gnu::always_inline]] inline
+
+class NullListener final : public VICIIListener {
+public:
+    void vicIrq(VICII*, bool) override {}
+    void vicLine(bool) override {}
+};
+NullListener gNullListener;
+
+}  // namespace
+
+VICII::VICII(VICIIListener* listener, const uint8_t* colourRam, const uint8_t* ram,
+             PixelCanvas* canvas, bool ntsc)
+    : listener_(listener ? listener : &gNullListener),
+      colourRam_(colourRam ? colourRam : kZeros),
+      ram_(ram ? ram : kZeros),
+      ntsc_(ntsc),
+      linesPerFrame_(ntsc ? 263 : 312),
+      cyclesPerLine_(ntsc ? 65 : 63),
+      firstVisibleLine_(ntsc ? 40 : 15)
+{
+    screen_.attach(canvas, "VICII");
+    fillVICIIPalette(ntsc, screen_.red, screen_.green, screen_.blue);
+    decodeBank();
+    reset();
+}
+
+void VICII::reset()
+{
+    line_ = 0;
+    cycle_ = 1;
+    linesPerFrame_ = ntsc_ ? 263 : 312;
+    compare_ = 0;
+    compareWritten_ = false;
+    rasterMatched_ = false;
+    d010_ = 0;
+    d011_ = 0;
+    // The stored values of $D015-$D018; their decoded fields stay 0 until written.
+    d015_ = 0;
+    d016_ = 0x08;
+    d017_ = 0;
+    d018_ = 0x14;
+    d01b_ = d01c_ = d01d_ = 0;
+    yscroll_ = xscroll_ = 0;
+    rsel_ = den_ = bmm_ = ecm_ = csel_ = mcm_ = res_ = false;
+    matrixBase_ = charBase_ = bitmapBase_ = 0;
+    latch_ = mask_ = 0;
+    spriteSprite_ = spriteBackground_ = 0;
+    applyModes();
+
+    vc_ = vcbase_ = 0;
+    rc_ = vmli_ = 0;
+    displayState_ = false;
+    badLine_ = false;
+    denSeen_ = false;
+    refresh_ = 0;
+    gValid_ = false;
+    spriteDma_ = spriteDisplay_ = spriteShifting_ = 0;
+    for (Sprite& s : sprites_) {
+        s.mcbase = s.mc = 0;
+        s.count = 0;
+        s.expandFlop = true;
+    }
+    mainBorder_ = verticalBorder_ = false;
+
+    screen_.originX = 88;
+    screen_.originY = int32_t(firstVisibleLine_);
+    drawLine_ = false;
+    row_ = nullptr;
+    prevPixels_ = splat(background_[0]);
+    prevForeground_ = 0;
+    if (baLow_)
+        setBusRequest(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registers
+
+uint8_t VICII::readRegister(uint32_t reg)
+{
+    reg &= 63;
+    if (reg < 0x10) {
+        const Sprite& s = sprites_[reg >> 1];
+        return (reg & 1) ? s.y : uint8_t(s.x);
+    }
+    switch (reg) {
+    case 0x10: return d010_;
+    case 0x11: return uint8_t((d011_ & 0x7F) | ((line_ & 0x100) >> 1));  // bit 7: raster bit 8
+    case 0x12: return uint8_t(line_);
+    case 0x13:  // light pen, never latched
+    case 0x14: return 0;
+    case 0x15: return d015_;
+    case 0x16: return d016_ | 0xC0;
+    case 0x17: return d017_;
+    case 0x18: return d018_ | 0x01;
+    case 0x19: return latch_ | 0x70;
+    case 0x1A: return mask_ | 0xF0;
+    case 0x1B: return d01b_;
+    case 0x1C: return d01c_;
+    case 0x1D: return d01d_;
+    case 0x1E: {
+        const uint8_t v = spriteSprite_;
+        spriteSprite_ = 0;
+        return v;
+    }
+    case 0x1F: {
+        const uint8_t v = spriteBackground_;
+        spriteBackground_ = 0;
+        return v;
+    }
+    case 0x20: return border_ | 0xF0;
+    case 0x21:
+    case 0x22:
+    case 0x23:
+    case 0x24: return background_[reg - 0x21] | 0xF0;
+    case 0x25: return spriteMc0_ | 0xF0;
+    case 0x26: return spriteMc1_ | 0xF0;
+    default:
+        if (reg <= 0x2E)
+            return sprites_[reg - 0x27].colour | 0xF0;
+        return 0xFF;
+    }
+}
+
+void VICII::writeRegister(uint32_t reg, uint8_t value)
+{
+    reg &= 63;
+    if (reg < 0x10) {
+        Sprite& s = sprites_[reg >> 1];
+        if (reg & 1)
+            s.y = value;
+        else
+            s.x = uint16_t((s.x & 0x100) | value);
+        return;
+    }
+    switch (reg) {
+    case 0x10:  // sprite X bit 8
+        d010_ = value;
+        for (uint32_t n = 0; n < 8; ++n)
+            sprites_[n].x = uint16_t((sprites_[n].x & 0xFF) | ((value >> n & 1) << 8));
+        break;
+    case 0x11: {  // control 1: RST8 ECM BMM DEN RSEL YSCROLL
+        const uint32_t compare = (compare_ & 0xFF) | (uint32_t(value & 0x80) << 1);
+        if (compare != compare_) {
+            compare_ = compare;
+            compareWritten_ = true;
+        }
+        d011_ = value;
+        yscroll_ = value & 7;
+        rsel_ = value & 0x08;
+        den_ = value & 0x10;
+        bmm_ = value & 0x20;
+        ecm_ = value & 0x40;
+        applyModes();
+        evaluateBadLine(false);
+        break;
+    }
+    case 0x12: {  // raster compare, low byte
+        const uint32_t compare = (compare_ & 0x100) | value;
+        if (compare != compare_) {
+            compare_ = compare;
+            compareWritten_ = true;
+        }
+        break;
+    }
+    case 0x15: d015_ = value; break;  // sprite enable
+    case 0x16:                         // control 2: RES MCM CSEL XSCROLL
+        d016_ = value;
+        xscroll_ = value & 7;
+        csel_ = value & 0x08;
+        mcm_ = value & 0x10;
+        res_ = value & 0x20;
+        applyModes();
+        break;
+    case 0x17: {  // sprite Y expansion
+        const uint32_t cleared = d017_ & ~value;
+        for (uint32_t n = 0; n < 8; ++n) {
+            if (!(cleared >> n & 1))
+                continue;
+            Sprite& s = sprites_[n];
+            if (cycle_ == 15)
+                s.mc = uint8_t((s.mcbase & s.mc & 0x2A) | ((s.mcbase | s.mc) & 0x15));
+            s.expandFlop = true;
+        }
+        d017_ = value;
+        break;
+    }
+    case 0x18:  // memory pointers
+        d018_ = value;
+        matrixBase_ = (uint32_t(value) << 6) & 0x3C00;
+        charBase_ = (uint32_t(value) << 10) & 0x3800;
+        bitmapBase_ = (uint32_t(value) << 10) & 0x2000;
+        break;
+    case 0x19:  // interrupt latch: 1s acknowledge
+        latch_ &= uint8_t(~(value & 0x0F));
+        updateIrq();
+        break;
+    case 0x1A:
+        mask_ = value & 0x0F;
+        updateIrq();
+        break;
+    case 0x1B: d01b_ = value; break;  // sprite behind background
+    case 0x1C: d01c_ = value; break;  // sprite multicolour
+    case 0x1D: d01d_ = value; break;  // sprite X expansion
+    case 0x20: border_ = value & 15; break;
+    case 0x21:
+    case 0x22:
+    case 0x23:
+    case 0x24: background_[reg - 0x21] = value & 15; break;
+    case 0x25: spriteMc0_ = value & 15; break;
+    case 0x26: spriteMc1_ = value & 15; break;
+    default:
+        if (reg >= 0x27 && reg <= 0x2E)
+            sprites_[reg - 0x27].colour = value & 15;
+        break;  // $13, $14, $1E, $1F, $2F-$3F are read-only or unused
+    }
+}
+
+void VICII::applyModes()
+{
+    mode_ = uint8_t((ecm_ ? 4 : 0) | (bmm_ ? 2 : 0) | (mcm_ ? 1 : 0));
+    charMask_ = ecm_ ? 0x1F8 : 0x7F8;
+    idleAddress_ = ecm_ ? 0x39FF : 0x3FFF;
+    left_ = csel_ ? 24 : 31;
+    right_ = csel_ ? 344 : 335;
+    top_ = rsel_ ? 51 : 55;
+    bottom_ = rsel_ ? 251 : 247;
+    borderCycles_ = 0;
+    for (uint32_t k = 1; k <= kMaxCycles; ++k)
+        if (left_ - kXpos[k] < 8 || right_ - kXpos[k] < 8)
+            borderCycles_ |= uint64_t(1) << k;
+}
+
+void VICII::updateIrq()
+{
+    const bool any = (latch_ & mask_ & 0x0F) != 0;
+    const bool was = latch_ & 0x80;
+    latch_ = uint8_t((latch_ & 0x0F) | (any ? 0x80 : 0));
+    if (any != was)
+        setIrq(any);
+}
+
+void VICII::raiseLatch(uint8_t bits)
+{
+    latch_ |= bits;
+    updateIrq();
+}
+
+void VICII::setIrq(bool level)
+{
+    listener_->vicIrq(this, level);
+}
+
+void VICII::setBusRequest(bool low)
+{
+    baLow_ = low;
+    listener_->vicLine(low);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory
+
+void VICII::decodeBank()
+{
+    const uint8_t* image = kVICIICharacterImage.data();
+    for (uint32_t r = 0; r < 4; ++r) {
+        const uint32_t offset = r << 12;
+        switch (bankMode_) {
+        case 0: bank_[r] = ram_ + 0xC000 + offset; break;
+        case 1: bank_[r] = r == 1 ? image : ram_ + 0x8000 + offset; break;
+        case 2: bank_[r] = ram_ + 0x4000 + offset; break;
+        case 3: bank_[r] = r == 1 ? image : ram_ + offset; break;
+        default: bank_[r] = r < 3 ? ram_ + offset : (ultimax_ ? ultimax_ : kZeros) + 0x1000; break;
+        }
+    }
+}
+
+void VICII::setBank(uint8_t bits)
+{
+    if (ultimax_)
+        return;
+    bankMode_ = bits & 3;
+    decodeBank();
+}
+
+void VICII::setUltimax(const uint8_t* romh)
+{
+    ultimax_ = romh ? romh : kZeros;
+    bankMode_ = kUltimax;
+    decodeBank();
+}
+
+void VICII::clearUltimax()
+{
+    ultimax_ = nullptr;
+    bankMode_ = 0;
+    decodeBank();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cycles
+
+void VICII::run(uint64_t cycles)
+{
+    for (; cycles; --cycles)
+        tick();
+}
+
+void VICII::step()
+{
+    tick();
+}
+
+VICII_HOT void VICII::tick()
+{
+    if (compareWritten_)
+        checkWrittenCompare();
+    if (drawLine_)
+        outputCycle();
+    if (cycle_ == cyclesPerLine_) {
+        // The vertical flip-flop also follows the line at the last cycle.
+        if (line_ == bottom_)
+            verticalBorder_ = true;
+        else if (line_ == top_ && den_)
+            verticalBorder_ = false;
+        newLine();
+    }
+    const uint32_t c = ++cycle_;
+    gValid_ = false;
+    if (badLine_)
+        displayState_ = true;
+    if (c - 17 < 38) {  // 17-54: g-access, c-access on a bad line
+        gAccess();
+        if (badLine_)
+            cAccess();
+        if (badLine_ != baLow_)
+            setBusRequest(badLine_);
+        return;
+    }
+    cycleAction(c);
+    updateBa(c);
+}
+
+void VICII::newLine()
+{
+    cycle_ = 0;
+    if (++line_ == linesPerFrame_)
+        line_ = 0;
+    if (line_ == 0) {
+        frameDone();
+        refresh_ = 255;
+        vc_ = vcbase_ = 0;
+    }
+    drawLine_ = line_ > firstVisibleLine_ && line_ < 288;
+    row_ = nullptr;
+    if (drawLine_) {
+        const int64_t row = int64_t(line_) - screen_.originY;
+        if (row >= 0 && uint64_t(row) < screen_.rows)
+            row_ = screen_.pixels.get() + uint64_t(row) * screen_.columns;
+    } else {
+        spriteShifting_ = 0;
+    }
+    columnBase_ = -8 - int64_t(screen_.originX);
+    prevPixels_ = splat(background_[0]);
+    prevForeground_ = 0;
+}
+
+void VICII::frameDone()
+{
+    screen_.flush();
+    listener_->vicHook5();
+}
+
+VICII_HOT void VICII::cycleAction(uint32_t c)
+{
+    switch (c) {
+    case 1:
+        rasterMatched_ = false;
+        if (line_ != 0)
+            rasterMatch();
+        evaluateBadLine(true);
+        pAccess(3);
+        break;
+    case 2:
+        if (line_ == 0)
+            rasterMatch();
+        sCycle(3);
+        break;
+    case 3: pAccess(4); break;
+    case 4: sCycle(4); break;
+    case 5: pAccess(5); break;
+    case 6: sCycle(5); break;
+    case 7: pAccess(6); break;
+    case 8: sCycle(6); break;
+    case 9: pAccess(7); break;
+    case 10: sCycle(7); break;
+    case 11:
+    case 12:
+    case 13: refresh(); break;
+    case 14:
+        refresh();
+        vc_ = vcbase_;
+        vmli_ = 0;
+        if (badLine_)
+            rc_ = 0;
+        break;
+    case 15:
+        refresh();
+        if (badLine_)
+            cAccess();
+        break;
+    case 16:
+        gAccess();
+        if (badLine_)
+            cAccess();
+        updateMcbase();
+        break;
+    case 55:
+        for (uint32_t n = 0; n < 8; ++n)
+            if (d017_ >> n & 1)
+                sprites_[n].expandFlop = !sprites_[n].expandFlop;
+        dmaStartCheck();
+        gAccess();
+        break;
+    case 56:
+        idleAccess();
+        dmaStartCheck();
+        break;
+    case 57: idleAccess(); break;
+    case 58: cycle58(); break;
+    case 59: sCycle(0); break;
+    case 60: pAccess(1); break;
+    case 61: sCycle(1); break;
+    case 62: pAccess(2); break;
+    case 63: sCycle(2); break;
+    default: break;  // 64, 65 (NTSC): no access
+    }
+}
+
+VICII_HOT void VICII::updateBa(uint32_t c)
+{
+    const BaRule& r = kBaRules[c];
+    if (r.keep)
+        return;
+    const bool low = (spriteDma_ & r.sprites) != 0 || (r.badLine && badLine_);
+    if (low != baLow_)
+        setBusRequest(low);
+}
+
+void VICII::checkWrittenCompare()
+{
+    compareWritten_ = false;
+    if (line_ == compare_)
+        rasterMatch();
+    else
+        rasterMatched_ = false;
+}
+
+void VICII::rasterMatch()
+{
+    if (line_ == compare_ && !rasterMatched_) {
+        rasterMatched_ = true;
+        raiseLatch(0x01);
+    }
+}
+
+void VICII::evaluateBadLine(bool lineStart)
+{
+    // DEN set at any time in line 48 enables bad lines for the frame.
+    if (line_ == 48)
+        denSeen_ = den_ || (!lineStart && denSeen_);
+    badLine_ = line_ >= 48 && line_ <= 247 && (line_ & 7) == yscroll_ && denSeen_;
+}
+
+VICII_HOT void VICII::gAccess()
+{
+    if (displayState_) {
+        const uint8_t m = matrix_[vmli_];
+        gMatrix_ = m;
+        gColour_ = colourLine_[vmli_];
+        const uint32_t address = bmm_ ? bitmapBase_ | ((uint32_t(vc_) << 3) & 0x1FF8) | rc_
+                                      : charBase_ | ((uint32_t(m) << 3) & charMask_) | rc_;
+        gData_ = readVideoMemory(address);
+        vc_ = (vc_ + 1) & 0x3FF;
+        vmli_ = (vmli_ + 1) & 63;
+    } else {
+        // Idle state: the attributes read as 0.
+        gMatrix_ = 0;
+        gColour_ = 0;
+        gData_ = readVideoMemory(idleAddress_);
+    }
+    gValid_ = true;
+}
+
+VICII_HOT void VICII::cAccess()
+{
+    matrix_[vmli_] = readVideoMatrix(matrixBase_ | vc_);
+    colourLine_[vmli_] = readColourRam(vc_) & 15;
+}
+
+VICII_HOT void VICII::pAccess(uint32_t n)
+{
+    Sprite& s = sprites_[n];
+    s.pointer = uint16_t(readVideoMemory(matrixBase_ | 0x3F8 | n) << 6);
+    if (spriteDma_ >> n & 1)
+        sAccess(s);
+}
+
+VICII_HOT void VICII::sAccess(Sprite& s)
+{
+    s.data = ((s.data << 8) | readVideoMemory(s.pointer | s.mc)) & 0xFFFFFF;
+    s.mc = (s.mc + 1) & 63;
+}
+
+VICII_HOT void VICII::sCycle(uint32_t n)
+{
+    if (spriteDma_ >> n & 1) {
+        sAccess(sprites_[n]);
+        sAccess(sprites_[n]);
+    } else {
+        idleAccess();
+    }
+}
+
+VICII_HOT void VICII::idleAccess()
+{
+    readVideoMemory(idleAddress_);
+}
+
+VICII_HOT void VICII::refresh()
+{
+    readVideoMemory(0x3F00 | refresh_);
+    --refresh_;
+}
+
+void VICII::dmaStartCheck()
+{
+    for (uint32_t n = 0; n < 8; ++n) {
+        const uint8_t bit = uint8_t(1 << n);
+        Sprite& s = sprites_[n];
+        if ((d015_ & bit) && !(spriteDma_ & bit) && s.y == line_) {
+            spriteDma_ |= bit;
+            s.mcbase = 0;
+            if (d017_ & bit)
+                s.expandFlop = false;
+        }
+    }
+}
+
+void VICII::updateMcbase()
+{
+    for (uint32_t n = 0; n < 8; ++n) {
+        Sprite& s = sprites_[n];
+        if (!s.expandFlop)
+            continue;
+        s.mcbase = s.mc;
+        if (s.mcbase == 63)
+            spriteDma_ &= uint8_t(~(1 << n));
+    }
+}
+
+void VICII::cycle58()
+{
+    for (uint32_t n = 0; n < 8; ++n) {
+        const uint8_t bit = uint8_t(1 << n);
+        Sprite& s = sprites_[n];
+        s.mc = s.mcbase;
+        if (!(spriteDma_ & bit))
+            spriteDisplay_ &= uint8_t(~bit);
+        else if ((d015_ & bit) && s.y == line_)
+            spriteDisplay_ |= bit;
+    }
+    spriteShifting_ &= spriteDisplay_;
+    if (rc_ == 7) {
+        displayState_ = false;
+        vcbase_ = vc_;
+    }
+    if (badLine_ || displayState_) {
+        rc_ = (rc_ + 1) & 7;
+        displayState_ = true;
+    }
+    pAccess(0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixels
+
+bool VICII::updateBorder(uint32_t x)
+{
+    if (x == right_)
+        mainBorder_ = true;
+    if (x == left_) {
+        if (line_ == bottom_)
+            verticalBorder_ = true;
+        else if (line_ == top_ && den_)
+            verticalBorder_ = false;
+        if (!verticalBorder_)
+            mainBorder_ = false;
+    }
+    return mainBorder_;
+}
+
+VICII_HOT void VICII::outputCycle()
+{
+    const uint32_t x0 = kXpos[cycle_];
+
+    // The sequencer loads inside the vertical border only on the line where it opens.
+    uint64_t pixels;
+    uint32_t foreground;
+    if (gValid_ && (!verticalBorder_ || line_ == top_)) {
+        sequencer(pixels, foreground);
+    } else {
+        pixels = splat(background_[0]);
+        foreground = 0;
+    }
+
+    // XSCROLL delay: the tail of the previous cycle's pixels comes first.
+    uint64_t out = pixels;
+    uint32_t fg = foreground;
+    if (xscroll_) {
+        const uint32_t s = xscroll_;
+        out = (pixels << (8 * s)) | (prevPixels_ >> (64 - 8 * s));
+        fg = ((prevForeground_ << 8 | foreground) >> s) & 0xFF;
+    }
+    prevPixels_ = pixels;
+    prevForeground_ = foreground;
+
+    uint32_t border;
+    uint32_t vertical;
+    if (borderCycles_ >> cycle_ & 1) {
+        border = borderPixels(x0, vertical);
+    } else {
+        border = mainBorder_ ? 0xFF : 0;
+        vertical = verticalBorder_ ? 0xFF : 0;
+    }
+    if (spriteDisplay_ | spriteShifting_)
+        out = mixSprites(x0, out, fg, fg & ~vertical);
+    if (border) {
+        const uint64_t m = kExpand[border];
+        out = (out & ~m) | (splat(border_) & m);
+    }
+    if (row_)
+        store(out);
+}
+
+// Eight pixels of the loaded graphics byte (lowest byte leftmost) and their foreground mask.
+VICII_HOT void VICII::sequencer(uint64_t& pixels, uint32_t& foreground) const
+{
+    const uint32_t d = gData_;
+    const uint32_t m = gMatrix_;
+    const uint32_t colour = gColour_;
+    if (mode_ == 0) {  // text
+        pixels = splat(background_[0]) ^ (splat(background_[0] ^ colour) & kExpand[d]);
+        foreground = d;
+        return;
+    }
+
+    // Two colours by bit, or four by bit pair (each pair two pixels wide).
+    const auto hires = [&](uint32_t c0, uint32_t c1) {
+        pixels = splat(c0) ^ (splat(c0 ^ c1) & kExpand[d]);
+        foreground = d;
+    };
+    const uint32_t high = (d & 0xAA) | ((d & 0xAA) >> 1);
+    const uint32_t low = (d & 0x55) | ((d & 0x55) << 1);
+    const auto multi = [&](uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3) {
+        pixels = splat(c0) ^ (kExpand[low] & splat(c0 ^ c1)) ^ (kExpand[high] & splat(c0 ^ c2)) ^
+                 (kExpand[high & low] & splat(c0 ^ c1 ^ c2 ^ c3));
+        foreground = high;
+    };
+
+    switch (mode_) {
+    case 1:  // multicolour text
+        if (colour & 8)
+            multi(background_[0], background_[1], background_[2], colour & 7);
+        else
+            hires(background_[0], colour);
+        break;
+    case 2: hires(m & 15, m >> 4); break;                          // bitmap
+    case 3: multi(background_[0], m >> 4, m & 15, colour); break;  // multicolour bitmap
+    case 4: hires(background_[m >> 6], colour); break;             // extended colour text
+    case 5:  // ECM with MCM or BMM: black, the foreground still counts
+        pixels = 0;
+        foreground = (colour & 8) ? high : d;
+        break;
+    case 6:
+        pixels = 0;
+        foreground = d;
+        break;
+    default:
+        pixels = 0;
+        foreground = high;
+        break;
+    }
+}
+
+uint32_t VICII::borderPixels(uint32_t x0, uint32_t& vertical)
+{
+    uint32_t main = 0;
+    uint32_t vert = 0;
+    for (uint32_t i = 0; i < 8; ++i) {
+        main |= uint32_t(updateBorder(x0 + i)) << (7 - i);
+        vert |= uint32_t(verticalBorder_) << (7 - i);
+    }
+    vertical = vert;
+    return main;
+}
+
+// Shifts the displayed sprites through this cycle's pixels, records collisions and lays the
+// winning sprite pixel (lowest number) over the graphics unless it is behind foreground.
+uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, uint32_t colliding)
+{
+    uint8_t present[8] = {};  // bit n: sprite n opaque at pixel i
+    uint8_t colour[8] = {};
+    const uint32_t candidates = spriteDisplay_ | spriteShifting_;
+    for (int32_t n = 7; n >= 0; --n) {
+        const uint8_t bit = uint8_t(1 << n);
+        if (!(candidates & bit))
+            continue;
+        Sprite& s = sprites_[n];
+        uint32_t i = 0;
+        if (!(spriteShifting_ & bit)) {
+            const uint32_t start = uint32_t(s.x) - x0;  // wraps when X lies before this cycle
+            if (start >= 8)
+                continue;
+            i = start;
+            s.count = 0;
+            spriteShifting_ |= bit;
+        }
+        const uint32_t xExpand = d01d_ >> n & 1;
+        const uint32_t width = 24u << xExpand;
+        const bool multicolour = d01c_ >> n & 1;
+        const uint8_t colours[4] = {0, spriteMc0_, s.colour, spriteMc1_};
+        for (; i < 8 && s.count < width; ++i) {
+            uint32_t v;
+            if (multicolour)
+                v = (s.data >> (22 - 2 * (s.count >> (1 + xExpand)))) & 3;
+            else
+                v = ((s.data >> (23 - (s.count >> xExpand))) & 1) << 1;
+            ++s.count;
+            if (v) {
+                present[i] |= bit;
+                colour[i] = colours[v];
+            }
+        }
+        if (s.count >= width)
+            spriteShifting_ &= uint8_t(~bit);
+    }
+
+    const uint8_t latchBefore = latch_;
+    for (uint32_t i = 0; i < 8; ++i) {
+        const uint32_t p = present[i];
+        if (!p)
+            continue;
+        if (p & (p - 1)) {
+            if (!spriteSprite_)
+                latch_ |= 0x04;
+            spriteSprite_ |= uint8_t(p);
+        }
+        const uint32_t n = uint32_t(std::countr_zero(p));
+        const uint32_t pixelBit = 0x80u >> i;
+        if (colliding & pixelBit) {
+            if (!spriteBackground_)
+                latch_ |= 0x02;
+            spriteBackground_ |= uint8_t(1 << n);
+        }
+        if (!((foreground & pixelBit) && (d01b_ >> n & 1))) {
+            const uint32_t shift = 8 * i;
+            pixels = (pixels & ~(uint64_t(0xFF) << shift)) | (uint64_t(colour[i]) << shift);
+        }
+    }
+    if (latch_ != latchBefore)
+        updateIrq();
+    return pixels;
+}
+
+VICII_HOT void VICII::store(uint64_t pixels)
+{
+    const int64_t column = columnBase_ + 8 * int64_t(cycle_);
+    const int64_t columns = int64_t(screen_.columns);
+    if (column >= 0 && column + 8 <= columns) {
+        std::memcpy(row_ + column, &pixels, 8);
+        screen_.dirty = true;
+        return;
+    }
+    for (int64_t i = 0; i < 8; ++i) {
+        if (column + i >= 0 && column + i < columns) {
+            row_[column + i] = uint8_t(pixels >> (8 * i));
+            screen_.dirty = true;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+VICII::View VICII::view() const
+{
+    View v{};
+    v.line = line_;
+    v.cycle = cycle_;
+    v.vc = vc_;
+    v.vcbase = vcbase_;
+    v.rc = rc_;
+    v.vmli = vmli_;
+    v.displayState = displayState_;
+    v.badLine = badLine_;
+    v.baLow = baLow_;
+    v.mainBorder = mainBorder_;
+    v.verticalBorder = verticalBorder_;
+    v.bankMode = bankMode_;
+    for (uint32_t n = 0; n < 8; ++n) {
+        const Sprite& s = sprites_[n];
+        v.sprites[n] = {s.mc, s.mcbase, bool(spriteDma_ >> n & 1), bool(spriteDisplay_ >> n & 1),
+                        s.expandFlop};
+    }
+    return v;
+}
