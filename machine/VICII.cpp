@@ -302,8 +302,9 @@ void VICII::applyModes()
     right_ = csel_ ? 344 : 335;
     top_ = rsel_ ? 51 : 55;
     bottom_ = rsel_ ? 251 : 247;
+    // No compare value falls in cycles 64 and 65 (NTSC), which the mask leaves out.
     borderCycles_ = 0;
-    for (uint32_t k = 1; k <= kMaxCycles; ++k)
+    for (uint32_t k = 1; k < 64; ++k)
         if (left_ - kXpos[k] < 8 || right_ - kXpos[k] < 8)
             borderCycles_ |= uint64_t(1) << k;
 }
@@ -704,7 +705,7 @@ VICII_HOT void VICII::outputCycle()
 
     uint32_t border;
     uint32_t vertical;
-    if (borderCycles_ >> cycle_ & 1) {
+    if (cycle_ < 64 && (borderCycles_ >> cycle_ & 1)) {
         border = borderPixels(x0, vertical);
     } else {
         border = mainBorder_ ? 0xFF : 0;

@@ -183,7 +183,7 @@ private:
     uint8_t latch_ = 0, mask_ = 0;
     uint8_t spriteSprite_ = 0, spriteBackground_ = 0;
     uint32_t left_ = 31, right_ = 335, top_ = 55, bottom_ = 247;
-    uint64_t borderCycles_ = 0;  // bit k: a border compare falls inside cycle k
+    uint64_t borderCycles_ = 0;  // bit k (1-63): a border compare falls inside cycle k
 
     // Fetch state.
     uint16_t vc_ = 0, vcbase_ = 0;
