@@ -7,14 +7,25 @@
 
 namespace {
 
+// The per-cycle path is one function after inlining.
+#define VICII_HOT [[gnu::always_inline]] inline
+
 // Pixel words are stored with one memcpy, leftmost pixel in the lowest byte.
 static_assert(std::endian::native == std::endian::little);
 
-constexpr uint64_t kBytes = 0x0101010101010101ull;
+// A colour index in all eight bytes.
+constexpr std::array<uint64_t, 16> makeSplat()
+{
+    std::array<uint64_t, 16> t{};
+    for (uint32_t c = 0; c < 16; ++c)
+        t[c] = 0x0101010101010101ull * c;
+    return t;
+}
+constexpr std::array<uint64_t, 16> kSplat = makeSplat();
 
 constexpr uint64_t splat(uint32_t colour)
 {
-    return kBytes * (colour & 0xFF);
+    return kSplat[colour & 15];
 }
 
 // Byte i is 0xFF when bit 7 - i is set: 8-bit pixel masks run leftmost pixel first, as the
@@ -30,17 +41,15 @@ constexpr std::array<uint64_t, 256> makeExpand()
 }
 constexpr std::array<uint64_t, 256> kExpand = makeExpand();
 
-constexpr uint32_t kMaxCycles = 65;
-
 // X coordinate of the first pixel output in cycle k.
-constexpr std::array<uint16_t, kMaxCycles + 1> makeXpos()
+constexpr std::array<uint16_t, 66> makeXpos()
 {
-    std::array<uint16_t, kMaxCycles + 1> t{};
-    for (uint32_t k = 0; k <= kMaxCycles; ++k)
+    std::array<uint16_t, 66> t{};
+    for (uint32_t k = 0; k < t.size(); ++k)
         t[k] = uint16_t((8 * k + 400) % 504);
     return t;
 }
-constexpr std::array<uint16_t, kMaxCycles + 1> kXpos = makeXpos();
+constexpr std::array<uint16_t, 66> kXpos = makeXpos();
 
 // BA per cycle: low while a listed sprite has DMA, or on a bad line; keep: the level stays.
 struct BaRule {
@@ -49,9 +58,9 @@ struct BaRule {
     bool keep;
 };
 
-constexpr std::array<BaRule, kMaxCycles + 1> makeBaRules()
+constexpr std::array<BaRule, 66> makeBaRules()
 {
-    std::array<BaRule, kMaxCycles + 1> t{};
+    std::array<BaRule, 66> t{};
     const struct {
         uint32_t cycle;
         uint8_t sprites;
@@ -69,13 +78,71 @@ constexpr std::array<BaRule, kMaxCycles + 1> makeBaRules()
     t[65].keep = true;
     return t;
 }
-constexpr std::array<BaRule, kMaxCycles + 1> kBaRules = makeBaRules();
+constexpr std::array<BaRule, 66> kBaRules = makeBaRules();
 
 // Stands in for missing memory.
 const uint8_t kZeros[0x10000] = {};
 
-// The per-cycle path is one function after inlining.
-#define VICII_HOT [[gnu::always_inline]] inline
+// Eight pixels of a graphics byte d (lowest byte leftmost) and their foreground mask, for mode
+// ECM << 2 | BMM << 1 | MCM, the cell's matrix byte m and colour, backgrounds bg[0-3].
+VICII_HOT void sequence(uint32_t mode, const uint8_t* bg, uint32_t d, uint32_t m, uint32_t colour,
+                        uint64_t& pixels, uint32_t& foreground)
+{
+    if (mode == 0) {  // text
+        pixels = splat(bg[0]) ^ (splat(bg[0] ^ colour) & kExpand[d]);
+        foreground = d;
+        return;
+    }
+
+    // Two colours by bit, or four by bit pair (each pair two pixels wide).
+    const auto hires = [&](uint32_t c0, uint32_t c1) {
+        pixels = splat(c0) ^ (splat(c0 ^ c1) & kExpand[d]);
+        foreground = d;
+    };
+    const uint32_t high = (d & 0xAA) | ((d & 0xAA) >> 1);
+    const uint32_t low = (d & 0x55) | ((d & 0x55) << 1);
+    const auto multi = [&](uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3) {
+        pixels = splat(c0) ^ (kExpand[low] & splat(c0 ^ c1)) ^ (kExpand[high] & splat(c0 ^ c2)) ^
+                 (kExpand[high & low] & splat(c0 ^ c1 ^ c2 ^ c3));
+        foreground = high;
+    };
+
+    switch (mode) {
+    case 1:  // multicolour text
+        if (colour & 8)
+            multi(bg[0], bg[1], bg[2], colour & 7);
+        else
+            hires(bg[0], colour);
+        break;
+    case 2: hires(m & 15, m >> 4); break;            // bitmap
+    case 3: multi(bg[0], m >> 4, m & 15, colour); break;  // multicolour bitmap
+    case 4: hires(bg[m >> 6], colour); break;        // extended colour text
+    case 5:  // ECM with MCM or BMM: black, the foreground still counts
+        pixels = 0;
+        foreground = (colour & 8) ? high : d;
+        break;
+    case 6:
+        pixels = 0;
+        foreground = d;
+        break;
+    default:
+        pixels = 0;
+        foreground = high;
+        break;
+    }
+}
+
+// Delays this cycle's pixels by xs, the previous cycle's tail first.
+inline uint64_t delayed(uint64_t pixels, uint64_t previous, uint32_t xs)
+{
+    return xs ? (pixels << (8 * xs)) | (previous >> (64 - 8 * xs)) : pixels;
+}
+
+inline uint64_t withBorder(uint64_t pixels, uint32_t border, uint8_t colour)
+{
+    const uint64_t m = kExpand[border];
+    return (pixels & ~m) | (splat(colour) & m);
+}
 
 class NullListener final : public VICIIListener {
 public:
@@ -131,7 +198,6 @@ void VICII::reset()
     badLine_ = false;
     denSeen_ = false;
     refresh_ = 0;
-    gValid_ = false;
     spriteDma_ = spriteDisplay_ = spriteShifting_ = 0;
     for (Sprite& s : sprites_) {
         s.mcbase = s.mc = 0;
@@ -144,6 +210,9 @@ void VICII::reset()
     screen_.originY = int32_t(firstVisibleLine_);
     drawLine_ = false;
     row_ = nullptr;
+    rendered_ = 1;
+    updateCycleFlags();
+    flags_ = cycleFlags_[0];
     prevPixels_ = splat(background_[0]);
     prevForeground_ = 0;
     if (baLow_)
@@ -201,6 +270,8 @@ uint8_t VICII::readRegister(uint32_t reg)
 
 void VICII::writeRegister(uint32_t reg, uint8_t value)
 {
+    if (drawLine_)
+        renderTo(cycle_);  // the cycles before this one see the old value
     reg &= 63;
     if (reg < 0x10) {
         Sprite& s = sprites_[reg >> 1];
@@ -298,15 +369,36 @@ void VICII::applyModes()
     mode_ = uint8_t((ecm_ ? 4 : 0) | (bmm_ ? 2 : 0) | (mcm_ ? 1 : 0));
     charMask_ = ecm_ ? 0x1F8 : 0x7F8;
     idleAddress_ = ecm_ ? 0x39FF : 0x3FFF;
-    left_ = csel_ ? 24 : 31;
-    right_ = csel_ ? 344 : 335;
     top_ = rsel_ ? 51 : 55;
     bottom_ = rsel_ ? 251 : 247;
-    // No compare value falls in cycles 64 and 65 (NTSC), which the mask leaves out.
-    borderCycles_ = 0;
-    for (uint32_t k = 1; k < 64; ++k)
+    const uint32_t left = csel_ ? 24 : 31;
+    if (left != left_) {
+        left_ = left;
+        right_ = csel_ ? 344 : 335;
+        updateCycleFlags();
+    }
+}
+
+void VICII::updateCycleFlags()
+{
+    flagsOriginX_ = screen_.originX;
+    flagsColumns_ = screen_.columns;
+    columnBase_ = -8 - int64_t(screen_.originX);
+    const int64_t columns = int64_t(screen_.columns);  // at most EmuScreen::kMaxPixels
+    for (uint32_t k = 0; k <= kMaxCycles; ++k) {
+        uint8_t f = 0;
+        if (k >= 16 && k <= 55)
+            f |= kGraphicsCycle;
         if (left_ - kXpos[k] < 8 || right_ - kXpos[k] < 8)
-            borderCycles_ |= uint64_t(1) << k;
+            f |= kBorderCompare;
+        cycleFlags_[0][k] = f;
+        const int64_t column = columnBase_ + 8 * int64_t(k);
+        if (column >= 0 && column + 8 <= columns)
+            f |= kFullOnCanvas;
+        else if (column + 8 > 0 && column < columns)
+            f |= kPartOnCanvas;
+        cycleFlags_[1][k] = f;
+    }
 }
 
 void VICII::updateIrq()
@@ -393,9 +485,11 @@ VICII_HOT void VICII::tick()
 {
     if (compareWritten_)
         checkWrittenCompare();
-    if (drawLine_)
-        outputCycle();
+    if ((spriteDisplay_ | spriteShifting_) && drawLine_)
+        renderTo(cycle_ + 1);  // collisions interrupt in their own cycle
     if (cycle_ == cyclesPerLine_) {
+        if (drawLine_)
+            renderTo(cycle_ + 1);
         // The vertical flip-flop also follows the line at the last cycle.
         if (line_ == bottom_)
             verticalBorder_ = true;
@@ -404,7 +498,6 @@ VICII_HOT void VICII::tick()
         newLine();
     }
     const uint32_t c = ++cycle_;
-    gValid_ = false;
     if (badLine_)
         displayState_ = true;
     if (c - 17 < 38) {  // 17-54: g-access, c-access on a bad line
@@ -422,6 +515,7 @@ VICII_HOT void VICII::tick()
 void VICII::newLine()
 {
     cycle_ = 0;
+    rendered_ = 1;
     if (++line_ == linesPerFrame_)
         line_ = 0;
     if (line_ == 0) {
@@ -438,7 +532,10 @@ void VICII::newLine()
     } else {
         spriteShifting_ = 0;
     }
-    columnBase_ = -8 - int64_t(screen_.originX);
+    // The owner may move the origin or attach another canvas between lines.
+    if (screen_.originX != flagsOriginX_ || screen_.columns != flagsColumns_)
+        updateCycleFlags();
+    flags_ = cycleFlags_[row_ ? 1 : 0];
     prevPixels_ = splat(background_[0]);
     prevForeground_ = 0;
 }
@@ -552,22 +649,22 @@ void VICII::evaluateBadLine(bool lineStart)
 
 VICII_HOT void VICII::gAccess()
 {
+    GraphicsFetch& g = fetched_[cycle_];
     if (displayState_) {
         const uint8_t m = matrix_[vmli_];
-        gMatrix_ = m;
-        gColour_ = colourLine_[vmli_];
+        g.matrix = m;
+        g.colour = colourLine_[vmli_];
         const uint32_t address = bmm_ ? bitmapBase_ | ((uint32_t(vc_) << 3) & 0x1FF8) | rc_
                                       : charBase_ | ((uint32_t(m) << 3) & charMask_) | rc_;
-        gData_ = readVideoMemory(address);
+        g.data = readVideoMemory(address);
         vc_ = (vc_ + 1) & 0x3FF;
         vmli_ = (vmli_ + 1) & 63;
     } else {
         // Idle state: the attributes read as 0.
-        gMatrix_ = 0;
-        gColour_ = 0;
-        gData_ = readVideoMemory(idleAddress_);
+        g.matrix = 0;
+        g.colour = 0;
+        g.data = readVideoMemory(idleAddress_);
     }
-    gValid_ = true;
 }
 
 VICII_HOT void VICII::cAccess()
@@ -613,6 +710,8 @@ VICII_HOT void VICII::refresh()
 
 void VICII::dmaStartCheck()
 {
+    if (!(d015_ & ~spriteDma_))
+        return;
     for (uint32_t n = 0; n < 8; ++n) {
         const uint8_t bit = uint8_t(1 << n);
         Sprite& s = sprites_[n];
@@ -639,16 +738,22 @@ void VICII::updateMcbase()
 
 void VICII::cycle58()
 {
+    uint8_t display = spriteDisplay_;
     for (uint32_t n = 0; n < 8; ++n) {
         const uint8_t bit = uint8_t(1 << n);
         Sprite& s = sprites_[n];
         s.mc = s.mcbase;
         if (!(spriteDma_ & bit))
-            spriteDisplay_ &= uint8_t(~bit);
+            display &= uint8_t(~bit);
         else if ((d015_ & bit) && s.y == line_)
-            spriteDisplay_ |= bit;
+            display |= bit;
     }
-    spriteShifting_ &= spriteDisplay_;
+    if (display != spriteDisplay_) {
+        if (drawLine_)
+            renderTo(cycle_);
+        spriteDisplay_ = display;
+        spriteShifting_ &= display;
+    }
     if (rc_ == 7) {
         displayState_ = false;
         vcbase_ = vc_;
@@ -678,96 +783,108 @@ bool VICII::updateBorder(uint32_t x)
     return mainBorder_;
 }
 
-VICII_HOT void VICII::outputCycle()
+// One cycle's pixels with the sprites on the line.
+void VICII::outputCycle(uint32_t k)
 {
-    const uint32_t x0 = kXpos[cycle_];
+    const uint8_t f = flags_[k];
 
     // The sequencer loads inside the vertical border only on the line where it opens.
-    uint64_t pixels;
-    uint32_t foreground;
-    if (gValid_ && (!verticalBorder_ || line_ == top_)) {
-        sequencer(pixels, foreground);
-    } else {
-        pixels = splat(background_[0]);
-        foreground = 0;
+    uint64_t pixels = splat(background_[0]);
+    uint32_t foreground = 0;
+    if ((f & kGraphicsCycle) && (!verticalBorder_ || line_ == top_)) {
+        const GraphicsFetch& g = fetched_[k];
+        sequence(mode_, background_, g.data, g.matrix, g.colour, pixels, foreground);
     }
-
-    // XSCROLL delay: the tail of the previous cycle's pixels comes first.
-    uint64_t out = pixels;
-    uint32_t fg = foreground;
-    if (xscroll_) {
-        const uint32_t s = xscroll_;
-        out = (pixels << (8 * s)) | (prevPixels_ >> (64 - 8 * s));
-        fg = ((prevForeground_ << 8 | foreground) >> s) & 0xFF;
-    }
+    uint64_t out = delayed(pixels, prevPixels_, xscroll_);
+    const uint32_t fg = ((prevForeground_ << 8 | foreground) >> xscroll_) & 0xFF;
     prevPixels_ = pixels;
     prevForeground_ = foreground;
 
     uint32_t border;
     uint32_t vertical;
-    if (cycle_ < 64 && (borderCycles_ >> cycle_ & 1)) {
-        border = borderPixels(x0, vertical);
+    if (f & kBorderCompare) {
+        border = borderPixels(kXpos[k], vertical);
     } else {
         border = mainBorder_ ? 0xFF : 0;
         vertical = verticalBorder_ ? 0xFF : 0;
     }
-    if (spriteDisplay_ | spriteShifting_)
-        out = mixSprites(x0, out, fg, fg & ~vertical);
-    if (border) {
-        const uint64_t m = kExpand[border];
-        out = (out & ~m) | (splat(border_) & m);
+    out = mixSprites(kXpos[k], out, fg, fg & ~vertical);
+    if (border)
+        out = withBorder(out, border, border_);
+    if (f & kFullOnCanvas) {
+        std::memcpy(row_ + columnBase_ + 8 * int64_t(k), &out, 8);
+        screen_.dirty = true;
+    } else if (f & kPartOnCanvas) {
+        storePartial(k, out);
     }
-    if (row_)
-        store(out);
 }
 
-// Eight pixels of the loaded graphics byte (lowest byte leftmost) and their foreground mask.
-VICII_HOT void VICII::sequencer(uint64_t& pixels, uint32_t& foreground) const
+// Cycles [begin, end) without sprites: no collisions, so only the picture and the border
+// flip-flops move. The state lives in locals; the row stores cannot touch it.
+void VICII::renderPlain(uint32_t begin, uint32_t end)
 {
-    const uint32_t d = gData_;
-    const uint32_t m = gMatrix_;
-    const uint32_t colour = gColour_;
-    if (mode_ == 0) {  // text
-        pixels = splat(background_[0]) ^ (splat(background_[0] ^ colour) & kExpand[d]);
-        foreground = d;
-        return;
+    const uint8_t* const flags = flags_;
+    uint8_t* __restrict const row = row_;
+    const int64_t base = columnBase_;
+    const uint32_t mode = mode_;
+    const uint8_t background[4] = {background_[0], background_[1], background_[2], background_[3]};
+    const uint64_t background0 = splat(background[0]);
+    const uint8_t borderColour = border_;
+    const uint32_t xs = xscroll_;
+    const bool topLine = line_ == top_;
+    uint64_t previous = prevPixels_;
+    uint32_t previousForeground = prevForeground_;
+    bool drew = false;
+    for (uint32_t k = begin; k < end; ++k) {
+        const uint8_t f = flags[k];
+        if (!f) {
+            previous = background0;
+            previousForeground = 0;
+            continue;
+        }
+        uint64_t pixels = background0;
+        uint32_t foreground = 0;
+        if ((f & kGraphicsCycle) && (!verticalBorder_ || topLine)) {
+            const GraphicsFetch& g = fetched_[k];
+            sequence(mode, background, g.data, g.matrix, g.colour, pixels, foreground);
+        }
+        uint64_t out = delayed(pixels, previous, xs);
+        previous = pixels;
+        previousForeground = foreground;
+
+        uint32_t border;
+        if (f & kBorderCompare) {
+            uint32_t vertical;
+            border = borderPixels(kXpos[k], vertical);
+        } else {
+            border = mainBorder_ ? 0xFF : 0;
+        }
+        if (border)
+            out = withBorder(out, border, borderColour);
+        if (f & kFullOnCanvas) {
+            std::memcpy(row + base + 8 * int64_t(k), &out, 8);
+            drew = true;
+        } else if (f & kPartOnCanvas) {
+            storePartial(k, out);
+        }
     }
+    prevPixels_ = previous;
+    prevForeground_ = previousForeground;
+    if (drew)
+        screen_.dirty = true;
+}
 
-    // Two colours by bit, or four by bit pair (each pair two pixels wide).
-    const auto hires = [&](uint32_t c0, uint32_t c1) {
-        pixels = splat(c0) ^ (splat(c0 ^ c1) & kExpand[d]);
-        foreground = d;
-    };
-    const uint32_t high = (d & 0xAA) | ((d & 0xAA) >> 1);
-    const uint32_t low = (d & 0x55) | ((d & 0x55) << 1);
-    const auto multi = [&](uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3) {
-        pixels = splat(c0) ^ (kExpand[low] & splat(c0 ^ c1)) ^ (kExpand[high] & splat(c0 ^ c2)) ^
-                 (kExpand[high & low] & splat(c0 ^ c1 ^ c2 ^ c3));
-        foreground = high;
-    };
-
-    switch (mode_) {
-    case 1:  // multicolour text
-        if (colour & 8)
-            multi(background_[0], background_[1], background_[2], colour & 7);
-        else
-            hires(background_[0], colour);
-        break;
-    case 2: hires(m & 15, m >> 4); break;                          // bitmap
-    case 3: multi(background_[0], m >> 4, m & 15, colour); break;  // multicolour bitmap
-    case 4: hires(background_[m >> 6], colour); break;             // extended colour text
-    case 5:  // ECM with MCM or BMM: black, the foreground still counts
-        pixels = 0;
-        foreground = (colour & 8) ? high : d;
-        break;
-    case 6:
-        pixels = 0;
-        foreground = d;
-        break;
-    default:
-        pixels = 0;
-        foreground = high;
-        break;
+void VICII::renderTo(uint32_t end)
+{
+    if (end <= rendered_)
+        return;
+    if (spriteDisplay_ | spriteShifting_) {
+        // A collision may call the listener: the cycle counts as drawn before that.
+        while (rendered_ < end)
+            outputCycle(rendered_++);
+    } else {
+        renderPlain(rendered_, end);
+        rendered_ = end;
     }
 }
 
@@ -851,15 +968,10 @@ uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, ui
     return pixels;
 }
 
-VICII_HOT void VICII::store(uint64_t pixels)
+void VICII::storePartial(uint32_t k, uint64_t pixels)
 {
-    const int64_t column = columnBase_ + 8 * int64_t(cycle_);
+    const int64_t column = columnBase_ + 8 * int64_t(k);
     const int64_t columns = int64_t(screen_.columns);
-    if (column >= 0 && column + 8 <= columns) {
-        std::memcpy(row_ + column, &pixels, 8);
-        screen_.dirty = true;
-        return;
-    }
     for (int64_t i = 0; i < 8; ++i) {
         if (column + i >= 0 && column + i < columns) {
             row_[column + i] = uint8_t(pixels >> (8 * i));
@@ -882,8 +994,6 @@ VICII::View VICII::view() const
     v.displayState = displayState_;
     v.badLine = badLine_;
     v.baLow = baLow_;
-    v.mainBorder = mainBorder_;
-    v.verticalBorder = verticalBorder_;
     v.bankMode = bankMode_;
     for (uint32_t n = 0; n < 8; ++n) {
         const Sprite& s = sprites_[n];

@@ -65,9 +65,6 @@ public:
     uint8_t readVideoMatrix(uint32_t address14) override { return readVideoMemory(address14); }
     uint8_t readColourRam(uint32_t address) override { return colourRam_[address & 0x3FF]; }
 
-    // Advances the border flip-flops for pixel X coordinate x; returns the main flip-flop.
-    bool updateBorder(uint32_t x);
-
     EmuScreen& screen() { return screen_; }
     const EmuScreen& screen() const { return screen_; }
     bool isNtsc() const { return ntsc_; }
@@ -94,8 +91,6 @@ public:
         bool displayState;
         bool badLine;
         bool baLow;
-        bool mainBorder;
-        bool verticalBorder;
         uint8_t bankMode;  // 0-3, kUltimax with the override
         std::array<SpriteView, 8> sprites;
     };
@@ -114,6 +109,12 @@ private:
         uint32_t data = 0;     // 24 bits, first fetched byte highest
         uint8_t count = 0;     // pixels shifted out in this pass
         bool expandFlop = true;
+    };
+
+    struct GraphicsFetch {
+        uint8_t data = 0;
+        uint8_t matrix = 0;  // video matrix byte of the cell, 0 in idle state
+        uint8_t colour = 0;
     };
 
     void setIrq(bool level);
@@ -141,11 +142,15 @@ private:
     void updateMcbase();
     void cycle58();
 
-    void outputCycle();
-    void sequencer(uint64_t& pixels, uint32_t& foreground) const;
+    void renderTo(uint32_t end);
+    void renderPlain(uint32_t begin, uint32_t end);
+    void outputCycle(uint32_t k);
+    // Advances the border flip-flops for pixel X coordinate x; returns the main flip-flop.
+    bool updateBorder(uint32_t x);
     uint32_t borderPixels(uint32_t x0, uint32_t& vertical);
     uint64_t mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, uint32_t colliding);
-    void store(uint64_t pixels);
+    void storePartial(uint32_t k, uint64_t pixels);
+    void updateCycleFlags();
 
     void applyModes();
     void decodeBank();
@@ -183,7 +188,6 @@ private:
     uint8_t latch_ = 0, mask_ = 0;
     uint8_t spriteSprite_ = 0, spriteBackground_ = 0;
     uint32_t left_ = 31, right_ = 335, top_ = 55, bottom_ = 247;
-    uint64_t borderCycles_ = 0;  // bit k (1-63): a border compare falls inside cycle k
 
     // Fetch state.
     uint16_t vc_ = 0, vcbase_ = 0;
@@ -197,15 +201,28 @@ private:
     bool rasterMatched_ = false;
     bool compareWritten_ = false;
     bool baLow_ = false;
-    bool gValid_ = false;  // a graphics byte was fetched in this cycle
-    uint8_t gData_ = 0, gMatrix_ = 0, gColour_ = 0;
     uint8_t spriteDma_ = 0, spriteDisplay_ = 0, spriteShifting_ = 0;
     Sprite sprites_[8];
 
-    // Pixel output.
+    // Pixel output. The pixels of a cycle are drawn late, from what its g-access left in
+    // fetched_: at the line's end, or before anything that changes them (a register write, a
+    // sprite display switching); while a sprite is on, every cycle at once.
+    uint32_t rendered_ = 1;  // first cycle of the line not drawn yet
     bool mainBorder_ = false, verticalBorder_ = false;
     bool drawLine_ = false;
     uint8_t* row_ = nullptr;  // screen row of this line, null when not drawn
+    // What each cycle's output involves, by cycle number: [0] for a line off the canvas, [1] with
+    // the canvas bits of the geometry below.
+    static constexpr uint32_t kMaxCycles = 65;
+    static constexpr uint8_t kGraphicsCycle = 1;  // a g-access fed the sequencer
+    static constexpr uint8_t kBorderCompare = 2;  // a border compare value falls in the cycle
+    static constexpr uint8_t kFullOnCanvas = 4;
+    static constexpr uint8_t kPartOnCanvas = 8;
+    GraphicsFetch fetched_[kMaxCycles + 1] = {};
+    uint8_t cycleFlags_[2][kMaxCycles + 1] = {};
+    const uint8_t* flags_ = cycleFlags_[0];
+    int32_t flagsOriginX_ = 0;
+    uint64_t flagsColumns_ = 0;
     int64_t columnBase_ = 0;  // screen column of cycle 0, pixel 0
     uint64_t prevPixels_ = 0;  // sequencer output of the previous cycle (XSCROLL delay)
     uint32_t prevForeground_ = 0;

@@ -34,6 +34,8 @@ void setGlyph(VicRig& rig, uint8_t code, uint8_t rowBits)
         rig.ram[kChars + code * 8u + r] = rowBits;
 }
 
+uint32_t runLength(const VicRig& rig, uint32_t row, uint32_t column, uint8_t colour);
+
 // The eight pixels of canvas row `row` from `column`, as a string of hex digits.
 std::string span(const VicRig& rig, uint32_t row, uint32_t column, uint32_t n = 8)
 {
@@ -180,6 +182,38 @@ TEST(VICIIPicture, SwitchingRselPastTheBottomCompareKeepsTheBorderOpen)
     EXPECT_EQ(rig.pixel(260 - 15, 20), kBorder);  // the side border still closes
     rig.runFrames(1);  // without the trick the next frame closes again
     EXPECT_EQ(rig.pixel(260 - 15, 150), kBorder);
+}
+
+TEST(VICIIPicture, WritesTakeEffectFromTheCycleTheyHappenIn)
+{
+    // Line 100 (row 85): cycle k's pixels start at column 8 k - 96.
+    for (const bool sprite : {false, true}) {
+        VicRig rig;
+        setUpText(rig);
+        if (sprite) {
+            rig.ram[kPointers] = 0x80;
+            rig.vic->writeRegister(0x00, 0x40);  // columns 72-95 on lines 96-116, no pixels set
+            rig.vic->writeRegister(0x01, 95);
+            rig.vic->writeRegister(0x15, 0x01);
+        }
+        rig.runFrames(1);
+        rig.runTo(100, 30);
+        rig.vic->writeRegister(0x21, 2);
+        rig.runTo(100, 40);
+        rig.vic->writeRegister(0x21, kBackground);
+        rig.runTo(100, 57);
+        rig.vic->writeRegister(0x20, 5);  // the right border from cycle 57
+        rig.runTo(101, 20);
+        rig.vic->writeRegister(0x20, kBorder);
+        rig.runFrames(1);
+        EXPECT_EQ(rig.pixel(85, 143), kBackground) << sprite;
+        EXPECT_EQ(runLength(rig, 85, 144, 2), 80u) << sprite;  // cycles 30-39
+        EXPECT_EQ(rig.pixel(85, 224), kBackground) << sprite;
+        EXPECT_EQ(rig.pixel(85, 359), kBorder) << sprite;  // cycle 56
+        EXPECT_EQ(runLength(rig, 85, 360, 5), 24u) << sprite;  // cycles 57-59, up to the edge
+        EXPECT_EQ(runLength(rig, 86, 0, 5), 32u) << sprite;  // line 101: the left border
+        EXPECT_EQ(rig.pixel(87, 0), kBorder) << sprite;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
