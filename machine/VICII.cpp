@@ -5,10 +5,10 @@
 #include <bit>
 #include <cstring>
 
-namespace {
-
 // The per-cycle path is one function after inlining.
 #define VICII_HOT [[gnu::always_inline]] inline
+
+namespace {
 
 // Pixel words are stored with one memcpy, leftmost pixel in the lowest byte.
 static_assert(std::endian::native == std::endian::little);
@@ -41,15 +41,17 @@ constexpr std::array<uint64_t, 256> makeExpand()
 }
 constexpr std::array<uint64_t, 256> kExpand = makeExpand();
 
+constexpr size_t kCycleSlots = 66;  // cycle numbers 0-65
+
 // X coordinate of the first pixel output in cycle k.
-constexpr std::array<uint16_t, 66> makeXpos()
+constexpr std::array<uint16_t, kCycleSlots> makeXpos()
 {
-    std::array<uint16_t, 66> t{};
+    std::array<uint16_t, kCycleSlots> t{};
     for (uint32_t k = 0; k < t.size(); ++k)
         t[k] = uint16_t((8 * k + 400) % 504);
     return t;
 }
-constexpr std::array<uint16_t, 66> kXpos = makeXpos();
+constexpr std::array<uint16_t, kCycleSlots> kXpos = makeXpos();
 
 // BA per cycle: low while a listed sprite has DMA, or on a bad line; keep: the level stays.
 struct BaRule {
@@ -58,9 +60,9 @@ struct BaRule {
     bool keep;
 };
 
-constexpr std::array<BaRule, 66> makeBaRules()
+constexpr std::array<BaRule, kCycleSlots> makeBaRules()
 {
-    std::array<BaRule, 66> t{};
+    std::array<BaRule, kCycleSlots> t{};
     const struct {
         uint32_t cycle;
         uint8_t sprites;
@@ -78,7 +80,7 @@ constexpr std::array<BaRule, 66> makeBaRules()
     t[65].keep = true;
     return t;
 }
-constexpr std::array<BaRule, 66> kBaRules = makeBaRules();
+constexpr std::array<BaRule, kCycleSlots> kBaRules = makeBaRules();
 
 // Stands in for missing memory.
 const uint8_t kZeros[0x10000] = {};
@@ -114,10 +116,11 @@ VICII_HOT void sequence(uint32_t mode, const uint8_t* bg, uint32_t d, uint32_t m
         else
             hires(bg[0], colour);
         break;
-    case 2: hires(m & 15, m >> 4); break;            // bitmap
+    case 2: hires(m & 15, m >> 4); break;                          // bitmap
     case 3: multi(bg[0], m >> 4, m & 15, colour); break;  // multicolour bitmap
-    case 4: hires(bg[m >> 6], colour); break;        // extended colour text
-    case 5:  // ECM with MCM or BMM: black, the foreground still counts
+    case 4: hires(bg[m >> 6], colour); break;             // extended colour text
+    // ECM with MCM or BMM: black, but the foreground still counts.
+    case 5:
         pixels = 0;
         foreground = (colour & 8) ? high : d;
         break;
