@@ -35,8 +35,14 @@ struct Rig {
     ~Rig() { delete vic; }
 };
 
-void report(benchmark::State& state, uint64_t steps)
+void measure(benchmark::State& state, Rig& rig)
 {
+    uint64_t steps = 0;
+    for (auto _ : state) {
+        rig.vic->run(kStepsPerIteration);
+        steps += kStepsPerIteration;
+    }
+    benchmark::DoNotOptimize(rig.pixels.data());
     using benchmark::Counter;
     state.counters["steps/s"] = Counter(double(steps), Counter::kIsRate);
     state.counters["x_realtime"] = Counter(double(steps) / kPalHz, Counter::kIsRate);
@@ -46,17 +52,11 @@ void BM_TextMode(benchmark::State& state)
 {
     Rig rig;
     VICII& vic = *rig.vic;
-    vic.setBank(3);               // matrix at $0400, characters from the built-in image
+    vic.setBank(3);  // matrix at $0400, characters from the built-in image
     vic.writeRegister(0x11, 0x1B);
     vic.writeRegister(0x16, 0x08);
     vic.writeRegister(0x18, 0x14);
-    uint64_t steps = 0;
-    for (auto _ : state) {
-        vic.run(kStepsPerIteration);
-        steps += kStepsPerIteration;
-    }
-    benchmark::DoNotOptimize(rig.pixels.data());
-    report(state, steps);
+    measure(state, rig);
 }
 BENCHMARK(BM_TextMode)->Unit(benchmark::kMillisecond);
 
@@ -78,13 +78,7 @@ void BM_SpritesOverMulticolourBitmap(benchmark::State& state)
     vic.writeRegister(0x17, 0xFF);
     vic.writeRegister(0x1C, 0xFF);
     vic.writeRegister(0x1D, 0xFF);
-    uint64_t steps = 0;
-    for (auto _ : state) {
-        vic.run(kStepsPerIteration);
-        steps += kStepsPerIteration;
-    }
-    benchmark::DoNotOptimize(rig.pixels.data());
-    report(state, steps);
+    measure(state, rig);
 }
 BENCHMARK(BM_SpritesOverMulticolourBitmap)->Unit(benchmark::kMillisecond);
 
