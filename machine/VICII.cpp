@@ -488,7 +488,7 @@ VICII_HOT void VICII::tick()
 {
     if (compareWritten_)
         checkWrittenCompare();
-    if ((spriteDisplay_ | spriteShifting_) && drawLine_)
+    if (spriteDisplay_ && drawLine_)
         renderTo(cycle_ + 1);  // collisions interrupt in their own cycle
     if (cycle_ == cyclesPerLine_) {
         if (drawLine_)
@@ -501,8 +501,6 @@ VICII_HOT void VICII::tick()
         newLine();
     }
     const uint32_t c = ++cycle_;
-    if (badLine_)
-        displayState_ = true;
     if (c - 17 < 38) {  // 17-54: g-access, c-access on a bad line
         gAccess();
         if (badLine_)
@@ -648,6 +646,9 @@ void VICII::evaluateBadLine(bool lineStart)
     if (line_ == 48)
         denSeen_ = den_ || (!lineStart && denSeen_);
     badLine_ = line_ >= 48 && line_ <= 247 && (line_ & 7) == yscroll_ && denSeen_;
+    // A bad line keeps the display state on for as long as it lasts; only cycle 58 clears it.
+    if (badLine_)
+        displayState_ = true;
 }
 
 VICII_HOT void VICII::gAccess()
@@ -881,7 +882,7 @@ void VICII::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
-    if (spriteDisplay_ | spriteShifting_) {
+    if (spriteDisplay_) {
         // A collision may call the listener: the cycle counts as drawn before that.
         while (rendered_ < end)
             outputCycle(rendered_++);
@@ -909,7 +910,7 @@ uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, ui
 {
     uint8_t present[8] = {};  // bit n: sprite n opaque at pixel i
     uint8_t colour[8] = {};
-    const uint32_t candidates = spriteDisplay_ | spriteShifting_;
+    const uint32_t candidates = spriteDisplay_;  // a shifting sprite is always displayed
     for (int32_t n = 7; n >= 0; --n) {
         const uint8_t bit = uint8_t(1 << n);
         if (!(candidates & bit))

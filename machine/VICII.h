@@ -201,7 +201,8 @@ private:
     bool rasterMatched_ = false;
     bool compareWritten_ = false;
     bool baLow_ = false;
-    uint8_t spriteDma_ = 0, spriteDisplay_ = 0, spriteShifting_ = 0;
+    uint8_t spriteDma_ = 0, spriteDisplay_ = 0;
+    uint8_t spriteShifting_ = 0;  // always within spriteDisplay_
     Sprite sprites_[8];
 
     // Pixel output. The pixels of a cycle are drawn late, from what its g-access left in
