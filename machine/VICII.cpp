@@ -525,18 +525,8 @@ void VICII::newLine()
         vc_ = vcbase_ = 0;
     }
     drawLine_ = line_ > firstVisibleLine_ && line_ < 288;
-    row_ = nullptr;
-    if (drawLine_) {
-        const int64_t row = int64_t(line_) - screen_.originY;
-        if (row >= 0 && uint64_t(row) < screen_.rows)
-            row_ = screen_.pixels.get() + uint64_t(row) * screen_.columns;
-    } else {
+    if (!drawLine_)
         spriteShifting_ = 0;
-    }
-    // The owner may move the origin or attach another canvas between lines.
-    if (screen_.originX != flagsOriginX_ || screen_.columns != flagsColumns_)
-        updateCycleFlags();
-    flags_ = cycleFlags_[row_ ? 1 : 0];
     prevPixels_ = splat(background_[0]);
     prevForeground_ = 0;
 }
@@ -882,6 +872,14 @@ void VICII::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
+    // The owner may move the origin or attach another canvas at any time.
+    if (screen_.originX != flagsOriginX_ || screen_.columns != flagsColumns_)
+        updateCycleFlags();
+    row_ = nullptr;
+    const int64_t row = int64_t(line_) - screen_.originY;
+    if (row >= 0 && uint64_t(row) < screen_.rows)
+        row_ = screen_.pixels.get() + uint64_t(row) * screen_.columns;
+    flags_ = cycleFlags_[row_ ? 1 : 0];
     if (spriteDisplay_) {
         // A collision may call the listener: the cycle counts as drawn before that.
         while (rendered_ < end)

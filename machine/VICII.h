@@ -211,7 +211,7 @@ private:
     uint32_t rendered_ = 1;  // first cycle of the line not drawn yet
     bool mainBorder_ = false, verticalBorder_ = false;
     bool drawLine_ = false;
-    uint8_t* row_ = nullptr;  // screen row of this line, null when not drawn
+    uint8_t* row_ = nullptr;  // screen row of this line while drawing, null when off the canvas
     // What each cycle's output involves, by cycle number: [0] for a line off the canvas, [1] with
     // the canvas bits of the geometry below.
     static constexpr uint32_t kMaxCycles = 65;

@@ -69,6 +69,23 @@ TEST(VICIIRobustness, CanvasesOfOtherSizesAndOrigins)
     sweep(6, false, {1, 1, INT32_MIN, INT32_MAX});
 }
 
+TEST(VICIIRobustness, ScreenReattachedMidLine)
+{
+    vicii_test::VicRig rig;
+    rig.vic->writeRegister(0x11, 0x1B);
+    rig.vic->writeRegister(0x16, 0x08);
+    rig.vic->writeRegister(0x20, 3);
+    rig.runTo(100, 30);
+    std::vector<uint8_t> small(20 * 10, 0xEE);
+    uint8_t red[256], green[256], blue[256];
+    PixelCanvas canvas{red, green, blue, 0, small.data(), 20, 10, nullptr};
+    rig.vic->screen().attach(&canvas, "smaller");  // the old buffer is gone
+    rig.runFrames(2);
+    EXPECT_EQ(small[0], 0);    // row 0 (line 15) is never drawn
+    EXPECT_EQ(small[10], 3);   // line 16, left border
+    EXPECT_EQ(small[199], 3);  // line 34, still in the top border
+}
+
 TEST(VICIIRobustness, NullOrEmptyCanvasDrawsNothing)
 {
     std::vector<uint8_t> ram(0x10000, 0xFF), colourRam(0x400, 1);
