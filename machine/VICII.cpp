@@ -5,7 +5,9 @@
 #include <bit>
 #include <cstring>
 
-// The per-cycle path is one function after inlining.
+// The per-cycle path is one function after inlining. The other helpers are declared inline too:
+// they are used in this file only, and the library is position-independent, where GCC calls
+// out-of-line functions through the PLT and never inlines them.
 #define VICII_HOT [[gnu::always_inline]] inline
 
 namespace {
@@ -382,7 +384,7 @@ void VICII::applyModes()
     }
 }
 
-void VICII::updateCycleFlags()
+inline void VICII::updateCycleFlags()
 {
     flagsOriginX_ = screen_.originX;
     flagsColumns_ = screen_.columns;
@@ -404,7 +406,7 @@ void VICII::updateCycleFlags()
     }
 }
 
-void VICII::updateIrq()
+inline void VICII::updateIrq()
 {
     const bool any = (latch_ & mask_ & 0x0F) != 0;
     const bool was = latch_ & 0x80;
@@ -413,18 +415,18 @@ void VICII::updateIrq()
         setIrq(any);
 }
 
-void VICII::raiseLatch(uint8_t bits)
+inline void VICII::raiseLatch(uint8_t bits)
 {
     latch_ |= bits;
     updateIrq();
 }
 
-void VICII::setIrq(bool level)
+inline void VICII::setIrq(bool level)
 {
     listener_->vicIrq(this, level);
 }
 
-void VICII::setBusRequest(bool low)
+inline void VICII::setBusRequest(bool low)
 {
     baLow_ = low;
     listener_->vicLine(low);
@@ -513,7 +515,7 @@ VICII_HOT void VICII::tick()
     updateBa(c);
 }
 
-void VICII::newLine()
+inline void VICII::newLine()
 {
     cycle_ = 0;
     rendered_ = 1;
@@ -531,7 +533,7 @@ void VICII::newLine()
     prevForeground_ = 0;
 }
 
-void VICII::frameDone()
+inline void VICII::frameDone()
 {
     screen_.flush();
     listener_->vicHook5();
@@ -613,7 +615,7 @@ VICII_HOT void VICII::updateBa(uint32_t c)
         setBusRequest(low);
 }
 
-void VICII::checkWrittenCompare()
+inline void VICII::checkWrittenCompare()
 {
     compareWritten_ = false;
     if (line_ == compare_)
@@ -622,7 +624,7 @@ void VICII::checkWrittenCompare()
         rasterMatched_ = false;
 }
 
-void VICII::rasterMatch()
+inline void VICII::rasterMatch()
 {
     if (line_ == compare_ && !rasterMatched_) {
         rasterMatched_ = true;
@@ -630,7 +632,7 @@ void VICII::rasterMatch()
     }
 }
 
-void VICII::evaluateBadLine(bool lineStart)
+inline void VICII::evaluateBadLine(bool lineStart)
 {
     // DEN set at any time in line 48 enables bad lines for the frame.
     if (line_ == 48)
@@ -702,7 +704,7 @@ VICII_HOT void VICII::refresh()
     --refresh_;
 }
 
-void VICII::dmaStartCheck()
+inline void VICII::dmaStartCheck()
 {
     if (!(d015_ & ~spriteDma_))
         return;
@@ -718,7 +720,7 @@ void VICII::dmaStartCheck()
     }
 }
 
-void VICII::updateMcbase()
+inline void VICII::updateMcbase()
 {
     for (uint32_t n = 0; n < 8; ++n) {
         Sprite& s = sprites_[n];
@@ -730,7 +732,7 @@ void VICII::updateMcbase()
     }
 }
 
-void VICII::cycle58()
+inline void VICII::cycle58()
 {
     uint8_t display = spriteDisplay_;
     for (uint32_t n = 0; n < 8; ++n) {
@@ -762,7 +764,7 @@ void VICII::cycle58()
 // ---------------------------------------------------------------------------------------------
 // Pixels
 
-bool VICII::updateBorder(uint32_t x)
+inline bool VICII::updateBorder(uint32_t x)
 {
     if (x == right_)
         mainBorder_ = true;
@@ -778,7 +780,7 @@ bool VICII::updateBorder(uint32_t x)
 }
 
 // One cycle's pixels with the sprites on the line.
-void VICII::outputCycle(uint32_t k)
+inline void VICII::outputCycle(uint32_t k)
 {
     const uint8_t f = flags_[k];
 
@@ -815,7 +817,7 @@ void VICII::outputCycle(uint32_t k)
 
 // Cycles [begin, end) without sprites: no collisions, so only the picture and the border
 // flip-flops move. The state lives in locals; the row stores cannot touch it.
-void VICII::renderPlain(uint32_t begin, uint32_t end)
+inline void VICII::renderPlain(uint32_t begin, uint32_t end)
 {
     const uint8_t* const flags = flags_;
     uint8_t* __restrict const row = row_;
@@ -868,7 +870,7 @@ void VICII::renderPlain(uint32_t begin, uint32_t end)
         screen_.dirty = true;
 }
 
-void VICII::renderTo(uint32_t end)
+inline void VICII::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
@@ -890,7 +892,7 @@ void VICII::renderTo(uint32_t end)
     }
 }
 
-uint32_t VICII::borderPixels(uint32_t x0, uint32_t& vertical)
+inline uint32_t VICII::borderPixels(uint32_t x0, uint32_t& vertical)
 {
     uint32_t main = 0;
     uint32_t vert = 0;
@@ -904,7 +906,7 @@ uint32_t VICII::borderPixels(uint32_t x0, uint32_t& vertical)
 
 // Shifts the displayed sprites through this cycle's pixels, records collisions and lays the
 // winning sprite pixel (lowest number) over the graphics unless it is behind foreground.
-uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, uint32_t colliding)
+inline uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, uint32_t colliding)
 {
     uint8_t present[8] = {};  // bit n: sprite n opaque at pixel i
     uint8_t colour[8] = {};
@@ -970,7 +972,7 @@ uint64_t VICII::mixSprites(uint32_t x0, uint64_t pixels, uint32_t foreground, ui
     return pixels;
 }
 
-void VICII::storePartial(uint32_t k, uint64_t pixels)
+inline void VICII::storePartial(uint32_t k, uint64_t pixels)
 {
     const int64_t column = columnBase_ + 8 * int64_t(k);
     const int64_t columns = int64_t(screen_.columns);
