@@ -22,10 +22,12 @@ reset:
     cld
     ldx #$FF
     txs
+    lda #$37                ; the port value first: with the direction set, it takes effect
+    sta $01
     lda #$2F
     sta $00
-    lda #$37
-    sta $01
+    lda #0                  ; empty keyboard buffer
+    sta KEY_COUNT
     lda #<irq_tail
     sta IRQ_VEC
     lda #>irq_tail
