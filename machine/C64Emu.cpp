@@ -241,6 +241,7 @@ bool C64Emu::buildMachine(PixelCanvas* screen, DiskFile* /*diskImage: the drive 
     cpu = std::make_unique<M6502CPP::M6502>(ram, this);
     cia1 = std::make_unique<mos6526_new>(this, "CIA1");
     cia2 = std::make_unique<mos6526_new>(this, "CIA2");
+    ciaOwed = ciaQuiet = 0;
     iecHost = std::make_unique<cbm_iec_host_device>("C64H");
     vic = std::make_unique<VICII>(this, colourRam, ram, screen, ntscMachine);
     vicView = ~0u;
@@ -314,6 +315,7 @@ void C64Emu::resetMachine()
 
     cpu->clearInterrupts();
     cpu->powerOnReset();
+    catchUpCias();
     cia1->reset();
     cia2->reset();
     vic->reset();
@@ -354,6 +356,8 @@ uint64_t C64Emu::advance(uint64_t cycles, double clock)
         // Mains-rate time-of-day pulses, counted exactly from the cycles run.
         const uint64_t perPulse = uint64_t(nominalClock);
         todCycles += r * mainsRate;
+        if (todCycles >= perPulse)
+            catchUpCias();
         while (todCycles >= perPulse) {
             todCycles -= perPulse;
             cia1->todPulse(true);
@@ -418,13 +422,33 @@ uint64_t C64Emu::playPeriod(double clock) const
 void C64Emu::tick(uint64_t cycles)
 {
     // The drive comes first, then CIA2, CIA1, the video chip and the cartridge.
-    cia2->run(cycles);
-    cia1->run(cycles);
-    vic->run(cycles);
+    ciaOwed += cycles;
+    if (ciaOwed > ciaQuiet) {
+        cia2->run(ciaOwed);
+        cia1->run(ciaOwed);
+        ciaOwed = 0;
+        ciaQuiet = std::min(cia2->quietCycles(), cia1->quietCycles());
+    }
+    if (cycles == 1) [[likely]]
+        vic->step();
+    else
+        vic->run(cycles);
     if (cartridge)
         cartridge->tick(cycles);
     totalCycles += cycles;
     cyclesSinceRender += cycles;
+}
+
+void C64Emu::catchUpCias()
+{
+    if (!cia1)
+        return;
+    if (ciaOwed) {
+        cia2->run(ciaOwed);
+        cia1->run(ciaOwed);
+        ciaOwed = 0;
+    }
+    ciaQuiet = 0;  // whatever the caller does, look again at the next tick
 }
 
 int64_t C64Emu::cpuEvent(M6502CPP::M6502*, uint16_t, int32_t id, int64_t a, int64_t)
@@ -548,8 +572,12 @@ uint8_t C64Emu::readIo(uint16_t address)
     case 0x9:
     case 0xA:
     case 0xB: return colourRam[address & 0x3FF] & 0x0F;
-    case 0xC: return cia1->readRegister(address & 0xFF);
-    case 0xD: return cia2->readRegister(address & 0xFF);
+    case 0xC:
+        catchUpCias();
+        return cia1->readRegister(address & 0xFF);
+    case 0xD:
+        catchUpCias();
+        return cia2->readRegister(address & 0xFF);
     case 0xE: return cartridge ? cartridge->readIO1(uint8_t(address)) : openBus();
     default: return cartridge ? cartridge->readIO2(uint8_t(address)) : openBus();
     }
@@ -575,8 +603,14 @@ void C64Emu::writeIo(uint16_t address, uint8_t value)
     case 0x9:
     case 0xA:
     case 0xB: colourRam[address & 0x3FF] = value; break;
-    case 0xC: cia1->writeRegister(address & 0xFF, value); break;
-    case 0xD: cia2->writeRegister(address & 0xFF, value); break;
+    case 0xC:
+        catchUpCias();
+        cia1->writeRegister(address & 0xFF, value);
+        break;
+    case 0xD:
+        catchUpCias();
+        cia2->writeRegister(address & 0xFF, value);
+        break;
     case 0xE:
         if (cartridge)
             cartridge->writeIO1(uint8_t(address), value);

@@ -112,8 +112,17 @@ public:
     const uint8_t* ramView() const { return ram; }
     uint8_t colourRamAt(uint32_t address) const { return colourRam[address & 0x3FF]; }
     M6502CPP::M6502* getCpu() { return cpu.get(); }
-    mos6526_new* getCia1() { return cia1.get(); }
-    mos6526_new* getCia2() { return cia2.get(); }
+    // The CIAs brought up to the present cycle, for direct access.
+    mos6526_new* getCia1()
+    {
+        catchUpCias();
+        return cia1.get();
+    }
+    mos6526_new* getCia2()
+    {
+        catchUpCias();
+        return cia2.get();
+    }
     VICII* getVic() { return vic.get(); }
     cbm_iec_host_device* getIecHost() { return iecHost.get(); }
     CBMMapper* getCartridge() { return cartridge.get(); }
@@ -125,6 +134,9 @@ private:
     };
 
     void resetMachine();
+    // The CIAs run behind the rest of the machine while only their counters move; this runs the
+    // cycles they owe before anything reads or changes them.
+    void catchUpCias();
     uint64_t runSlice(uint64_t cycles, double clock);
     void playCall();
     uint64_t playPeriod(double clock) const;
@@ -185,6 +197,8 @@ private:
     bool done = false;
     RunRequest runRequest;
     uint64_t todCycles = 0;  // x mainsRate, towards the next time-of-day pulse
+    uint64_t ciaOwed = 0;    // cycles the CIAs have not run yet
+    uint64_t ciaQuiet = 0;   // cycles both may owe without missing a change
     uint16_t tuneFlags = 0;
 
     uint8_t portDdr = 0, portData = 0, portLatch = 0;

@@ -115,6 +115,7 @@ bool C64Emu::installTune(const PSIDHeader* header, uint64_t size, uint32_t song,
         cpu->push(b);
     cpu->A = cpu->X = cpu->Y = 0;
 
+    catchUpCias();
     vic->writeRegister(0x1A, 0x00);
     vic->writeRegister(0x19, 0x8F);
     cia1->writeRegister(13, 0x7F);
