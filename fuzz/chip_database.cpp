@@ -8,10 +8,9 @@
 void fuzzSeeds(fuzz::Seeds& seeds)
 {
     using namespace fixtures;
-    const std::vector<ChipDescription> chips = {syntheticChip("6581 R4AR", 1), syntheticChip("8580 R5", 2, true),
-                                                syntheticChip("Old", 3).without("Ddcm")};
-    seeds.add("riff", writeChipDatabase(chips, DatabaseForm::Riff));
-    seeds.add("form", writeChipDatabase({chips[1]}, DatabaseForm::Form));
+    seeds.add("measured", writeChipDatabase({syntheticChip("6581 R4AR", 1)}, DatabaseForm::Riff));
+    seeds.add("table-model", writeChipDatabase({syntheticChip("8580 R5", 2, true)}, DatabaseForm::Form));
+    seeds.add("without-ddcm", writeChipDatabase({syntheticChip("Old", 3).without("Ddcm")}, DatabaseForm::Riff));
     ChipDescription sparse;
     sparse.text("Name", "Sparse");
     seeds.add("sparse", writeChipDatabase({sparse}, DatabaseForm::Riff));
