@@ -26,11 +26,6 @@ namespace {
 
 constexpr double kTicksPerBlockFrame = 4800000.0;  // at 1 Hz: ticks = block x this / rate
 constexpr double kOctavesPerCent = 1.0 / 1200.0;
-constexpr uint32_t kMapKind = 0xB0;
-constexpr uint32_t kNoteAux = 0x200;
-constexpr uint32_t kNoteOn = 0x390;
-constexpr uint32_t kNoteOff = 0x480;
-constexpr uint32_t kNoteExpression = 0x500;
 constexpr float kNoTuning = std::numeric_limits<float>::infinity();
 
 // Media parameters fed from the transport.
@@ -118,7 +113,7 @@ void ChipWrap::updateChipRate(bool force)
             c->selectClock(uint64_t(clockIndex));
 
     chipRate = clock / double(std::max<uint64_t>(chipInfo->clockDivider, 1));
-    queueControllerEvent(0, kMapKind, kChipRateItem, float(chipRate));
+    queueControllerEvent(0, vantor::kEventControllerItem, kChipRateItem, float(chipRate));
     if (controller)
         controller->setRate(uint64_t(clockIndex), chipRate, clock);
     resampleRatio = chipRate / rate;
@@ -428,26 +423,26 @@ void ChipWrap::deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames)
         return;
     }
     const uint32_t low = e.kind & 0xFF;
-    if (low == kMapKind || (e.kind & 0x00FFFF00) == 0x100) {
+    if (low == vantor::kEventControllerItem || (e.kind & 0x00FFFF00) == 0x100) {
         dispatchControllerItem(e.index, e.value);
         return;
     }
     switch (e.kind) {
-    case kNoteAux:
+    case vantor::kEventNoteAux:
         if (synthController)
             synthController->noteAux(e.channel, uint32_t(e.noteId),
                                      uint16_t(uint32_t(e.index) - uint32_t(kSynthItems)), e.value);
         return;
-    case kNoteOn:
+    case vantor::kEventNoteOn:
         if (synthController)
             synthController->noteOn(e.channel, uint32_t(e.noteId), uint16_t(e.index), e.value,
                                     e.tuning);
         return;
-    case kNoteOff:
+    case vantor::kEventNoteOff:
         if (synthController)
             synthController->noteOff(e.channel, uint32_t(e.noteId), uint16_t(e.index));
         return;
-    case kNoteExpression:
+    case vantor::kEventNoteExpression:
         if (synthController)
             synthController->setNoteExpression(e.channel, uint32_t(e.noteId), e.index, e.value);
         return;
