@@ -23,7 +23,7 @@ enum Region { R0000, R1000, R8000, RA000, RC000, RD000, RE000, REGION_COUNT };
 using BankRow = std::array<uint8_t, REGION_COUNT>;
 
 // One row from the letters of what is not RAM: L ROML at $8000, B BASIC or H ROMH at $A000,
-// G character ROM or I I/O at $D000, K KERNAL or H ROMH at $E000.
+// G character ROM or I I/O at $D000, K KERNAL at $E000. Ultimax rows are all alike.
 constexpr BankRow bankRow(const char* letters, bool ultimax)
 {
     BankRow row{};
@@ -243,6 +243,7 @@ bool C64Emu::buildMachine(PixelCanvas* screen, DiskFile* /*diskImage: the drive 
     cia2 = std::make_unique<mos6526_new>(this, "CIA2");
     ciaOwed = ciaQuiet = 0;
     iecHost = std::make_unique<cbm_iec_host_device>("C64H");
+    // The drive, given diskImage, joins the bus here.
     vic = std::make_unique<VICII>(this, colourRam, ram, screen, ntscMachine);
     vicView = ~0u;
     updateVicView();
