@@ -111,14 +111,21 @@ TEST(ChipWrapNoAlloc, EveryControllerItemAtItsExtremesAllocatesNothing)
     for (int b = 0; b < 4; ++b)
         block(256, {});
 
-    // Output settings 256-261 (clock, cutoffs, detune, output stage, resampler quality) over
-    // their ranges and beyond, each inside a block that renders on at the new setting.
+    // Items 0-261, the output settings 256-261 (clock, cutoffs, detune, output stage, resampler
+    // quality) among them, over their ranges and beyond, each inside a block that renders on at
+    // the new value; the other items all in one block per value.
     const float kValues[] = {-INFINITY, -1e30f, -2400.0f, -1200.0f, -1.0f, 0.0f, 0.5f, 1.0f, 2.0f,
                              3.0f, 4.4f, 10.0f, 1200.0f, 2400.0f, 24000.0f, 1e30f, INFINITY, NAN};
     const long before = fixtures::allocationCount();
     for (int32_t item = 0; item < 262; ++item)
         for (const float v : kValues)
             block(64, {fixtures::itemEvent(item, v, 16)});
+    for (const float v : kValues) {
+        in->count = 0;
+        for (int32_t item = 262; item < int32_t(kControllerItems); ++item)
+            in->events[in->count++] = fixtures::itemEvent(item, v, uint32_t(item) % 64);
+        entry->process(entry, outputs, 64, in.get(), out.get(), nullptr);
+    }
     // The slowest resampler: the fastest clock at the largest detune at quality 10, and back.
     block(256, {fixtures::itemEvent(256, 3.0f), fixtures::itemEvent(259, 1e30f),
                 fixtures::itemEvent(261, 10.0f, 128)});
