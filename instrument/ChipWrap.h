@@ -121,6 +121,8 @@ public:
     const ParameterInfo* getParameterDescriptors(uint64_t* count) override;
     void queryChannelConfig(const void* request, uint32_t* accepted) override;
     void getControllerMap(void* destination) override;
+    // A block that finds the mutex busy is silent; its events are kept for the next block that
+    // gets it, which delivers them at frame 0 ahead of its own.
     void process(float** outputs, uint32_t frames, ModuleEvents* incoming, ModuleEvents* outgoing,
                  vantor::SyncInfo* transport) override;
     void receiveSysEx(const HostMidiOutRecord* record) override;

@@ -38,6 +38,17 @@ struct Started
     std::unique_ptr<vantor::engine::Instance> instance;
 };
 
+// Empty blocks as the timed loop, counted in seconds of audio.
+void renderBlocks(benchmark::State& state, const Started& s)
+{
+    for (auto _ : state) {
+        s.instance->process(kBlock, {});
+        benchmark::DoNotOptimize(s.instance->channel(0));
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+}
+
 // range(0) held notes, range(1) active layers (SID voices per chip).
 void BM_C64ModuleRender(benchmark::State& state)
 {
@@ -54,17 +65,11 @@ void BM_C64ModuleRender(benchmark::State& state)
     s.instance->process(kBlock, setup);
     for (int b = 0; b < 20; ++b)
         s.instance->process(kBlock, {});
-    for (auto _ : state) {
-        s.instance->process(kBlock, {});
-        benchmark::DoNotOptimize(s.instance->channel(0));
-    }
-    state.counters["x_realtime"] =
-        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+    renderBlocks(state, s);
 }
 BENCHMARK(BM_C64ModuleRender)->Args({1, 1})->Args({12, 1})->Args({12, 3})->Unit(benchmark::kMillisecond);
 
-// range(0) 0: a held note plays; 1: 10 s after its release, when the filters have decayed to
-// nothing.
+// range(0) 0: a held note plays; 1: 10 s after its release.
 void BM_C64ModuleTail(benchmark::State& state)
 {
     Started s;
@@ -81,12 +86,7 @@ void BM_C64ModuleTail(benchmark::State& state)
         for (int b = 0; b < 10 * blocksPerSecond; ++b)
             s.instance->process(kBlock, {});
     }
-    for (auto _ : state) {
-        s.instance->process(kBlock, {});
-        benchmark::DoNotOptimize(s.instance->channel(0));
-    }
-    state.counters["x_realtime"] =
-        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+    renderBlocks(state, s);
 }
 BENCHMARK(BM_C64ModuleTail)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
