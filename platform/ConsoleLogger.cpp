@@ -128,6 +128,7 @@ bool ConsoleLogger::init(const std::string& logPath)
     const std::string stamp = logTimeText(clock(), true);
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0) {  // no folder: never a log at the root
+        stream.setstate(std::ios::failbit);  // as a failed open: writers see the error
         g_pluginStream.store(&stream);
         return false;
     }

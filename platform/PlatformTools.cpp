@@ -194,6 +194,9 @@ double PStrtod(const char* text, const char** end)
             if (exponent == kCap) {
                 errno = ERANGE;
                 value = negative ? 0.0 : kRangeMagnitude;
+            } else if (std::isinf(value) && !negative && exponent > 0) {
+                errno = ERANGE;  // the first step already passes the largest double
+                value = kRangeMagnitude;
             } else if (value == 0.0 || std::isinf(value)) {
                 // Stepping would not change the value; only the underflow report remains.
                 if (value == 0.0 && negative && exponent > 0)

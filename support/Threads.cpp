@@ -2,7 +2,10 @@
 
 #include <sched.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace vantor {
@@ -207,36 +210,37 @@ bool ThreadDetached::start()
     if (pthread_attr_init(&attributes) != 0)
         return false;
     int policy = 0;
-    if (pthread_attr_getschedpolicy(&attributes, &policy) != 0) {
+    if (pthread_attr_getschedpolicy(&attributes, &policy) != 0 ||
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) != 0) {
         pthread_attr_destroy(&attributes);
         return false;
     }
-    // The attribute keeps PTHREAD_INHERIT_SCHED, so the thread runs with its creator's
-    // scheduling and the values below never need privileges.
-    const int maxPriority = sched_get_priority_max(policy);
-    const int minPriority = sched_get_priority_min(policy);
-    if (maxPriority != -1 && minPriority != -1 && maxPriority != minPriority) {
-        sched_param param{};
-        if (pthread_attr_getschedparam(&attributes, &param) == 0) {
-            param.sched_priority = priorityForPercent(param.sched_priority, minPriority,
-                                                      maxPriority, priorityPercent);
-            pthread_attr_setschedparam(&attributes, &param);
-        }
-    }
-    if (roundRobin)
-        pthread_attr_setschedpolicy(&attributes, SCHED_RR);
-    if (pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) != 0) {
-        pthread_attr_destroy(&attributes);
-        return false;
-    }
+    // The attribute keeps PTHREAD_INHERIT_SCHED: without round-robin the thread runs with its
+    // creator's scheduling. Round-robin is applied to the created thread below, its priority
+    // mapped over SCHED_RR's own range (the default policy's range is 0..0 here).
     pthread_mutex_lock(&startGate);
     pthread_t created{};
     const bool ok = pthread_create(&created, &attributes, &ThreadDetached::entry, this) == 0;
     pthread_attr_destroy(&attributes);
-    if (ok)
+    if (ok) {
         threadHandle = created;
+        if (roundRobin)
+            applyRoundRobin(created, priorityPercent);
+    }
     pthread_mutex_unlock(&startGate);  // last touch of the object
     return ok;
+}
+
+void ThreadDetached::applyRoundRobin(pthread_t thread, uint32_t percent)
+{
+    sched_param param{};
+    param.sched_priority = priorityForPercent(0, sched_get_priority_min(SCHED_RR),
+                                              sched_get_priority_max(SCHED_RR), percent);
+    const int refused = pthread_setschedparam(thread, SCHED_RR, &param);
+    static std::atomic<bool> reported{false};
+    if (refused && !reported.exchange(true))  // usually no privilege: keep the inherited policy
+        fprintf(stderr, "ThreadDetached: round-robin scheduling refused (%s); inherited policy kept\n",
+                strerror(refused));
 }
 
 void* ThreadDetached::entry(void* arg)

@@ -94,6 +94,7 @@ public:
 
 private:
     static void* entry(void* self);
+    static void applyRoundRobin(pthread_t thread, uint32_t percent);
 
     uint32_t priorityPercent = 0;
     bool roundRobin;

@@ -117,6 +117,18 @@ TEST(Numbers, StrtodRange)
     const std::string huge(10000, '9');
     EXPECT_TRUE(std::isinf(PStrtod(huge.c_str())));
     EXPECT_TRUE(std::isinf(PStrtod((huge + "e-999999999").c_str())));
+    // An infinite mantissa: a positive exponent overflows like 1e400; a negative one keeps it.
+    const std::string nines(400, '9');
+    const struct { std::string text; double want; bool range; } kInfinite[] = {
+        {nines + "e1", 4294967295.0, true},
+        {"-" + nines + "e1", -4294967295.0, true},
+        {nines + "e-1", HUGE_VAL, false},
+    };
+    for (const auto& c : kInfinite) {
+        errno = 0;
+        EXPECT_EQ(PStrtod(c.text.c_str()), c.want) << c.text;
+        EXPECT_EQ(errno == ERANGE, c.range) << c.text;
+    }
     EXPECT_NEAR(PStrtod(("0." + huge).c_str()), 1.0, 1e-12);
 }
 

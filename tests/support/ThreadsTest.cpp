@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -167,21 +168,68 @@ TEST(ThreadDetached, StartsOnce)
     EXPECT_TRUE(seen.destroyed);
 }
 
-TEST(ThreadDetached, RoundRobinStartsWithoutPrivileges)
+// Whether this process may give a thread a real-time policy (root, or CAP_SYS_NICE).
+bool mayUseRoundRobin()
 {
-    Seen seen;
-    struct RoundRobin : vantor::ThreadDetached
+    bool allowed = false;
+    std::thread probe([&] {
+        sched_param param{};
+        param.sched_priority = sched_get_priority_min(SCHED_RR);
+        allowed = pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
+    });
+    probe.join();
+    return allowed;
+}
+
+// Reads the scheduling it runs with.
+struct PolicyReader : vantor::ThreadDetached
+{
+    PolicyReader(bool roundRobin, Seen& s) : ThreadDetached(roundRobin, "policy"), seen(s) {}
+    ~PolicyReader() override { seen.done.post(); }
+    void* run() override
     {
-        explicit RoundRobin(Seen& s) : ThreadDetached(true, "rr"), seen(s) {}
-        ~RoundRobin() override { seen.done.post(); }
-        void* run() override
-        {
-            seen.ran = true;
-            return nullptr;
-        }
-        Seen& seen;
-    };
-    auto* t = new RoundRobin(seen);
+        sched_param param{};
+        pthread_getschedparam(pthread_self(), &policy, &param);
+        priority = param.sched_priority;
+        seen.ran = true;
+        return nullptr;
+    }
+    Seen& seen;
+    static inline int policy = -1, priority = -1;
+};
+
+TEST(ThreadDetached, RoundRobinAppliesItsPolicyAndPriority)
+{
+    if (!mayUseRoundRobin())
+        GTEST_SKIP() << "this process may not set a real-time policy";
+    Seen seen;
+    auto* t = new PolicyReader(true, seen);
+    t->setPriorityPercent(50);
+    ASSERT_TRUE(t->start());
+    ASSERT_TRUE(seen.done.waitTimeout(5000));
+    EXPECT_EQ(PolicyReader::policy, SCHED_RR);
+    EXPECT_EQ(PolicyReader::priority, 50);  // 1 + 98 * 50 / 100
+}
+
+TEST(ThreadDetached, WithoutRoundRobinTheCreatorsPolicyHolds)
+{
+    int creatorPolicy = -1;
+    sched_param creatorParam{};
+    pthread_getschedparam(pthread_self(), &creatorPolicy, &creatorParam);
+    Seen seen;
+    auto* t = new PolicyReader(false, seen);
+    t->setPriorityPercent(50);
+    ASSERT_TRUE(t->start());
+    ASSERT_TRUE(seen.done.waitTimeout(5000));
+    EXPECT_EQ(PolicyReader::policy, creatorPolicy);
+    EXPECT_EQ(PolicyReader::priority, creatorParam.sched_priority);
+}
+
+TEST(ThreadDetached, RoundRobinAtFullPercentStarts)
+{
+    // Where the system refuses the policy the thread still starts with the inherited one.
+    Seen seen;
+    auto* t = new PolicyReader(true, seen);
     t->setPriorityPercent(100);
     ASSERT_TRUE(t->start());
     ASSERT_TRUE(seen.done.waitTimeout(5000));
