@@ -1,15 +1,19 @@
 // Events the process path must never lose: blocks that find the mutex busy, events out of time
-// order or past the block, host tunings and note ids; and the floating-point mode around a block.
+// order or past the block, host tunings and note ids; the floating-point mode around a block;
+// rate automation without a jump.
 
 #include "ChipWrapFixtures.h"
 #include "SignalAnalysis.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #if defined(__x86_64__)
