@@ -3,7 +3,7 @@
 // slots, routing text, images, display information, raw host calls and MIDI out, and the output
 // channels' settings. Change kinds: 0 send the value out, 1 the value changed, 2 re-read it.
 
-#include "instrument/ModuleABI.h"
+#include "abi/ModuleABI.h"
 
 #include <cstdint>
 

@@ -28,7 +28,6 @@ namespace {
 constexpr uint32_t kFlagsWord = 0x04;
 constexpr uint32_t kC64Flags = 0x38;
 constexpr int32_t kEndItem = int32_t(kControllerItems);
-constexpr uint32_t kMapKind = 0xB0;
 
 // Master-settings kinds.
 constexpr int32_t kMediaCommands = 0x20000;
@@ -161,7 +160,7 @@ void ChipWrap::buildControllerMap()
         e = vantor::HDMIDIEvent();
     map.count = kControllerItems;
     for (int32_t i = 0; i < kEndItem; ++i) {
-        map.events[i].kind = kMapKind;
+        map.events[i].kind = vantor::kEventControllerItem;
         map.events[i].index = i;
     }
 
@@ -399,7 +398,7 @@ void ChipWrap::queueControllerEvent(uint16_t channel, uint32_t kind, int32_t ind
 
 void ChipWrap::queueControlChange(int32_t index, float value)
 {
-    queueControllerEvent(0, kMapKind, int32_t(uint32_t(index + kOutputItems) & 0xFFFF), value);
+    queueControllerEvent(0, vantor::kEventControllerItem, int32_t(uint32_t(index + kOutputItems) & 0xFFFF), value);
 }
 
 void ChipWrap::notifyVoiceParameter(uint64_t chipIndex, uint32_t n, uint32_t changeKind,

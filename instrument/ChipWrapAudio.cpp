@@ -26,11 +26,6 @@ namespace {
 
 constexpr double kTicksPerBlockFrame = 4800000.0;  // at 1 Hz: ticks = block x this / rate
 constexpr double kOctavesPerCent = 1.0 / 1200.0;
-constexpr uint32_t kMapKind = 0xB0;
-constexpr uint32_t kNoteAux = 0x200;
-constexpr uint32_t kNoteOn = 0x390;
-constexpr uint32_t kNoteOff = 0x480;
-constexpr uint32_t kNoteExpression = 0x500;
 
 // Media parameters fed from the transport.
 constexpr uint32_t kHostTempo = 0;
@@ -73,7 +68,7 @@ bool isRawMessage(const vantor::HDMIDIEvent& e)
 
 bool isControllerItem(const vantor::HDMIDIEvent& e)
 {
-    return (e.kind & 0xFF) == kMapKind || (e.kind & 0x00FFFF00) == 0x100;
+    return (e.kind & 0xFF) == vantor::kEventControllerItem || (e.kind & 0x00FFFF00) == 0x100;
 }
 
 // Events that end notes (read as delivery reads them): kept over any other when the carry list
@@ -85,10 +80,10 @@ bool endsNotes(const vantor::HDMIDIEvent& e)
         status = e.midi[0];
         data1 = e.midi[1];
         data2 = e.midi[2];
-    } else if (e.kind == kNoteOff) {
+    } else if (e.kind == vantor::kEventNoteOff) {
         return true;
-    } else if (!isControllerItem(e) && e.kind != kNoteAux && e.kind != kNoteOn &&
-               e.kind != kNoteExpression) {
+    } else if (!isControllerItem(e) && e.kind != vantor::kEventNoteAux &&
+               e.kind != vantor::kEventNoteOn && e.kind != vantor::kEventNoteExpression) {
         status = uint8_t(e.kind);
         data1 = uint8_t(e.index & 0x7F);
         data2 = uint8_t(PDowngradeToMIDI7(e.value) & 0x7F);
@@ -178,7 +173,7 @@ void ChipWrap::updateChipRate(bool force)
             c->selectClock(uint64_t(clockIndex));
 
     chipRate = clock / double(std::max<uint64_t>(chipInfo->clockDivider, 1));
-    queueControllerEvent(0, kMapKind, kChipRateItem, float(chipRate));
+    queueControllerEvent(0, vantor::kEventControllerItem, kChipRateItem, float(chipRate));
     if (controller)
         controller->setRate(uint64_t(clockIndex), chipRate, clock);
     resampleRatio = chipRate / rate;
@@ -547,21 +542,21 @@ void ChipWrap::deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames)
         return;
     }
     switch (e.kind) {
-    case kNoteAux:
+    case vantor::kEventNoteAux:
         if (synthController)
             synthController->noteAux(e.channel, uint32_t(e.noteId),
                                      uint16_t(uint32_t(e.index) - uint32_t(kSynthItems)), e.value);
         return;
-    case kNoteOn:
+    case vantor::kEventNoteOn:
         if (synthController)
             synthController->noteOn(e.channel, uint32_t(e.noteId), uint16_t(e.index), e.value,
                                     e.tuning);
         return;
-    case kNoteOff:
+    case vantor::kEventNoteOff:
         if (synthController)
             synthController->noteOff(e.channel, uint32_t(e.noteId), uint16_t(e.index));
         return;
-    case kNoteExpression:
+    case vantor::kEventNoteExpression:
         if (synthController)
             synthController->setNoteExpression(e.channel, uint32_t(e.noteId), e.index, e.value);
         return;

@@ -19,7 +19,6 @@ namespace {
 
 using namespace ExtensionBlock;
 
-constexpr uint32_t kMapKind = 0xB0;
 constexpr size_t kDisplayInfoSize = 128;
 constexpr size_t kDisplayInfoOffset = 4;  // after the version word
 constexpr uint64_t kRangeItemOffset = 768;
@@ -226,7 +225,7 @@ void ChipWrap::notifyChange(uint32_t item, uint32_t changeKind, float value)
     auto* block = static_cast<uint8_t*>(parameterChangeBlock);
     switch (changeKind) {
     case kSendValue:
-        queueControllerEvent(0, kMapKind, int32_t(shortItem), value);
+        queueControllerEvent(0, vantor::kEventControllerItem, int32_t(shortItem), value);
         break;
     case kValueChanged:
         if (block && storeChangedValue(block, shortItem, value))

@@ -2,7 +2,7 @@
 // The class layer behind the module's C boundary: the engine reaches an instance through its
 // entry record, whose dispatcher and process function turn opcodes into virtual calls.
 
-#include "instrument/ModuleABI.h"
+#include "abi/ModuleABI.h"
 #include "synth/NoteTuningSource.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 // bounded reads of the texts the engine puts there. Each function takes a block of at least the
 // id's size; none calls the engine.
 
-#include "instrument/ExtensionBlocks.h"
+#include "abi/ExtensionBlocks.h"
 
 #include <cstddef>
 #include <cstdint>

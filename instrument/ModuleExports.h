@@ -2,7 +2,7 @@
 // The module's four exports, for code that links the export layer in-process (the engine finds
 // them with dlsym instead).
 
-#include "instrument/ModuleABI.h"
+#include "abi/ModuleABI.h"
 
 extern "C" {
 int32_t getNumTarnPlugins(void);

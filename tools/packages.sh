@@ -12,9 +12,11 @@ install_missing_packages() {
 
     if ((${#missing[@]})); then
         echo "Installing: ${missing[*]}"
-        local sudo=""
-        [[ $(id -u) -eq 0 ]] || sudo="sudo"
-        $sudo apt-get update
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+        local sudo=()
+        [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+        "${sudo[@]}" apt-get update
+        # sudo drops the environment: env sets the variable on its side.
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y --no-install-recommends "${missing[@]}"
     fi
 }

@@ -1,7 +1,5 @@
 #include "shims/corefoundation/CFObject.h"
 
-#include "platform/SaturatingCast.h"
-
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -61,10 +59,23 @@ bool sameAsInteger(double d, int64_t i)
     return d >= -9223372036854775808.0 && d < 9223372036854775808.0 && int64_t(d) == i;
 }
 
+// Truncates toward zero; NaN gives 0, values beyond I's range its minimum or maximum.
+template <class I>
+I clampedInteger(double v)
+{
+    if (std::isnan(v))
+        return I(0);
+    if (v <= double(std::numeric_limits<I>::min()))
+        return std::numeric_limits<I>::min();
+    if (v >= double(std::numeric_limits<I>::max()))  // rounds up to a power of two for 64 bits
+        return std::numeric_limits<I>::max();
+    return I(v);
+}
+
 template <class I>
 bool storeIntegerFromDouble(void* out, double v)
 {
-    const I i = vantor::saturatingCast<I>(v);
+    const I i = clampedInteger<I>(v);
     store(out, i);
     return double(i) == v;
 }
@@ -87,7 +98,7 @@ struct CFNumberObject final : CFObject {
     {
         const double v = value();
         if (v == std::floor(v) && std::fabs(v) < 9.2e18)  // whole values hash alike in both kinds
-            return CFHashCode(vantor::saturatingCast<int64_t>(v));
+            return CFHashCode(int64_t(v));
         uint64_t bits;
         memcpy(&bits, &v, sizeof bits);
         return CFHashCode(bits);

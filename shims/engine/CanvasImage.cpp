@@ -1,6 +1,6 @@
 #include "shims/engine/CanvasImage.h"
 
-#include "instrument/ExtensionBlocks.h"
+#include "abi/ExtensionBlocks.h"
 
 #include <zlib.h>
 

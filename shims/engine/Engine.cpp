@@ -203,7 +203,7 @@ void Instance::readControllerMap()
     const uint64_t n = std::min<uint64_t>(controllerMap->count, kMaxModuleEvents);
     for (uint64_t i = 0; i < n; ++i) {
         const vantor::HDMIDIEvent& e = controllerMap->events[i];
-        if (e.kind == 0xB0 && e.index >= 0 && uint64_t(e.index) < kControllerItems)
+        if (e.kind == kEventControllerItem && e.index >= 0 && uint64_t(e.index) < kControllerItems)
             itemValues[size_t(e.index)] = e.value;
     }
 }
@@ -259,7 +259,7 @@ int64_t Instance::process(uint32_t frames, std::vector<vantor::HDMIDIEvent> even
     for (uint64_t i = 0; i < back; ++i) {
         const vantor::HDMIDIEvent& e = outgoingBlock->events[i];
         outgoing.push_back(e);
-        if (e.kind == 0xB0 && e.index >= 0 && uint64_t(e.index) < kControllerItems)
+        if (e.kind == kEventControllerItem && e.index >= 0 && uint64_t(e.index) < kControllerItems)
             itemValues[size_t(e.index)] = e.value;
     }
     if (log && (n > 0 || back > 0)) {

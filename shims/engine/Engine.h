@@ -4,7 +4,7 @@
 // controller values and answers (and records) the module's host requests. Single-threaded: no
 // dispatcher call is made while a block runs.
 
-#include "instrument/ModuleABI.h"
+#include "abi/ModuleABI.h"
 
 #include <array>
 #include <cstdint>

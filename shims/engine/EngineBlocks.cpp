@@ -1,7 +1,7 @@
 // The stand-in engine's shared blocks: the handover after init, the sample and file-path blocks on
 // request, what op 8 reports about them, and saving and restoring an instance.
 
-#include "instrument/ExtensionBlocks.h"
+#include "abi/ExtensionBlocks.h"
 #include "shims/engine/Engine.h"
 
 #include <algorithm>
@@ -312,7 +312,7 @@ bool Instance::restoreState(const EngineState& state, std::string& error)
         if (item >= kMediaFirst && item < kMediaEnd)
             continue;
         vantor::HDMIDIEvent e;
-        e.kind = 0xB0;
+        e.kind = kEventControllerItem;
         e.index = int32_t(item);
         e.value = state.values[item];
         events.push_back(e);

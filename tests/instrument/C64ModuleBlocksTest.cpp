@@ -2,8 +2,8 @@
 // sample played through layer 3, and a saved state restored into a new instance.
 
 #include "SignalAnalysis.h"
+#include "abi/ExtensionBlocks.h"
 #include "fixtures/ModuleEventBuilders.h"
-#include "instrument/ExtensionBlocks.h"
 #include "shims/engine/Engine.h"
 
 #include <gtest/gtest.h>

@@ -69,7 +69,7 @@ protected:
 
 TEST_F(C64Render, NoteSixtyNineIs440HzOnChannelZeroOnly)
 {
-    const Wav w = renderWav("--note 69 --seconds 1");
+    const Wav w = renderWav("--note 69 --seconds 1 --module-channels");
     ASSERT_EQ(w.left.size(), 48000u);
     EXPECT_NEAR(peakHz(w.left, 0.0), 440.0, kBin);
     EXPECT_EQ(w.right, std::vector<float>(w.right.size(), 0.0f));
@@ -148,8 +148,20 @@ TEST_F(C64Render, DemoPhraseWithoutNotesOrScript)
     EXPECT_EQ(w.rate, 48000u);
     EXPECT_EQ(w.left.size(), 8u * 48000u);
     EXPECT_GT(analysis::rms(w.left.data(), w.left.size()), 0.01);  // above -40 dBFS
-    EXPECT_EQ(w.right, std::vector<float>(w.right.size(), 0.0f));
-    EXPECT_EQ(renderWav("--seconds 0.5").left.size(), 24000u);
+    EXPECT_EQ(w.right, w.left);  // the mono instrument on both sides
+
+    const Wav module = renderWav("--seconds 0.5 --module-channels");
+    ASSERT_EQ(module.left.size(), 24000u);
+    EXPECT_TRUE(std::equal(module.left.begin(), module.left.end(), w.left.begin()));
+    EXPECT_EQ(module.right, std::vector<float>(module.right.size(), 0.0f));
+}
+
+TEST_F(C64Render, AFileNoReaderTakesPlaysNoDemo)
+{
+    const std::string file = dir.write("unknown.bin", std::string(4096, '\x5A'));
+    const Wav w = renderWav(quoted(file) + " --seconds 0.5");
+    ASSERT_EQ(w.left.size(), 24000u);
+    EXPECT_LT(rmsBetween(w.left, 0.0, 0.5), 1e-3);  // below -60 dBFS: no notes
 }
 
 TEST(C64Module, ExportsExactlyTheFourNames)

@@ -3,10 +3,10 @@
 // it (or chips that log their end) into an instance, and a block runner that drives the instance
 // through its entry record as the engine does.
 
+#include "abi/ModuleABI.h"
 #include "fixtures/ModuleEventBuilders.h"
 #include "instrument/ChipController.h"
 #include "instrument/ChipWrap.h"
-#include "instrument/ModuleABI.h"
 #include "instrument/SIDCtrl.h"
 
 #include <atomic>

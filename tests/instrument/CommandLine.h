@@ -9,8 +9,11 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
+
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace commandline {
 
@@ -32,6 +35,30 @@ inline CommandResult run(const std::string& command)
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
         r.output.append(buffer, n);
     const int status = pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// Runs a command line on a new terminal (standard output and error); what it printed, with the
+// terminal's line ends.
+inline CommandResult runOnTerminal(const std::string& command)
+{
+    CommandResult r;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        return r;
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(terminal, buffer, sizeof buffer)) > 0)  // fails once the command is done
+        r.output.append(buffer, size_t(n));
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }

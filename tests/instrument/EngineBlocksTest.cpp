@@ -3,8 +3,8 @@
 // the canvas picture; and the command-line host's FILE, --canvas and --syx.
 
 #include "BlockInstrument.h"
+#include "abi/ExtensionBlocks.h"
 #include "fixtures/TempDir.h"
-#include "instrument/ExtensionBlocks.h"
 #include "shims/engine/CanvasImage.h"
 #include "shims/engine/Engine.h"
 

@@ -35,7 +35,7 @@ TEST(CommandLineHost, RendersANoteThroughTheModule)
     fixtures::TempDir dir;
     const std::string wav = dir / "out.wav", log = dir / "log.txt";
     const CommandResult r = run(render("--module " + quoted(SINE_MODULE_PATH) + " --note 69 --seconds 1 " +
-                             "--rate 48000 -o " + quoted(wav) + " --log " + quoted(log)));
+                             "--rate 48000 --module-channels -o " + quoted(wav) + " --log " + quoted(log)));
     ASSERT_EQ(r.exitCode, 0) << r.output;
     Wav w;
     ASSERT_TRUE(readWav(wav, w));
@@ -83,6 +83,35 @@ TEST(CommandLineHost, ScriptTimesLandOnTheirFrames)
     EXPECT_NE(text.find("out kind=0xb0 index=3 value=0.75 offset=0"), std::string::npos) << text;
     EXPECT_NE(text.find("dispatch op=21"), std::string::npos);
     EXPECT_NE(text.find("block frame=24000 frames=100 in=1 out=1"), std::string::npos);
+}
+
+TEST(CommandLineHost, ProgressOnATerminalForLongRendersOnly)
+{
+    fixtures::TempDir dir;
+    const std::string file = dir.write("tune.sid", "PSID");
+    const std::string out = " -o " + quoted(dir / "out.wav");
+    const struct
+    {
+        std::string options;
+        bool progress;
+    } kCases[] = {
+        {"--module " + quoted(SINE_MODULE_PATH) + " --note 69 --seconds 10.5" + out, true},
+        {"--module " + quoted(SINE_MODULE_PATH) + " --note 69 --seconds 10" + out, false},
+        {quoted(file) + " --module " + quoted(BLOCK_MODULE_PATH) + " --seconds 0.05" + out, true},
+    };
+    for (const auto& c : kCases) {
+        const CommandResult terminal = runOnTerminal(render(c.options));
+        ASSERT_EQ(terminal.exitCode, 0) << c.options << "\n" << terminal.output;
+        const size_t line = terminal.output.find("\rc64render: ");
+        EXPECT_EQ(line != std::string::npos, c.progress) << c.options << "\n" << terminal.output;
+        if (c.progress) {
+            EXPECT_NE(terminal.output.find("(100%)", line), std::string::npos) << terminal.output;
+        }
+
+        const CommandResult piped = run(render(c.options));
+        ASSERT_EQ(piped.exitCode, 0) << piped.output;
+        EXPECT_EQ(piped.output.find('\r'), std::string::npos) << c.options << "\n" << piped.output;
+    }
 }
 
 TEST(CommandLineHost, BadInputGivesAMessageAndAnError)

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace {
@@ -209,6 +210,13 @@ TEST(CFShim, Numbers)
     EXPECT_EQ(i32, 3);
     EXPECT_FALSE(CFNumberGetValue(nNan, kCFNumberSInt32Type, &i32));
     EXPECT_EQ(i32, 0);
+    const double hugeNegative = -1e300, inf = std::numeric_limits<double>::infinity();
+    CFNumberRef nHuge = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &hugeNegative);
+    CFNumberRef nInf = CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &inf);
+    EXPECT_FALSE(CFNumberGetValue(nHuge, kCFNumberSInt8Type, &i8));
+    EXPECT_EQ(i8, -128);
+    EXPECT_FALSE(CFNumberGetValue(nInf, kCFNumberSInt64Type, &i64));
+    EXPECT_EQ(i64, std::numeric_limits<int64_t>::max());
     EXPECT_TRUE(CFNumberGetValue(nHalf, kCFNumberFloatType, &f));
     EXPECT_EQ(f, 1.5f);
 
@@ -217,7 +225,7 @@ TEST(CFShim, Numbers)
     EXPECT_TRUE(CFEqual(n3, nThree));
     EXPECT_EQ(CFHash(n3), CFHash(nThree));
     EXPECT_EQ(CFNumberCreate(kCFAllocatorDefault, 99, &i3), nullptr);
-    for (CFNumberRef n : {n300, nHalf, nThree, nNan, n3})
+    for (CFNumberRef n : {n300, nHalf, nThree, nNan, nHuge, nInf, n3})
         CFRelease(n);
 }
 

@@ -1,6 +1,6 @@
 #include "EngineOutputs.h"
 
-#include "instrument/ExtensionBlocks.h"
+#include "abi/ExtensionBlocks.h"
 #include "shims/engine/CanvasImage.h"
 
 bool handFileToModule(vantor::engine::Instance& instance, const std::string& path, std::string& error)

@@ -49,7 +49,7 @@ bool parseDouble(const std::string& token, double& out)
 vantor::HDMIDIEvent makeNoteOn(int32_t note, float velocity)
 {
     vantor::HDMIDIEvent e;
-    e.kind = 0x390;
+    e.kind = vantor::kEventNoteOn;
     e.index = note;
     e.value = velocity;
     e.noteId = -1;
@@ -59,7 +59,7 @@ vantor::HDMIDIEvent makeNoteOn(int32_t note, float velocity)
 vantor::HDMIDIEvent makeNoteOff(int32_t note)
 {
     vantor::HDMIDIEvent e;
-    e.kind = 0x480;
+    e.kind = vantor::kEventNoteOff;
     e.index = note;
     e.noteId = -1;
     return e;
@@ -109,7 +109,7 @@ bool parseRenderScript(const std::string& text, const std::string& source, doubl
             if (!parseInt(w[2], 0, int64_t(kControllerItems) - 1, i0) || !parseDouble(w[3], v) ||
                 std::fabs(v) > double(FLT_MAX))
                 return bad();
-            ev.event.kind = 0xB0;
+            ev.event.kind = vantor::kEventControllerItem;
             ev.event.index = int32_t(i0);
             ev.event.value = float(v);
         } else if (command == "midi" && w.size() == 5) {

@@ -10,7 +10,7 @@
 //
 // T is in seconds; '#' starts a comment; numbers may be written in hex with 0x.
 
-#include "instrument/ModuleABI.h"
+#include "abi/ModuleABI.h"
 
 #include <cstdint>
 #include <string>

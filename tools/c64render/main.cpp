@@ -1,5 +1,6 @@
 // c64render: renders notes or a note script through an instrument module's own exports, using
-// the stand-in engine, into a stereo 32-bit float WAV file.
+// the stand-in engine, into a stereo 32-bit float WAV file. The instrument is a mono source on
+// channel 0; it goes to both sides unless --module-channels asks for the module's own channels.
 
 #include "EngineOutputs.h"
 #include "RenderScript.h"
@@ -16,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #ifndef VANTOR_DEFAULT_MODULE
 #define VANTOR_DEFAULT_MODULE ""
 #endif
@@ -26,7 +29,7 @@ constexpr const char* kUsage =
     "usage: c64render [FILE] [-o OUT.wav] [--module PATH] [--rate HZ] [--block N]\n"
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--host-version N] [--a4 HZ] [--log FILE]\n"
-    "                 [--canvas OUT.ppm] [--syx OUT.syx]\n"
+    "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
@@ -46,7 +49,8 @@ constexpr const char* kUsage =
     "  --a4 HZ           tuning answered to the module's note-frequency request (default 440)\n"
     "  --log FILE        log of every dispatcher call and host request\n"
     "  --canvas OUT      the module's canvas at the end, as PPM (PNG when OUT ends in .png)\n"
-    "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n";
+    "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n"
+    "  --module-channels the module's channels 0 and 1 as they are (default: channel 0 on both)\n";
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -149,6 +153,38 @@ struct Options
     std::string log;
     std::string canvas;
     std::string syx;
+    bool moduleChannels = false;
+};
+
+// One line on standard error, rewritten as a long render goes; only on a terminal.
+class Progress
+{
+public:
+    Progress(uint64_t totalFrames, double rate, bool show)
+        : total(totalFrames), seconds(double(totalFrames) / rate), shown(show && totalFrames > 0)
+    {
+    }
+    ~Progress()
+    {
+        if (percent >= 0)
+            std::fputc('\n', stderr);
+    }
+    void update(uint64_t done)
+    {
+        const int now = int(done * 100 / total);
+        if (!shown || now == percent)
+            return;
+        percent = now;
+        std::fprintf(stderr, "\rc64render: %.1f of %.1f s (%d%%)", seconds * now / 100.0, seconds,
+                     now);
+        std::fflush(stderr);
+    }
+
+private:
+    uint64_t total;
+    double seconds;
+    bool shown;
+    int percent = -1;
 };
 
 bool toDouble(const std::string& s, double lo, double hi, double& out)
@@ -187,6 +223,10 @@ int parseOptions(int argc, char** argv, Options& o)
         if (arg == "--print-demo") {
             std::cout << kDemoScript;
             return -1;
+        }
+        if (arg == "--module-channels") {
+            o.moduleChannels = true;
+            continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {
             if (i + 1 >= argc)
@@ -259,7 +299,7 @@ int run(const Options& o)
     }
 
     RenderScript script;
-    const bool demo = o.script.empty() && o.notes.empty();
+    const bool demo = o.file.empty() && o.script.empty() && o.notes.empty();
     if (demo) {
         std::string error;
         if (!parseRenderScript(kDemoScript, "demo", o.rate, o.velocity, script, error)) {
@@ -349,6 +389,8 @@ int run(const Options& o)
             std::cerr << "c64render: cannot write " << o.output << "\n";
             return 1;
         }
+        Progress progress(total, o.rate,
+                          isatty(STDERR_FILENO) && (seconds > 10.0 || !o.file.empty()));
         size_t nextEvent = 0, nextMaster = 0;
         std::vector<vantor::HDMIDIEvent> events;
         for (uint64_t start = 0; start < total;) {
@@ -375,11 +417,13 @@ int run(const Options& o)
                 std::cerr << "c64render: writing " << o.syx << " failed\n";
                 return 1;
             }
-            if (!wav.write(instance.channel(0), instance.channel(1), frames)) {
+            const float* left = instance.channel(0);
+            if (!wav.write(left, o.moduleChannels ? instance.channel(1) : left, frames)) {
                 std::cerr << "c64render: writing " << o.output << " failed\n";
                 return 1;
             }
             start += frames;
+            progress.update(start);
         }
         late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster);
         if (!o.canvas.empty() && !writeCanvasFile(instance, o.canvas, error)) {
@@ -395,8 +439,9 @@ int run(const Options& o)
         std::cerr << "c64render: " << dropped << " events beyond 2048 in a block were dropped\n";
     if (late)
         std::cerr << "c64render: " << late << " script lines after the end were not sent\n";
-    std::cout << o.output << ": " << total << " frames, 2 channels, " << uint32_t(o.rate)
-              << " Hz, 32-bit float\n";
+    std::cout << o.output << ": " << total << " frames, "
+              << (o.moduleChannels ? "module channels 0 and 1, " : "channel 0 on both sides, ")
+              << uint32_t(o.rate) << " Hz, 32-bit float\n";
     return 0;
 }
 

@@ -1,9 +1,9 @@
 // The module's own exports and factory linked into this test: the stand-in engine creates and
 // starts an instance as it does with the built module, and the instance is inspected directly.
 
+#include "abi/ExtensionBlocks.h"
 #include "fixtures/ModuleEventBuilders.h"
 #include "instrument/ChipWrap.h"
-#include "instrument/ExtensionBlocks.h"
 #include "instrument/ModuleExports.h"
 #include "instrument/SIDCtrl.h"
 #include "shims/engine/Engine.h"

@@ -1,8 +1,8 @@
 // Counts every allocation of the process, so it runs alone: a burst of parameter reports costs
 // one engine call per changed value, none for re-read marks, and no allocation.
 
+#include "abi/ExtensionBlocks.h"
 #include "instrument/ChipWrapFixtures.h"
-#include "instrument/ExtensionBlocks.h"
 
 #define VANTOR_COUNT_MALLOC
 #include "fixtures/AllocationCounter.h"

@@ -11,8 +11,7 @@ namespace vantor {
 // One event of a block, in either direction.
 struct HDMIDIEvent
 {
-    uint32_t kind = 0;    // 0 raw MIDI, 0xB0 controller-map item, 0x390 note on, 0x480 note off,
-                          // 0x500 note expression, 0x200 note aux
+    uint32_t kind = 0;    // one of the kinds below
     int32_t index = 0;    // pitch, item or expression index
     float value = 0.0f;   // velocity or value
     uint8_t midi[3] = {}; // raw MIDI: status, data 1, data 2
@@ -33,6 +32,14 @@ static_assert(offsetof(HDMIDIEvent, channel) == 16);
 static_assert(offsetof(HDMIDIEvent, noteId) == 20);
 static_assert(offsetof(HDMIDIEvent, tuning) == 24);
 static_assert(offsetof(HDMIDIEvent, sampleOffset) == 28);
+
+// Event kinds.
+inline constexpr uint32_t kEventMidi = 0x000;            // raw MIDI in `midi`
+inline constexpr uint32_t kEventControllerItem = 0x0B0;  // controller-map item `index`
+inline constexpr uint32_t kEventNoteAux = 0x200;
+inline constexpr uint32_t kEventNoteOn = 0x390;
+inline constexpr uint32_t kEventNoteOff = 0x480;
+inline constexpr uint32_t kEventNoteExpression = 0x500;
 
 // Host transport of one block. The module reads ppqPosition, tempo and barStart.
 struct SyncInfo

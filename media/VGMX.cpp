@@ -1,0 +1,167 @@
+#include "media/VGMX.h"
+
+#include "platform/PlatformTools.h"
+
+namespace VGM {
+
+void VGMXChip::addEvent(uint32_t dt, uint8_t value, uint8_t port, uint8_t reg, char letter)
+{
+    total += dt;
+    if (port)
+        usesPorts = 1;
+    if (reg)
+        usesRegisters = 1;
+    events.push_back(VGMXEvent::pack(dt, letter, reg, value, port));
+}
+
+void VGMXChip::clear()
+{
+    std::vector<VGMXEvent> room = std::move(events);
+    room.clear();
+    *this = VGMXChip(Unreserved());
+    events = std::move(room);
+}
+
+VGMX::VGMX(const VGMX& other)
+{
+    song = other.song;
+}
+
+VGMX::~VGMX() = default;
+
+VGMXChip& VGMX::chipOfKind(int32_t kind)
+{
+    auto [it, inserted] = song.chips.try_emplace(kind);
+    if (inserted)
+        it->second.kind = kind;
+    return it->second;
+}
+
+bool VGMX::extractWhole(vantor::MetaContainer& archive, const vantor::MetaContainerEntry& entry,
+                        std::vector<uint8_t>& out)
+{
+    if (entry.size > kMaxEntrySize)
+        return false;
+    std::vector<uint8_t> bytes;
+    if (entry.size != 0 && !archive.extractToVector(&entry, bytes))
+        return false;
+    out.swap(bytes);
+    return true;
+}
+
+void VGMX::addChip(const VGMXChip& chip, bool withStart)
+{
+    VGMXChip& target = chipOfKind(chip.kind);
+    target = chip;
+    if (withStart)
+        target.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
+}
+
+void VGMX::addTimedWrite(int32_t kind, PendingWaits& pending, uint8_t value, uint8_t port,
+                         uint8_t reg, char letter)
+{
+    uint64_t dt = 0;
+    if (kind >= 0 && size_t(kind) < pending.size()) {
+        dt = pending[size_t(kind)];
+        pending[size_t(kind)] = 0;
+    }
+    chipOfKind(kind).addEvent(saturateDt(dt), value, port, reg, letter);
+}
+
+void VGMX::addEventToKind(int32_t kind, uint32_t dt, uint8_t value, uint8_t port, uint8_t reg,
+                          char letter)
+{
+    chipOfKind(kind).addEvent(dt, value, port, reg, letter);
+}
+
+void VGMX::flushPending(PendingWaits& pending, char letter)
+{
+    for (auto& [kind, chip] : song.chips) {
+        uint64_t dt = 0;  // kinds from 100 up keep no wait
+        if (kind >= 0 && size_t(kind) < pending.size()) {
+            dt = pending[size_t(kind)];
+            pending[size_t(kind)] = 0;
+        }
+        chip.addEvent(saturateDt(dt), 0, 0, 0, letter);
+    }
+}
+
+void VGMX::setTrackName(const char* text)
+{
+    song.tags[VGMXSong::kTrackName] = text ? text : "";
+}
+
+void VGMX::setGameName(const char* text)
+{
+    song.tags[VGMXSong::kGameName] = text ? text : "";
+}
+
+void VGMX::setAuthor(const char* text)
+{
+    song.tags[VGMXSong::kAuthor] = text ? text : "";
+}
+
+bool VGMX::finishCapture()
+{
+    if (!song.chips.empty())
+        song.loaded = 1;
+    return song.loaded != 0;
+}
+
+void VGMX::resetSong()
+{
+    song = VGMXSong();
+    message.clear();
+    ym2612SamplePosition = 0;
+    pendingOkiPhrase = -1;
+    spare = 0;
+    okiTables.clear();
+    segaPcm = {};
+    segaPcmClock = 0;
+    segaPcmBankShift = 0;
+    segaPcmBankMask = 0;
+    pwm = PwmState();
+}
+
+const uint8_t* VGMX::ym2612SampleData(uint64_t& size)
+{
+    size = 0;
+    if (!song.chips.contains(kFirstDacKind))
+        return nullptr;
+    if (song.banks.empty() || song.banks[0].type != 0 || song.banks[0].raw.empty()) {
+        appendMessage(kNoOpn2Data);
+        return nullptr;
+    }
+    size = song.banks[0].raw.size();
+    return song.banks[0].raw.data();
+}
+
+void VGMX::addSampleStart(uint32_t offset)
+{
+    ym2612SamplePosition = offset;
+    if (!song.banks.empty())
+        song.banks[0].sampleStarts.insert(offset);
+}
+
+bool VGMX::open(const std::string& file)
+{
+    if (!fileExists(file))
+        return false;
+    std::string extension;
+    lowercase(getFileExtension(file), extension);
+    if (extension == "dro")
+        return importDro(file);
+    if (extension == "ym")
+        return importYm(file);
+    if (extension == "vgmx" || extension == "vgx")
+        return loadXml(file);
+    if (extension == "zip" || extension == "7z" || extension == "vgm7z" || extension == "rar")
+        return scanArchive(file);
+    if (extension == "vgm" || extension == "vgz" || extension == "gz")
+        return loadFromArchive(file);
+    if (extension == "bin")
+        return importRegisterDump(file);
+    return false;
+}
+
+}  // namespace VGM
