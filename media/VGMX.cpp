@@ -57,6 +57,20 @@ void VGMX::addChip(const VGMXChip& chip, bool withStart)
         target.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
 }
 
+void VGMX::addChip(VGMXChip&& chip, bool withStart)
+{
+    const int32_t kind = chip.kind;
+    VGMXChip& target = song.chips.insert_or_assign(kind, std::move(chip)).first->second;
+    if (withStart)
+        target.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
+}
+
+void VGMX::addTimedWrite32(int32_t kind, PendingWaits& pending, uint8_t highReg, uint32_t value)
+{
+    addTimedWrite(kind, pending, uint8_t(value >> 24), uint8_t(value >> 16), highReg, VGMXEvent::kWrite);
+    addTimedWrite(kind, pending, uint8_t(value >> 8), uint8_t(value), uint8_t(highReg + 1), VGMXEvent::kWrite);
+}
+
 void VGMX::addTimedWrite(int32_t kind, PendingWaits& pending, uint8_t value, uint8_t port,
                          uint8_t reg, char letter)
 {
