@@ -41,7 +41,7 @@ void write(VGMX& log, int32_t kind, PendingWaits& pending, uint8_t reg, uint8_t 
 void VGMX::addPcmChannels(uint32_t clock, uint32_t count, const char* displayName, uint32_t extra)
 {
     for (uint32_t i = 0; i < count; ++i) {
-        VGMXChip chip;
+        VGMXChip chip = newChip();
         chip.kind = kFirstDacKind + int32_t(i);
         chip.typeName = "DAC";
         chip.displayName = displayName ? displayName : "";

@@ -333,26 +333,35 @@ private:
     void wait(uint64_t samples)
     {
         elapsed += samples;
-        for (uint64_t& p : pending)
-            p += samples;
+        pending.wait(samples);
     }
+    // A "W" event on the kind's chip, made when missing; the song keeps its chips in place until
+    // the end, so each is looked up once.
+    void timedWrite(int32_t kind, uint8_t reg, uint8_t value, uint8_t port)
+    {
+        if (VGMXChip* chip = chips[size_t(kind)]) {
+            chip->addEvent(saturateDt(pending.take(size_t(kind))), value, port, reg, VGMXEvent::kWrite);
+        } else {
+            log.addTimedWrite(kind, pending, value, port, reg, VGMXEvent::kWrite);
+            chips[size_t(kind)] = &log.song.chips.find(kind)->second;
+        }
+    }
+    // To a chip of the header; dropped when the header has no clock for it.
     void writeTo(int32_t kind, uint8_t reg, uint8_t value, uint8_t port = 0)
     {
         if (writable[size_t(kind)])
-            log.addTimedWrite(kind, pending, value, port, reg, VGMXEvent::kWrite);
+            timedWrite(kind, reg, value, port);
     }
-    void writeDac(int32_t kind, uint8_t reg, uint8_t value, uint8_t port = 0)
-    {
-        log.addTimedWrite(kind, pending, value, port, reg, VGMXEvent::kWrite);
-    }
+    void writeDac(int32_t kind, uint8_t reg, uint8_t value, uint8_t port = 0) { timedWrite(kind, reg, value, port); }
     uint32_t clock(size_t field) const { return header.u32(field); }
 
     VGMX& log;
     vantor::VirtualFile& source;
     int64_t sourceSize = 0;
     VgmHeader header;
-    PendingWaits pending{};
+    PendingWaits pending;
     std::array<bool, kPendingKinds> writable{};  // kinds whose writes make events
+    std::array<VGMXChip*, kPendingKinds> chips{};
     std::array<bool, kDacChannels> dacUsed{};
     uint64_t elapsed = 0;
     uint64_t dataEnd = 0;
@@ -413,7 +422,7 @@ bool VgmReader::read(bool readTag)
 
 void VgmReader::makeChip(uint32_t word, const char* type, const char* display, int32_t kind, uint32_t subtype)
 {
-    VGMXChip chip;
+    VGMXChip chip = log.newChip();
     chip.kind = kind;
     chip.typeName = type;
     chip.displayName = display;
@@ -489,7 +498,7 @@ void VgmReader::makeChips()
         log.addPcmChannels(clock(pcm->clock) & kClockMask, pcm->channels, pcm->name, extra);
     } else {
         for (uint32_t i = 0; i < kDacChannels; ++i) {
-            VGMXChip chip;
+            VGMXChip chip = log.newChip();
             chip.kind = kFirstDacKind + int32_t(i);
             chip.typeName = chip.displayName = "DAC";
             chip.clock = chip.rate = kRate;
@@ -787,7 +796,12 @@ void VgmReader::markLoop()
 bool VgmReader::finish()
 {
     log.flushPending(pending, VGMXEvent::kEnd);
-    std::erase_if(log.song.chips, [](const auto& entry) { return entry.second.events.size() <= 3; });
+    std::vector<int32_t> unused;
+    for (const auto& [kind, chip] : log.song.chips)
+        if (chip.events.size() <= 3)
+            unused.push_back(kind);
+    for (int32_t kind : unused)
+        log.removeChip(kind);
     if (log.song.chips.empty())
         return fail("no chips used?\n");
 

@@ -55,8 +55,28 @@ namespace VGM {
 constexpr int32_t kUnknownChipKind = 100;  // never stored in a song
 constexpr int32_t kFirstDacKind = 84;
 constexpr size_t kPendingKinds = 100;      // kinds 0-99 keep a pending wait
-// Per-kind wait built up since the kind's last event.
-using PendingWaits = std::array<uint64_t, kPendingKinds>;
+// The wait built up per kind since that kind's last event. A wait of the log counts for every
+// kind at once, so the table keeps the time of each kind's last event.
+class PendingWaits
+{
+public:
+    static constexpr size_t size() { return kPendingKinds; }
+    // Adds to every kind's wait.
+    void wait(uint64_t samples) { now += samples; }
+    uint64_t operator[](size_t kind) const { return now - since[kind]; }
+    void set(size_t kind, uint64_t samples) { since[kind] = now - samples; }
+    // The kind's wait, which starts again from 0.
+    uint64_t take(size_t kind)
+    {
+        const uint64_t samples = now - since[kind];
+        since[kind] = now;
+        return samples;
+    }
+
+private:
+    uint64_t now = 0;
+    std::array<uint64_t, kPendingKinds> since{};
+};
 
 constexpr uint32_t saturateDt(uint64_t dt)
 {
@@ -179,6 +199,11 @@ public:
     bool finishCapture();
     // Empties the song, the message and the PCM-chip state (start of every VGM read).
     void resetSong();
+    // A fresh chip record. Its event room is that of a record the song dropped, when there is
+    // one, so that reading one log after another reserves no new room.
+    VGMXChip newChip();
+    // Drops the song's chip of that kind, keeping its event room for newChip.
+    void removeChip(int32_t kind);
     // The first sample bank's bytes for YM2612 sample writes; null (with a message when a DAC
     // chip wants them) when there are none.
     const uint8_t* ym2612SampleData(uint64_t& size);
@@ -260,6 +285,10 @@ public:
     uint32_t ym2612SamplePosition = 0;
 
 private:
+    // Cleared records of dropped chips, at most kSpareChips of them.
+    static constexpr size_t kSpareChips = 128;
+    std::vector<VGMXChip> spareChips;
+
     VGMXChip& chipOfKind(int32_t kind);
     // An OKIM6295 ROM image at `offset` of chip 0 or 1; phrases it completes go to the bank.
     void addOkiRom(size_t bankIndex, uint32_t offset, const uint8_t* bytes, uint32_t count, uint32_t chip);
