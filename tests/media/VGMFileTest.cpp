@@ -627,3 +627,30 @@ TEST(VGMFile, DacStreamCommands)
     EXPECT_EQ(vgmxtest::only(chip(log, 89), 'W'),
               (std::vector<VGMXEvent>{W(13, 0x34, 0x01), W(14, 0), W(14, 0), W(14, 0)}));
 }
+
+TEST(VGMFile, AStreamSourceReadsAsTheBytesInMemory)
+{
+    // Long enough that commands and a data block straddle the stream reader's windows.
+    VgmBuilder vgm = psgLog();
+    vgm.clock(VgmBuilder::kYm2612, 7670453);
+    std::vector<uint8_t> block(100000);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = uint8_t(i * 7);
+    for (uint32_t i = 0; i < 20000; ++i)
+        vgm.raw({0x50, uint8_t(i), 0x52, 0x28, uint8_t(i >> 3), 0x7F}, 16);
+    vgm.dataBlock(0x00, block).raw({0xE0, 0x10, 0, 0, 0});
+    for (uint32_t i = 0; i < 30000; ++i)
+        vgm.raw({0x81, 0x61, uint8_t(i), 0x00}, 1 + uint8_t(i));
+    const std::vector<uint8_t> bytes = vgm.end().build();
+
+    VGMX memory;
+    vantor::VirtualRAMFile ram(bytes.data(), bytes.size());
+    ASSERT_TRUE(VGM::readVgm(memory, ram, false)) << memory.message;
+    VGMX stream;
+    fixtures::ForwardOnlyFile forward(bytes.data(), bytes.size());
+    ASSERT_TRUE(VGM::readVgm(stream, forward, false)) << stream.message;
+    EXPECT_EQ(vgmxtest::songFingerprint(stream), vgmxtest::songFingerprint(memory));
+    EXPECT_EQ(stream.song.banks.at(0).raw, block);
+    EXPECT_EQ(vgmxtest::only(chip(stream, 5), 'W').size(), 20000u + 30000u);
+    EXPECT_EQ(vgmxtest::only(chip(stream, 5), 'W').back(), W(0x2A, block[0x10 + 29999], 0, 1 + uint8_t(29998)));
+}
