@@ -303,6 +303,15 @@ TEST(VGMFile, Gd3Texts)
         for (size_t i = 0; i < c.expected.size(); ++i)
             EXPECT_EQ(log.song.tags[i], c.expected[i]) << c.what << " tag " << i;
     }
+
+    // A head cut by the end of the file: no tag.
+    VgmBuilder cut = psgLog();
+    cut.raw({0x50, 1, 0x50, 2, 0x66}).gd3({u"Title"});
+    std::vector<uint8_t> bytes = cut.build();
+    bytes.resize(0x14 + (bytes[0x14] | bytes[0x15] << 8) + 10);
+    VGMX headless;
+    ASSERT_TRUE(read(headless, bytes)) << headless.message;
+    EXPECT_EQ(headless.song.tags[VGM::VGMXSong::kTrackName], "");
 }
 
 TEST(VGMFile, TheFirstPcmChipGivesTheDacChannels)
