@@ -33,7 +33,7 @@ void DACStreamer::setUp(const VGMXChip& chip, const VGMXSong& song,
 {
     ChipStreamer::setUp(chip, song, listeners);
     // Only the whole stream can loop here: it starts again at its first event.
-    looping = song.loopEnd != VGMXChip::kNoLoop && loopsFrom(0);
+    loopTime = song.loopEnd != VGMXChip::kNoLoop ? timeFrom(0) : 0;
 }
 
 void DACStreamer::stopPlayer()
@@ -192,7 +192,7 @@ uint64_t DACStreamer::quantumElapsed(vantor::QuantumTimer*, uint64_t, double sch
             outputSample(schedulerRate);
         if (nextEvent >= events.size()) {
             nextEvent = 0;
-            if (!looping) {
+            if (loopTime == 0) {
                 stopPlayer();
                 return kNever;
             }
@@ -219,11 +219,7 @@ uint64_t DACStreamer::quantumElapsed(vantor::QuantumTimer*, uint64_t, double sch
         sampleRemaining = 0.0;
     }
     const uint64_t ticks = roundTicks(wait);
-    if (wrapped && ticks == 0) {
-        carry -= 1.0;
-        return 1;
-    }
-    return ticks;
+    return wrapped ? waitAfterWrap(ticks, schedulerRate) : ticks;
 }
 
 }  // namespace VGM

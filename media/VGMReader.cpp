@@ -56,16 +56,22 @@ void ChipStreamer::setUp(const VGMXChip& chip, const VGMXSong& song,
     loopStart = song.loopStart;
     // A loop marker as the last event (or none, as in VGMX text) loops to the first event.
     loopTarget = chip.loopIndex + 1 < chip.events.size() ? chip.loopIndex + 1 : 0;
-    looping = song.loopEnd != VGMXChip::kNoLoop && loopsFrom(loopTarget);
+    loopTime = song.loopEnd != VGMXChip::kNoLoop ? timeFrom(loopTarget) : 0;
     frameDelay = findFrameDelay(chip.events);
     rewind();
 }
 
-bool ChipStreamer::loopsFrom(uint64_t target) const
+uint64_t ChipStreamer::timeFrom(uint64_t target) const
 {
-    const std::vector<VGMXEvent>& events = stream->events;
-    return std::any_of(events.begin() + int64_t(std::min<uint64_t>(target, events.size())),
-                       events.end(), [](VGMXEvent e) { return e.dt() != 0; });
+    uint64_t sum = 0;
+    for (uint64_t i = target; i < stream->events.size(); ++i)
+        sum += stream->events[i].dt();
+    return sum;
+}
+
+uint64_t ChipStreamer::waitAfterWrap(uint64_t ticks, double schedulerRate) const
+{
+    return ticks == 0 && double(loopTime) * period * schedulerRate < 1.0 ? 1 : ticks;
 }
 
 void ChipStreamer::rewind()
@@ -82,7 +88,7 @@ void ChipStreamer::reset()
     dataBlocks = nullptr;
     callbacks.clear();
     loopStart = 0;
-    looping = false;
+    loopTime = 0;
     frameDelay = kNoFrame;
     rewind();
 }
@@ -143,7 +149,7 @@ uint64_t ChipStreamer::quantumElapsed(vantor::QuantumTimer*, uint64_t, double sc
 
     bool wrapped = false;
     if (nextEvent >= events.size()) {
-        if (!looping) {
+        if (loopTime == 0) {
             nextEvent = 0;
             for (MediaCallback* c : callbacks) {
                 c->markChanged(uint32_t(kind), 0);
@@ -160,11 +166,7 @@ uint64_t ChipStreamer::quantumElapsed(vantor::QuantumTimer*, uint64_t, double sc
         wrapped = true;
     }
     const uint64_t ticks = roundTicks(double(events[nextEvent].dt()) * period * schedulerRate);
-    if (wrapped && ticks == 0) {  // each pass of a loop takes time, whatever the speed
-        carry -= 1.0;
-        return 1;
-    }
-    return ticks;
+    return wrapped ? waitAfterWrap(ticks, schedulerRate) : ticks;
 }
 
 // ---------------------------------------------------------------------------------------------

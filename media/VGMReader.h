@@ -57,9 +57,11 @@ protected:
     uint64_t roundTicks(double x);
     // The pending wait, rescaled and cleared.
     uint64_t takePending();
-    // Whether the stream plays on after its last event: the song loops and the looped part
-    // takes time.
-    bool loopsFrom(uint64_t target) const;
+    // Event ticks from event `target` to the end: a loop that takes no time is played as none.
+    uint64_t timeFrom(uint64_t target) const;
+    // The wait after a wrap: at least one tick when a pass of the loop is shorter, so that no
+    // speed makes the stream loop without time passing.
+    uint64_t waitAfterWrap(uint64_t ticks, double schedulerRate) const;
 
     const std::vector<SampleBank>* dataBlocks = nullptr;
     std::vector<MediaCallback*> callbacks;  // not owned
@@ -68,7 +70,7 @@ protected:
     uint32_t rate = kDefaultRate;  // event ticks per second
     uint64_t loopStart = 0;        // event ticks
     uint64_t loopTarget = 0;       // event after the loop marker
-    bool looping = false;
+    uint64_t loopTime = 0;         // event ticks of one pass of the loop; 0: no loop
     uint64_t time = 0;  // event ticks played
     double carry = 0.0;
     double pending = 0.0;
