@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 namespace {
 
 constexpr double kSchedulerRate = 985248.0;
@@ -66,7 +68,7 @@ const VGM::VGMX& ym2612Log()
 }
 
 // A "6581" chip of `events` writes at `rate` with these waits in turn.
-VGM::VGMX sidLog(uint64_t events, uint32_t rate, std::initializer_list<uint32_t> waits)
+VGM::VGMX sidLog(uint64_t events, uint32_t rate, const std::vector<uint32_t>& waits)
 {
     VGM::VGMX doc;
     VGM::VGMXChip& chip = doc.song.chips[77];
@@ -75,7 +77,7 @@ VGM::VGMX sidLog(uint64_t events, uint32_t rate, std::initializer_list<uint32_t>
     chip.rate = rate;
     chip.events.reserve(events);
     for (uint64_t i = 0; i < events; ++i) {
-        const uint32_t dt = waits.begin()[i % waits.size()];
+        const uint32_t dt = waits[i % waits.size()];
         chip.events.push_back(VGMXEvent::pack(dt, VGMXEvent::kWrite, uint8_t(i % 25), uint8_t(i), 0));
         chip.total += dt;
     }
@@ -102,13 +104,7 @@ void BM_PlayDenseHour(benchmark::State& state)
     static const VGM::VGMX doc = [] {
         std::vector<uint32_t> waits(25, 0);
         waits.back() = 882;
-        VGM::VGMX d = sidLog(25 * 50 * 3600, 44100, {});
-        for (size_t i = 0; i < d.song.chips[77].events.size(); ++i) {
-            VGMXEvent& e = d.song.chips[77].events[i];
-            e = VGMXEvent::pack(i % 25 == 24 ? 882 : 0, VGMXEvent::kWrite, e.reg(), e.value(), 0);
-        }
-        d.song.chips[77].total = 50 * 3600 * 882;
-        return d;
+        return sidLog(25 * 50 * 3600, 44100, waits);
     }();
     const uint64_t events = doc.song.chips.at(77).events.size();
     play(state, doc, 3600.0, events);
