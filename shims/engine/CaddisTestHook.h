@@ -52,8 +52,9 @@ struct TestForcedStatus
 };
 
 // One call as it arrived, with copies of what its record pointed at: 9 the init record and its
-// two texts, 13 and 38 the latency record, 19 the chunk bytes, 30 the query record, 33 the
-// settings record, 15/31/42 the process record, its events and its transport.
+// two texts, 13 and 38 the latency record, 19 the chunk bytes, 23 its path (in dataFolder), 30
+// the query record (a list's entries behind it), 33 the settings record, 15/31/42 the process
+// record, its events and its transport.
 struct TestCall
 {
     int32_t opcode = 0;

@@ -304,8 +304,22 @@ LoggedCall describeCall(const TestCall& call)
             copyBytes(logged.record, call.p1, size_t(call.i1));
         break;
     case kEngineQuery:
-        if (call.p1)
+        if (call.p1) {
             copyBytes(logged.record, call.p1, querySize(call.i1));
+            // The entries of a list's second call, as they were sent.
+            EngineListRecord list;
+            std::memcpy(&list, call.p1, sizeof list);
+            const size_t entrySize = call.i1 == kQueryBanks ? sizeof(TarnBankEntry)
+                : call.i1 == kQueryPresetTypes                ? sizeof(TarnPresetTypeEntry)
+                                                              : 0;
+            if (entrySize && list.entries && list.count <= 4096) {
+                const auto* entries = static_cast<const uint8_t*>(list.entries);
+                logged.record.insert(logged.record.end(), entries, entries + list.count * entrySize);
+            }
+        }
+        break;
+    case kEngineCreateViewTicket:
+        logged.dataFolder = boundedText(static_cast<const char*>(call.p1));
         break;
     case kEngineSetSettings:
         if (call.p1)
@@ -347,7 +361,7 @@ void appendCall(LoggedCall&& logged, int32_t status)
     l.call.events = l.events.empty() ? nullptr : l.events.data();
     l.call.eventCount = uint32_t(l.events.size());
     l.call.transport = l.transport.get();
-    if (l.call.opcode == kEngineCreate) {
+    if (l.call.opcode == kEngineCreate || l.call.opcode == kEngineCreateViewTicket) {
         l.call.dataFolder = l.dataFolder.c_str();
         l.call.extraPath = l.extraPath.c_str();
     }
