@@ -294,31 +294,28 @@ bool TARNWrapper::processEvents(MIDIEvents* events, float** outputs, uint32_t fr
 
 bool TARNWrapper::process(MIDIEvents* events, float** inputs, float** outputs, SyncInfo* transport, uint32_t frames)
 {
-    if (!ready())
-        return false;
-    TarnEngineProcessEx record;
-    record.version = 2;
-    record.events = events;
-    record.inputs = inputs;
-    record.outputs = outputs;
-    record.transport = transport;
-    record.frames = frames;
-    return call(instance, kEngineProcess, &record) == 0;
+    return processRecord(kEngineProcess, 2, events, inputs, outputs, transport, frames);
 }
 
 bool TARNWrapper::processWithInputs(MIDIEvents* events, float** inputs, float** outputs, SyncInfo* transport,
                                     uint32_t frames)
 {
+    return processRecord(kEngineProcessInputs, 1, events, inputs, outputs, transport, frames);
+}
+
+bool TARNWrapper::processRecord(int32_t opcode, uint32_t version, MIDIEvents* events, float** inputs,
+                                float** outputs, SyncInfo* transport, uint32_t frames)
+{
     if (!ready())
         return false;
     TarnEngineProcessEx record;
-    record.version = 1;
+    record.version = version;
     record.events = events;
     record.inputs = inputs;
     record.outputs = outputs;
     record.transport = transport;
     record.frames = frames;
-    return call(instance, kEngineProcessInputs, &record) == 0;
+    return call(instance, opcode, &record) == 0;
 }
 
 bool TARNWrapper::setSettings(uint64_t inputs, uint64_t outputs, uint64_t sampleRate, uint64_t maxBlock)

@@ -142,6 +142,9 @@ private:
                  intptr_t i1 = 0, float f = 0.0f, int32_t i2 = 0, int32_t i3 = 0);
     int32_t query(int32_t subCode, void* record) { return call(instance, kEngineQuery, record, nullptr, nullptr, subCode); }
     bool ready() const { return instance && entry; }
+    // Opcode 42 (version 2) or 31 (version 1).
+    bool processRecord(int32_t opcode, uint32_t version, MIDIEvents* events, float** inputs, float** outputs,
+                       SyncInfo* transport, uint32_t frames);
     bool viewReady() const { return viewTicket && entry; }
     bool slotQuery(int32_t subCode, uint32_t slot, int32_t bank, const std::string& name, EngineSlotRecord& record);
     // The two-call list of query `subCode`: null on any failure or a count of 0.

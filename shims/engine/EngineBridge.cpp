@@ -574,19 +574,21 @@ const ParameterInfo* moduleDescriptor(EngineInstance& e, intptr_t index)
     return descriptors + item;
 }
 
+// The test's own answers for an index, null when it set none.
+const FixtureParameter* fixtureParameter(intptr_t index)
+{
+    Hooks& h = hooks();
+    const std::lock_guard<std::mutex> guard(h.lock);
+    const auto it = h.parameters.find(uint32_t(index));
+    return it == h.parameters.end() ? nullptr : &it->second;
+}
+
 int32_t parameterInfo(EngineInstance& e, void* p1, intptr_t index)
 {
     if (!p1 || !validItem(index))
         return kFailed;
-    const ParameterInfo* info = nullptr;
-    {
-        Hooks& h = hooks();
-        const std::lock_guard<std::mutex> guard(h.lock);
-        if (auto it = h.parameters.find(uint32_t(index)); it != h.parameters.end())
-            info = &it->second.info;
-    }
-    if (!info)
-        info = moduleDescriptor(e, index);
+    const FixtureParameter* fixture = fixtureParameter(index);
+    const ParameterInfo* info = fixture ? &fixture->info : moduleDescriptor(e, index);
     if (!info)
         return kFailed;
     if (nullPointers())
@@ -600,13 +602,9 @@ int32_t parameterName(EngineInstance& e, void* p1, intptr_t index)
     if (!p1 || !validItem(index))
         return kFailed;
     const char* name = nullptr;
-    {
-        Hooks& h = hooks();
-        const std::lock_guard<std::mutex> guard(h.lock);
-        if (auto it = h.parameters.find(uint32_t(index)); it != h.parameters.end())
-            name = it->second.name.c_str();
-    }
-    if (!name) {
+    if (const FixtureParameter* fixture = fixtureParameter(index)) {
+        name = fixture->name.c_str();
+    } else {
         const ParameterInfo* info = moduleDescriptor(e, index);
         name = info && info->label ? info->label : "";
     }

@@ -74,6 +74,17 @@ EngineState stateOf(const std::vector<uint8_t>& chunk)
     return state;
 }
 
+// Opcode 9's record for the stereo form.
+vantor::EngineInitRecord initRecord(const std::string& folder)
+{
+    vantor::EngineInitRecord init;
+    init.outputs = 2;
+    init.versionAndFormat = 0x084BFA92;
+    init.dataFolder = folder.c_str();
+    init.extraPath = "";
+    return init;
+}
+
 const EngineState::Block* findBlock(const EngineState& state, uint32_t id, uint64_t index)
 {
     for (const EngineState::Block& b : state.blocks)
@@ -115,6 +126,36 @@ TEST_F(EngineBridge, NoteSoundsOnBothOutputs)
     EXPECT_EQ(record.version, 2u);
     EXPECT_EQ(record.frames, kBlock);
     EXPECT_EQ(record.inputs, nullptr);
+}
+
+// A second start with other settings changes the running instance: the pitch stays.
+TEST_F(EngineBridge, NewSettingsReachTheRunningInstance)
+{
+    TARNWrapper& w = startedWrapper(48000, kBlock);
+    hook(kHookSetRender, nullptr, 1);
+    ASSERT_TRUE(w.resume(96000, kBlock, false)) << log();
+    EXPECT_EQ(opcodes(), "11 13");
+    Host host;
+    host.add(noteOn(69, 0.8f, 1));
+    constexpr size_t kSamples = 32768;
+    std::vector<float> left;
+    while (left.size() < kSamples) {
+        float* outputs[2] = {host.left.data(), host.right.data()};
+        ASSERT_TRUE(w.process(host.events.get(), nullptr, outputs, nullptr, kBlock)) << log();
+        *host.events = vantor::MIDIEvents();
+        left.insert(left.end(), host.left.begin(), host.left.end());
+    }
+    EXPECT_NEAR(analysis::binFrequency(analysis::peakBin(left.data(), kSamples), kSamples, 96000.0), 440.0,
+                96000.0 / kSamples);
+}
+
+TEST_F(EngineBridge, ModuleNamedByTheEnvironment)
+{
+    const fixtures::ScopedEnv module(kEngineModuleVariable, (root.dir() / "None.so").c_str());
+    TARNWrapper& w = makeWrapper();
+    EXPECT_FALSE(w.init(44100, 1024, &kSamplerPluginConfig, false));
+    EXPECT_EQ(opcodes(), "8 9");
+    EXPECT_TRUE(logged("E:engine error:1")) << log();
 }
 
 TEST_F(EngineBridge, ChunkRestoresValuesAndBlocksIntoRunningAndFreshInstances)
@@ -301,12 +342,7 @@ TEST_F(EngineBridge, BadRecordsAtTheOtherOpcodes)
                           int32_t i2 = 0) { return entry(handle, opcode, p1, p2, nullptr, i1, 0.0f, i2, 0); };
 
     // Opcode 9: a bad init record or nowhere to put the handle.
-    std::string folder = dataFolder;
-    vantor::EngineInitRecord init;
-    init.outputs = 2;
-    init.versionAndFormat = 0x084BFA92;
-    init.dataFolder = folder.c_str();
-    init.extraPath = "";
+    const vantor::EngineInitRecord init = initRecord(dataFolder);
     void* handle = nullptr;
     vantor::EngineInitRecord badConstant = init, badVersion = init, manyOutputs = init;
     badConstant.constant = 1;
@@ -317,7 +353,7 @@ TEST_F(EngineBridge, BadRecordsAtTheOtherOpcodes)
         EXPECT_EQ(handle, nullptr);
     }
     EXPECT_EQ(call(nullptr, vantor::kEngineCreate, nullptr, &handle), 1);
-    EXPECT_EQ(call(nullptr, vantor::kEngineCreate, &init, nullptr), 1);
+    EXPECT_EQ(call(nullptr, vantor::kEngineCreate, const_cast<vantor::EngineInitRecord*>(&init), nullptr), 1);
     EXPECT_EQ(hook(kHookInstanceCount), 1);
 
     // Wrong record versions and null records.
@@ -368,12 +404,7 @@ TEST_F(EngineBridge, ChunkBeforeTheStartIsRestoredByIt)
     const std::vector<uint8_t> chunk = encodeEngineChunk(state);
 
     const auto entry = engine().entry;
-    std::string folder = dataFolder;
-    vantor::EngineInitRecord init;
-    init.outputs = 2;
-    init.versionAndFormat = 0x084BFA92;
-    init.dataFolder = folder.c_str();
-    init.extraPath = "";
+    vantor::EngineInitRecord init = initRecord(dataFolder);
     void* instance = nullptr;
     ASSERT_EQ(entry(nullptr, vantor::kEngineCreate, &init, &instance, nullptr, 0, 0.0f, 0, 0), 0);
     ASSERT_NE(instance, nullptr);

@@ -62,6 +62,17 @@ inline std::ostream& operator<<(std::ostream& out, const Alert& a)
 
 class EngineHome : public ::testing::Test
 {
+public:
+    static Engine& engine()
+    {
+        static Engine e;
+        return e;
+    }
+    static int32_t hook(int32_t op, void* p = nullptr, intptr_t a = 0, intptr_t b = 0)
+    {
+        return engine().hook(op, p, a, b);
+    }
+
 protected:
     void SetUp() override
     {
@@ -86,15 +97,6 @@ protected:
         hook(vantor::engine::kHookReset, nullptr, 0);
     }
 
-    static Engine& engine()
-    {
-        static Engine e;
-        return e;
-    }
-    static int32_t hook(int32_t op, void* p = nullptr, intptr_t a = 0, intptr_t b = 0)
-    {
-        return engine().hook(op, p, a, b);
-    }
 
     // Every domain's values in one file; an empty entry list leaves the domain without a file.
     void setPreference(const std::string& domain, const std::string& key, const std::string& value)

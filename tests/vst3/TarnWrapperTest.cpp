@@ -30,6 +30,15 @@ vantor::EngineInitRecord initRecordOf(const TestCall& call)
     return r;
 }
 
+// Opcodes 37 and 35 answer an integer parameter 0-127 for `index`.
+void setIntegerParameter(uint64_t index, const char* name)
+{
+    TestParameter integer;
+    integer.info = ParameterInfo("Osc1 Octave", ParameterInfo::Integer, 0.0f, 127.0f, 0.0f, 0, 0);
+    std::strncpy(integer.name, name, sizeof integer.name - 1);
+    EngineHome::hook(kHookSetParameter, &integer, intptr_t(index));
+}
+
 int32_t recordingCallback(int32_t op, void*, void*, int32_t, int32_t, int32_t, float, void* user)
 {
     static_cast<std::vector<int32_t>*>(user)->push_back(op);
@@ -337,10 +346,7 @@ TEST_F(WrapperOperations, WithoutAnInstanceNothingIsCalled)
 TEST_F(WrapperOperations, ParameterValuesNamesAndConversion)
 {
     TARNWrapper& w = startedWrapper();
-    TestParameter integer;
-    integer.info = ParameterInfo("Osc1 Octave", ParameterInfo::Integer, 0.0f, 127.0f, 0.0f, 0, 0);
-    std::strcpy(integer.name, "Octave");
-    hook(kHookSetParameter, &integer, 3);
+    setIntegerParameter(3, "Octave");
     TestParameter unnamed;
     unnamed.info = ParameterInfo("x", ParameterInfo::Continuous, 0.0f, 1.0f, 0.0f, 0, 0);
     hook(kHookSetParameter, &unnamed, 7);
@@ -374,7 +380,7 @@ TEST_F(WrapperOperations, ParameterValuesNamesAndConversion)
     EXPECT_EQ(opcodes(), "");
 
     char name[16];
-    hook(kHookSetParameter, &integer, 3);
+    setIntegerParameter(3, "Octave");
     hook(kHookSetParameter, &unnamed, 7);
     EXPECT_TRUE(w.getAutomatableParameterName(3, name, sizeof name));
     EXPECT_STREQ(name, "Octave");
@@ -401,10 +407,7 @@ TEST_F(WrapperOperations, ParameterValuesNamesAndConversion)
 TEST_F(WrapperOperations, EngineErrorsAndEmptyAnswersGiveNeutralResults)
 {
     TARNWrapper& w = startedWrapper();
-    TestParameter integer;
-    integer.info = ParameterInfo("n", ParameterInfo::Integer, 0.0f, 127.0f, 0.0f, 0, 0);
-    std::strcpy(integer.name, "Named");
-    hook(kHookSetParameter, &integer, 3);
+    setIntegerParameter(3, "Named");
 
     // Opcode 37 fails: logged, the value goes out unconverted.
     forceStatus(37, 3);
@@ -419,7 +422,7 @@ TEST_F(WrapperOperations, EngineErrorsAndEmptyAnswersGiveNeutralResults)
     hook(kHookReset, nullptr, kLogCalls);
 
     // Status 0 with null pointers.
-    hook(kHookSetParameter, &integer, 3);
+    setIntegerParameter(3, "Named");
     hook(kHookSetAnswers, nullptr, kAnswerNullPointers);
     char name[16];
     EXPECT_TRUE(w.getAutomatableParameterName(3, name, sizeof name));
