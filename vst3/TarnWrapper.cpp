@@ -357,7 +357,9 @@ const ParameterInfo* TARNWrapper::getAutomatableParameterInfo(uint64_t index)
     if (!ready() || index >= automatableCount)
         return nullptr;
     const ParameterInfo* info = nullptr;
-    return call(instance, kEngineGetParameterInfo, &info, nullptr, nullptr, intptr_t(index)) == 0 ? info : nullptr;
+    if (call(instance, kEngineGetParameterInfo, &info, nullptr, nullptr, intptr_t(index)) != 0)
+        return nullptr;
+    return info && info->version == ParameterInfo::kVersion ? info : nullptr;
 }
 
 bool TARNWrapper::setAutomatableParameterValue(uint64_t index, float value, bool normalized)
@@ -590,13 +592,11 @@ EngineListRecord* TARNWrapper::readList(int32_t subCode, EngineListRecord& list,
 
 EngineListRecord* TARNWrapper::getBanks()
 {
-    programCache.clear();
     return readList(kQueryBanks, banks, bankEntries);
 }
 
 EngineListRecord* TARNWrapper::getPresetTypes()
 {
-    presetCache.clear();
     return readList(kQueryPresetTypes, presetTypes, presetTypeEntries);
 }
 

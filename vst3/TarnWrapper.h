@@ -68,7 +68,8 @@ public:
     bool setAutomatableParameterValue(uint64_t index, float value, bool normalized);
     // Every automatable value read into the cache (opcode 16 per index).
     void cacheAutomationParams();
-    const ParameterInfo* getAutomatableParameterInfo(uint64_t index);  // 37
+    // Opcode 37; null unless the engine gives a description of version 2121.
+    const ParameterInfo* getAutomatableParameterInfo(uint64_t index);
     float getParameter(uint64_t index, int32_t sub1, int32_t sub2);  // 16 with sub-indices
     bool setParameter(uint64_t index, int32_t sub1, int32_t sub2, float value);  // 17 with sub-indices
     // The engine's name, or "p%03d" with the index when it gives none; false only without a buffer.

@@ -923,10 +923,12 @@ int32_t instanceOpcode(EngineInstance& e, int32_t opcode, void* p1, void* p2, in
         return readRecord(p1, r) && r.version == kEngineSDKVersion ? kOk : kFailed;
     }
     case kEngineProcessEvents: {
+        if (i1 < 0 || i1 > INT32_MAX)
+            return kFailed;
         TarnEngineProcessEx r;
         r.events = static_cast<MIDIEvents*>(p1);
         r.outputs = static_cast<float**>(p2);
-        r.frames = i1 < 0 || i1 > INT32_MAX ? UINT32_MAX : uint32_t(i1);
+        r.frames = uint32_t(i1);
         return process(e, r);
     }
     case kEngineGetParameter: {

@@ -421,6 +421,15 @@ TEST_F(WrapperOperations, EngineErrorsAndEmptyAnswersGiveNeutralResults)
     EXPECT_TRUE(changed);  // 0.5 was cached
     hook(kHookReset, nullptr, kLogCalls);
 
+    // A description of another version is no description.
+    TestParameter other;
+    other.info = ParameterInfo("n", ParameterInfo::Integer, 0.0f, 127.0f, 0.0f, 0, 0);
+    other.info.version = 2000;
+    hook(kHookSetParameter, &other, 4);
+    EXPECT_EQ(w.getAutomatableParameterInfo(4), nullptr);
+    ASSERT_TRUE(w.setAutomatableParameterValue(4, 0.5f, true));
+    EXPECT_EQ(w.getCachedValue(4), 0.5f);
+
     // Status 0 with null pointers.
     setIntegerParameter(3, "Named");
     hook(kHookSetAnswers, nullptr, kAnswerNullPointers);
@@ -506,6 +515,37 @@ TEST_F(WrapperOperations, StartSettingsLatencyAndStatistics)
     EXPECT_TRUE(w.engineIdle());
     EXPECT_TRUE(w.setRandomOff());
     EXPECT_EQ(calls().back().i1, 0x1234);
+}
+
+TEST_F(WrapperOperations, OlderProcessFormsAreAnswered)
+{
+    TARNWrapper& w = startedWrapper();
+    auto events = std::make_unique<vantor::MIDIEvents>();
+    events->count = 1;
+    events->events[0].kind = vantor::kEventNoteOn;
+    events->events[0].index = 60;
+    std::vector<float> left(64, 1.0f), right(64, 1.0f);
+    float* outputs[2] = {left.data(), right.data()};
+    EXPECT_TRUE(w.processEvents(events.get(), outputs, 64));
+    EXPECT_TRUE(w.processWithInputs(events.get(), nullptr, outputs, nullptr, 64));
+    EXPECT_EQ(opcodes(), "15 31");
+    const std::vector<TestCall> c = calls();
+    EXPECT_EQ(c[0].i1, 64);
+    ASSERT_EQ(c[0].eventCount, 1u);
+    EXPECT_EQ(c[0].events[0].index, 60);
+    vantor::TarnEngineProcessEx record;
+    ASSERT_EQ(c[1].recordSize, sizeof record);
+    std::memcpy(&record, c[1].record, sizeof record);
+    EXPECT_EQ(record.version, 1u);
+    EXPECT_EQ(left, std::vector<float>(64, 0.0f));  // the module does not render here
+
+    // Beyond the block size: refused, and the host's buffers of that size silenced.
+    left.assign(2000, 1.0f);
+    right.assign(2000, 1.0f);
+    outputs[0] = left.data();
+    outputs[1] = right.data();
+    EXPECT_FALSE(w.process(events.get(), nullptr, outputs, nullptr, 2000));
+    EXPECT_EQ(right, std::vector<float>(2000, 0.0f));
 }
 
 TEST_F(WrapperOperations, TwoCallListsAndProgramSlots)
