@@ -307,11 +307,12 @@ LoggedCall describeCall(const TestCall& call)
         if (call.p1) {
             copyBytes(logged.record, call.p1, querySize(call.i1));
             // The entries of a list's second call, as they were sent.
-            EngineListRecord list;
-            std::memcpy(&list, call.p1, sizeof list);
             const size_t entrySize = call.i1 == kQueryBanks ? sizeof(TarnBankEntry)
                 : call.i1 == kQueryPresetTypes                ? sizeof(TarnPresetTypeEntry)
                                                               : 0;
+            EngineListRecord list;
+            if (entrySize)
+                std::memcpy(&list, call.p1, sizeof list);
             if (entrySize && list.entries && list.count <= 4096) {
                 const auto* entries = static_cast<const uint8_t*>(list.entries);
                 logged.record.insert(logged.record.end(), entries, entries + list.count * entrySize);
