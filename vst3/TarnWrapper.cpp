@@ -130,7 +130,8 @@ bool TARNWrapper::init_internal(uint64_t sampleRate, uint64_t maxBlock, uint64_t
     CFBundleLoadExecutable(bundle);
     {
         const CFStringWrapper name(kEngineEntryName, kCFStringEncodingUTF8, false);
-        entry = reinterpret_cast<CaddisOpcodeFunction>(CFBundleGetFunctionPointerForName(bundle, name.getCFStringRef()));
+        void* function = CFBundleGetFunctionPointerForName(bundle, name.getCFStringRef());
+        entry = reinterpret_cast<CaddisOpcodeFunction>(function);
     }
     if (!entry) {
         error = std::string("CFBundleGetFunctionPointerForName failed for ") + kEngineEntryName;

@@ -141,7 +141,10 @@ private:
     // The entry with these arguments; a nonzero status is logged as "engine error:" + status.
     int32_t call(void* handle, int32_t opcode, void* p1 = nullptr, void* p2 = nullptr, void* p3 = nullptr,
                  intptr_t i1 = 0, float f = 0.0f, int32_t i2 = 0, int32_t i3 = 0);
-    int32_t query(int32_t subCode, void* record) { return call(instance, kEngineQuery, record, nullptr, nullptr, subCode); }
+    int32_t query(int32_t subCode, void* record)
+    {
+        return call(instance, kEngineQuery, record, nullptr, nullptr, subCode);
+    }
     bool ready() const { return instance && entry; }
     // Opcode 42 (version 2) or 31 (version 1).
     bool processRecord(int32_t opcode, uint32_t version, MIDIEvents* events, float** inputs, float** outputs,

@@ -57,6 +57,9 @@ private:
     DeleteInstanceFunction deleteInstance = nullptr;
 };
 
+// Items 384-511 (media transport) are not restored with a saved state.
+inline constexpr uint32_t kMediaItemFirst = 384, kMediaItemEnd = 512;
+
 struct EngineConfig
 {
     double sampleRate = 48000.0;

@@ -306,10 +306,9 @@ bool Instance::restoreState(const EngineState& state, std::string& error)
     if (!ok)
         return false;
 
-    constexpr size_t kMediaFirst = 384, kMediaEnd = 512;  // media transport: not restored
     std::vector<vantor::HDMIDIEvent> events;
     for (size_t item = 0; item < kControllerItems; ++item) {
-        if (item >= kMediaFirst && item < kMediaEnd)
+        if (item >= kMediaItemFirst && item < kMediaItemEnd)
             continue;
         vantor::HDMIDIEvent e;
         e.kind = kEventControllerItem;

@@ -31,7 +31,6 @@ constexpr uint32_t kMaxChannels = 64;
 constexpr uint32_t kSlots = 16;
 constexpr size_t kMaxText = 4096;
 constexpr size_t kMaxLoggedChunk = size_t(64) << 20;
-constexpr uint32_t kMediaFirst = 384, kMediaEnd = 512;  // media transport: not restored
 constexpr int32_t kFirstQuery = ENGINE_GET_CURRENT_PRODUCT, kQueryCount = 0x11;
 
 // Events for the next block: one producer, and 42 the consumer.
@@ -551,10 +550,12 @@ int32_t setChunk(EngineInstance& e, const void* p1, intptr_t length)
         e.stateBeforeStart = std::make_unique<EngineState>(std::move(state));
         return kOk;
     }
-    if (e.chunkEvents.space() < kControllerItems - (kMediaEnd - kMediaFirst) || !e.instance->reloadBlocks(state))
+    // Room for every value's event first: a refused chunk changes nothing.
+    const uint32_t events = kControllerItems - (kMediaItemEnd - kMediaItemFirst);
+    if (e.chunkEvents.space() < events || !e.instance->reloadBlocks(state))
         return kFailed;
     for (uint32_t item = 0; item < kControllerItems; ++item) {
-        if (item >= kMediaFirst && item < kMediaEnd)
+        if (item >= kMediaItemFirst && item < kMediaItemEnd)
             continue;
         HDMIDIEvent event;
         event.kind = kEventControllerItem;

@@ -169,8 +169,8 @@ TEST_F(EngineBridge, ChunkRestoresValuesAndBlocksIntoRunningAndFreshInstances)
     uint64_t index = 0;
     const ParameterInfo* info = nullptr;
     for (; index < 256; ++index)
-        if ((info = first.getAutomatableParameterInfo(index)) && info->label && info->type == ParameterInfo::Continuous &&
-            info->maxValue > info->minValue)
+        if ((info = first.getAutomatableParameterInfo(index)) && info->label &&
+            info->type == ParameterInfo::Continuous && info->maxValue > info->minValue)
             break;
     ASSERT_LT(index, 256u) << "no continuous automatable parameter";
     bool changed = false;

@@ -203,7 +203,8 @@ TEST_F(WrapperHostCallback, DefaultCallbackLogsEngineMessages)
     {
         int32_t level;
         const char* first;
-    } kLevels[] = {{0, "ENGINE INFO: Title:"}, {1, "ENGINE WARNING: Title:"}, {2, "ENGINE ERROR: Title:"}, {3, nullptr}};
+    } kLevels[] = {
+        {0, "ENGINE INFO: Title:"}, {1, "ENGINE WARNING: Title:"}, {2, "ENGINE ERROR: Title:"}, {3, nullptr}};
     for (const auto& l : kLevels) {
         SCOPED_TRACE(l.level);
         captured.str("");
