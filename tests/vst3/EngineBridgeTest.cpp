@@ -181,13 +181,14 @@ TEST_F(EngineBridge, ChunkRestoresValuesAndBlocksIntoRunningAndFreshInstances)
 
     EngineState state = stateOf(chunkOf(first));
     state.values[kAutomatableFirstItem + index] = value;
-    std::vector<uint8_t>* steps = nullptr;
+    // Text slot 1: a block that the module reads and leaves as it is.
+    std::vector<uint8_t>* slot = nullptr;
     for (EngineState::Block& b : state.blocks)
-        if (b.id == StepTableBlock::kId && b.index == 3)
-            steps = &b.bytes;
-    ASSERT_NE(steps, nullptr);
-    for (size_t i = 0; i < 64; ++i)
-        (*steps)[StepTableBlock::kStepsOffset + i] = uint8_t(i * 3 + 1);
+        if (b.id == TextSlotBlock::kId && b.index == 1)
+            slot = &b.bytes;
+    ASSERT_NE(slot, nullptr);
+    const char kText[] = "saved with the state";
+    std::copy(kText, kText + sizeof kText, slot->begin() + TextSlotBlock::kTextOffset);
     const std::vector<uint8_t> edited = encodeEngineChunk(state);
 
     hook(kHookSetRender, nullptr, 1);
@@ -201,9 +202,9 @@ TEST_F(EngineBridge, ChunkRestoresValuesAndBlocksIntoRunningAndFreshInstances)
             ASSERT_TRUE(host.block(*w));
         const EngineState saved = stateOf(chunkOf(*w));
         EXPECT_EQ(saved.values[kAutomatableFirstItem + index], value);
-        const EngineState::Block* table = findBlock(saved, StepTableBlock::kId, 3);
-        ASSERT_NE(table, nullptr);
-        EXPECT_EQ(table->bytes, *steps);
+        const EngineState::Block* text = findBlock(saved, TextSlotBlock::kId, 1);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->bytes, *slot);
         EXPECT_EQ(w->getAutomatableParameterValue(index, false, changed), value);
     }
 }
