@@ -35,6 +35,20 @@ BITS      = $02
     sta PRA
 .endmacro
 
+; Polls until the branch on BIT PRA is taken (to found); carry set after 65536 rounds.
+.macro wait_long branch
+    ldx #0
+    ldy #0
+:   bit PRA
+    branch found
+    dex
+    bne :-
+    dey
+    bne :-
+    sec
+    rts
+.endmacro
+
 .segment "LOADADDR"
     .word $0801
 
@@ -290,49 +304,13 @@ delay:
 ; Waits for a line level; carry set when it did not come. BIT puts DATA in N and CLK in V.
 ; The long waits give up after about 720,000 cycles, wait_clk_lo_256 after 256.
 wait_clk_hi:
-    ldx #0
-    ldy #0
-:   bit PRA
-    bvs found
-    dex
-    bne :-
-    dey
-    bne :-
-    sec
-    rts
+    wait_long bvs
 wait_clk_lo:
-    ldx #0
-    ldy #0
-:   bit PRA
-    bvc found
-    dex
-    bne :-
-    dey
-    bne :-
-    sec
-    rts
+    wait_long bvc
 wait_data_hi:
-    ldx #0
-    ldy #0
-:   bit PRA
-    bmi found
-    dex
-    bne :-
-    dey
-    bne :-
-    sec
-    rts
+    wait_long bmi
 wait_data_lo:
-    ldx #0
-    ldy #0
-:   bit PRA
-    bpl found
-    dex
-    bne :-
-    dey
-    bne :-
-    sec
-    rts
+    wait_long bpl
 wait_clk_lo_256:
     ldx #23                 ; 11 cycles a round
 :   bit PRA
