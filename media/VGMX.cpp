@@ -40,10 +40,8 @@ VGMXChip& VGMX::chipOfKind(int32_t kind)
 bool VGMX::extractWhole(vantor::MetaContainer& archive, const vantor::MetaContainerEntry& entry,
                         std::vector<uint8_t>& out)
 {
-    if (entry.size > kMaxEntrySize)
-        return false;
     std::vector<uint8_t> bytes;
-    if (entry.size != 0 && !archive.extractToVector(&entry, bytes))
+    if (entry.size != 0 && !archive.extractToVector(&entry, bytes, kMaxEntrySize))
         return false;
     out.swap(bytes);
     return true;

@@ -124,8 +124,14 @@ void SIDFilterLinear::update()
 }
 
 // Pairing the two integrator updates into one vector operation (SLP) lengthens the loop's
-// dependency chain by about a third; the scalar form runs at the speed of a plain loop.
-[[gnu::optimize("no-tree-slp-vectorize")]] void SIDFilterLinear::process(
+// dependency chain by about a third; the scalar form runs at the speed of a plain loop. The
+// attribute is GCC's own.
+#if defined(__GNUC__) && !defined(__clang__)
+#define SID_SCALAR_LOOP [[gnu::optimize("no-tree-slp-vectorize")]]
+#else
+#define SID_SCALAR_LOOP
+#endif
+SID_SCALAR_LOOP void SIDFilterLinear::process(
     const float* input, float* output, uint64_t n, float lp, float bp, float hp)
 {
     if (n == 0)

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformTools.h"
 #include "platform/PlatformToolsDesktop.h"
+#include "support/SevenZipCheck.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include <fcntl.h>
@@ -26,7 +28,6 @@ constexpr uint32_t kMagicZip = 0x04034B50;   // "PK" 3 4
 constexpr uint32_t kMagicGzip = 0x088B1F;    // 1F 8B 08 (deflate), low 24 bits
 constexpr uint32_t kZipUtf8Flag = 0x800;     // general-purpose bit 11
 constexpr uint64_t kZipCentralEntryMin = 46;  // fixed part of a central directory record
-constexpr uint64_t kDeflateMaxRatio = 1032;  // deflate never expands one byte into more
 constexpr size_t kGzipTextMax = 511;
 constexpr uint64_t kGzipHeaderLength = 10;
 constexpr uint64_t kGzipTrailerLength = 8;
@@ -34,6 +35,8 @@ constexpr uint8_t kGzipFlagHeaderCrc = 2, kGzipFlagExtra = 4, kGzipFlagName = 8,
 constexpr uint64_t kFileChunk = 65536;
 constexpr uint64_t kBlockMax = 1u << 30;  // zlib, minizip and libarchive counts are 32-bit or signed
 constexpr size_t k7zReadBlock = 16384;
+// A growing output takes what has arrived so far again, within these bounds.
+constexpr uint64_t kGrowMin = 65536, kGrowMax = uint64_t(16) << 20;
 
 uint32_t readLittle32(const uint8_t* p)
 {
@@ -63,13 +66,11 @@ private:
     locale_t previous_ = locale_t(0);
 };
 
-// Inflates one raw deflate stream into out[0, outLength). `refill(pointer, count)` hands the
-// next input block and returns false when there is none. True when the stream end is reached;
-// `produced` is the byte count written.
-template <class Refill>
-bool inflateRaw(uint8_t* out, uint64_t outLength, uint64_t& produced, Refill&& refill)
+// Inflates one raw deflate stream into `out` (an Output). `refill(pointer, count)` hands the next
+// input block and returns false when there is none. True when the stream end is reached.
+template <class Out, class Refill>
+bool inflateRaw(Out& out, Refill&& refill)
 {
-    produced = 0;
     z_stream zs{};
     if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
         return false;
@@ -84,10 +85,12 @@ bool inflateRaw(uint8_t* out, uint64_t outLength, uint64_t& produced, Refill&& r
                 zs.avail_in = count;
             }
         }
-        const uint64_t done = zs.total_out;
-        zs.next_out = out ? out + done : &spare;
-        zs.avail_out = out ? uInt(std::min(outLength - done, kBlockMax)) : 0;
+        uint64_t room = 0;
+        uint8_t* at = out.room(room);
+        zs.next_out = at ? at : &spare;
+        zs.avail_out = uInt(room);
         const int result = inflate(&zs, Z_NO_FLUSH);
+        out.wrote(room - zs.avail_out);
         if (result == Z_STREAM_END) {
             ended = true;
             break;
@@ -95,7 +98,6 @@ bool inflateRaw(uint8_t* out, uint64_t outLength, uint64_t& produced, Refill&& r
         if (result != Z_OK)  // Z_BUF_ERROR: input exhausted or output full
             break;
     }
-    produced = zs.total_out;
     inflateEnd(&zs);
     return ended;
 }
@@ -132,6 +134,50 @@ bool nameStaysInFolder(const std::string& name)
 }
 
 }  // namespace
+
+// Where extraction writes: the caller's buffer of the entry's size, or a vector that grows as
+// the data arrives, never past the entry's size.
+class MetaContainer::Output {
+public:
+    Output(uint8_t* buffer, uint64_t size) : buffer_(buffer), size_(size) {}
+    Output(std::vector<uint8_t>& vector, uint64_t size) : vector_(&vector), size_(size) { vector.clear(); }
+
+    uint64_t size() const { return size_; }
+    uint64_t done() const { return done_; }
+    bool full() const { return done_ == size_; }
+    // Room at the write position, at most kBlockMax bytes and never past the size: its start
+    // and length (null and 0 when the size is reached or memory ran out).
+    uint8_t* room(uint64_t& length)
+    {
+        length = 0;
+        if (vector_ && vector_->size() == done_ && !full()) {
+            const uint64_t grown = done_ + std::min(size_ - done_, std::clamp(done_, kGrowMin, kGrowMax));
+            try {
+                vector_->reserve(size_t(grown));
+                vector_->resize(size_t(grown));
+            } catch (const std::exception&) {
+                return nullptr;
+            }
+        }
+        length = std::min((vector_ ? vector_->size() : size_) - done_, kBlockMax);
+        if (length == 0)
+            return nullptr;
+        return (vector_ ? vector_->data() : buffer_) + done_;
+    }
+    void wrote(uint64_t count) { done_ += count; }
+    // Drops the room that was not written.
+    void trim()
+    {
+        if (vector_)
+            vector_->resize(size_t(done_));
+    }
+
+private:
+    uint8_t* buffer_ = nullptr;
+    std::vector<uint8_t>* vector_ = nullptr;
+    uint64_t size_ = 0;
+    uint64_t done_ = 0;
+};
 
 MetaContainer::MetaContainer() = default;
 
@@ -303,22 +349,21 @@ bool MetaContainer::selectZipEntry(const MetaContainerEntry& entry, unz_file_inf
     return false;
 }
 
-bool MetaContainer::extractZip(const MetaContainerEntry& entry, uint8_t* buffer)
+bool MetaContainer::extractZip(const MetaContainerEntry& entry, Output& out)
 {
     unz_file_info64 info{};
-    if (!zip_ || (!buffer && entry.size) || !selectZipEntry(entry, info) || info.uncompressed_size != entry.size)
+    if (!zip_ || !selectZipEntry(entry, info) || info.uncompressed_size != entry.size)
         return false;
     if (unzOpenCurrentFile(zip_) != UNZ_OK)
         return false;
-    if (entry.size)
-        memset(buffer, 0, size_t(entry.size));
-    uint64_t done = 0;
     bool ok = true;
-    while (ok && done < entry.size) {
-        const int n = unzReadCurrentFile(zip_, buffer + done, unsigned(std::min(entry.size - done, kBlockMax)));
+    while (ok && !out.full()) {
+        uint64_t room = 0;
+        uint8_t* at = out.room(room);
+        const int n = at ? unzReadCurrentFile(zip_, at, unsigned(room)) : 0;
         ok = n > 0;
         if (ok)
-            done += uint64_t(n);
+            out.wrote(uint64_t(n));
     }
     // Closing a completely read entry compares its CRC.
     const int closed = unzCloseCurrentFile(zip_);
@@ -354,8 +399,42 @@ void MetaContainer::close7zReader()
     sevenZipNext_ = 0;
 }
 
+// Holds the archive's headers against the file before libarchive, which trusts their sizes,
+// reads it.
+bool MetaContainer::sevenZipIsSound()
+{
+    if (containerKind_ == ContainerMemory)
+        return sevenZipLayoutIsSound(length_, [this](uint64_t offset, void* out, size_t count) {
+            if (offset > length_ || count > length_ - offset)
+                return false;
+            memcpy(out, data_ + offset, count);
+            return true;
+        });
+    const int fd = POpenRegularFileDescriptor(path_);
+    if (fd < 0)
+        return false;
+    const bool sound = sevenZipLayoutIsSound(length_, [fd](uint64_t offset, void* out, size_t count) {
+        auto* at = static_cast<uint8_t*>(out);
+        while (count > 0) {
+            const ssize_t n = pread(fd, at, count, off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            at += n;
+            offset += uint64_t(n);
+            count -= size_t(n);
+        }
+        return true;
+    });
+    close(fd);
+    return sound;
+}
+
 bool MetaContainer::scan7z()
 {
+    if (!sevenZipIsSound())
+        return false;
     ::archive* reader = open7zReader();
     if (!reader)
         return false;
@@ -392,16 +471,24 @@ bool MetaContainer::extract7zEntry(const MetaContainerEntry* entry, void* buffer
 {
     if (!entry || entry->size == 0 || !buffer || archiveType_ != Archive7z)
         return false;
+    Output out(static_cast<uint8_t*>(buffer), entry->size);
+    return extract7z(*entry, out);
+}
+
+bool MetaContainer::extract7z(const MetaContainerEntry& entry, Output& out)
+{
+    if (entry.size == 0 || archiveType_ != Archive7z)
+        return false;
     Utf8CharacterType utf8;
     // Entries at or after the reader's position are reached by reading on; one before it
     // needs a new reader.
-    if (!sevenZipReader_ || entry->index < sevenZipNext_) {
+    if (!sevenZipReader_ || entry.index < sevenZipNext_) {
         close7zReader();
         sevenZipReader_ = open7zReader();
         if (!sevenZipReader_)
             return false;
     }
-    while (sevenZipNext_ <= entry->index) {
+    while (sevenZipNext_ <= entry.index) {
         archive_entry* header = nullptr;
         const int result = archive_read_next_header(sevenZipReader_, &header);
         if (result != ARCHIVE_OK && result != ARCHIVE_WARN) {
@@ -410,20 +497,18 @@ bool MetaContainer::extract7zEntry(const MetaContainerEntry* entry, void* buffer
         }
         ++sevenZipNext_;
     }
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    uint64_t done = 0;
-    while (done < entry->size) {
-        const la_ssize_t n = archive_read_data(sevenZipReader_, out + done, size_t(std::min(entry->size - done, kBlockMax)));
+    while (!out.full()) {
+        uint64_t room = 0;
+        uint8_t* at = out.room(room);
+        const la_ssize_t n = at ? archive_read_data(sevenZipReader_, at, size_t(room)) : -1;
         if (n < 0) {
             close7zReader();
             return false;
         }
         if (n == 0)
-            break;
-        done += uint64_t(n);
+            return false;
+        out.wrote(uint64_t(n));
     }
-    if (done != entry->size)
-        return false;
     uint8_t beyond = 0;
     const la_ssize_t more = archive_read_data(sevenZipReader_, &beyond, 1);
     if (more < 0)
@@ -526,20 +611,19 @@ bool MetaContainer::scanGzip()
     return true;
 }
 
-bool MetaContainer::extractGzip(const MetaContainerEntry& entry, uint8_t* buffer)
+bool MetaContainer::extractGzip(const MetaContainerEntry& entry, Output& out)
 {
-    if (!gzip_ || (!buffer && entry.size))
+    if (!gzip_)
         return false;
     GzipMember& g = *gzip_;
-    uint64_t produced = 0;
     bool ended = false;
     if (!g.file) {
-        ended = inflateRaw(buffer, entry.size, produced, MemoryBlocks{g.compressedData, g.compressedLength});
+        ended = inflateRaw(out, MemoryBlocks{g.compressedData, g.compressedLength});
     } else {
         // Reads on from the file's position: the entry extracts once per scan.
         std::vector<uint8_t> block(size_t(std::min(g.compressedLength, kFileChunk)));
         uint64_t left = g.compressedLength;
-        ended = inflateRaw(buffer, entry.size, produced, [&](const uint8_t*& next, uInt& count) {
+        ended = inflateRaw(out, [&](const uint8_t*& next, uInt& count) {
             if (left == 0)
                 return false;
             const size_t want = size_t(std::min<uint64_t>(left, block.size()));
@@ -553,7 +637,7 @@ bool MetaContainer::extractGzip(const MetaContainerEntry& entry, uint8_t* buffer
             return true;
         });
     }
-    return ended && produced == entry.size;
+    return ended && out.done() == entry.size;
 }
 
 bool MetaContainer::inflateRawBuffer(const uint8_t* input, uint64_t inputLength, uint8_t* output,
@@ -561,69 +645,56 @@ bool MetaContainer::inflateRawBuffer(const uint8_t* input, uint64_t inputLength,
 {
     if ((!input && inputLength) || (!output && outputLength))
         return false;
-    uint64_t produced = 0;
-    return inflateRaw(output, outputLength, produced, MemoryBlocks{input, inputLength});
+    Output out(output, outputLength);
+    return inflateRaw(out, MemoryBlocks{input, inputLength});
 }
 
 // ---- any format -------------------------------------------------------------------------------
 
+bool MetaContainer::extractInto(const MetaContainerEntry& entry, Output& out)
+{
+    switch (archiveType_) {
+    case Archive7z:
+        return extract7z(entry, out);
+    case ArchiveZip:
+        return extractZip(entry, out);
+    case ArchiveGzip:
+        return extractGzip(entry, out);
+    default:
+        return false;
+    }
+}
+
 bool MetaContainer::extractEntry(const MetaContainerEntry* entry, void* buffer)
 {
-    if (!entry)
+    if (!entry || (!buffer && entry->size))
         return false;
-    switch (archiveType_) {
-    case Archive7z:
-        return extract7zEntry(entry, buffer);
-    case ArchiveZip:
-        return extractZip(*entry, static_cast<uint8_t*>(buffer));
-    case ArchiveGzip:
-        return extractGzip(*entry, static_cast<uint8_t*>(buffer));
-    default:
-        return false;
-    }
+    if (archiveType_ == ArchiveZip && entry->size)
+        memset(buffer, 0, size_t(entry->size));
+    Output out(static_cast<uint8_t*>(buffer), entry->size);
+    return extractInto(*entry, out);
 }
 
-// Whether the archive could produce the entry's size at all, so that no buffer is sized from
-// a number the archive merely announces.
-bool MetaContainer::sizeIsPlausible(const MetaContainerEntry& entry)
+bool MetaContainer::extractToVector(const MetaContainerEntry* entry, std::vector<uint8_t>& out, uint64_t maxSize)
 {
-    switch (archiveType_) {
-    case ArchiveGzip:
-        return gzip_ && entry.size / kDeflateMaxRatio <= gzip_->compressedLength;
-    case ArchiveZip: {
-        unz_file_info64 info{};
-        if (!zip_ || !selectZipEntry(entry, info) || info.uncompressed_size != entry.size ||
-            info.compressed_size > length_)
-            return false;
-        return info.compression_method == 0 ? entry.size == info.compressed_size
-                                            : entry.size / kDeflateMaxRatio <= info.compressed_size;
+    bool ok = entry && entry->size != 0 && entry->size <= maxSize;
+    if (ok) {
+        Output grown(out, entry->size);
+        ok = extractInto(*entry, grown) && grown.full();
+        grown.trim();
     }
-    case Archive7z:
-        return true;
-    default:
-        return false;
-    }
+    if (!ok)
+        std::vector<uint8_t>().swap(out);
+    return ok;
 }
 
-bool MetaContainer::extractToVector(const MetaContainerEntry* entry, std::vector<uint8_t>& out)
-{
-    if (!entry || entry->size == 0 || !sizeIsPlausible(*entry))
-        return false;
-    try {
-        out.resize(size_t(entry->size));
-    } catch (const std::exception&) {
-        return false;
-    }
-    return extractEntry(entry, out.data());
-}
-
-bool MetaContainer::extractToFolder(const MetaContainerEntry* entry, const std::string& folder)
+bool MetaContainer::extractToFolder(const MetaContainerEntry* entry, const std::string& folder, uint64_t maxSize)
 {
     if (!entry || (archiveType_ != ArchiveZip && archiveType_ != Archive7z) || !nameStaysInFolder(entry->name))
         return false;
     std::vector<uint8_t> bytes;
     const bool ok = archiveType_ == ArchiveZip && entry->size == 0 ? extractEntry(entry, nullptr)
-                                                                    : extractToVector(entry, bytes);
+                                                                    : extractToVector(entry, bytes, maxSize);
     if (!ok)
         return false;
     const std::string target = folder.empty() ? entry->name : folder + "/" + entry->name;

@@ -57,11 +57,14 @@ public:
     // at that size (the buffer's contents are then unspecified).
     bool extractEntry(const MetaContainerEntry* entry, void* buffer);
     bool extract7zEntry(const MetaContainerEntry* entry, void* buffer);
-    // False for a null entry or a size of 0; otherwise resizes `out` to the size and extracts.
-    bool extractToVector(const MetaContainerEntry* entry, std::vector<uint8_t>& out);
-    // Writes a 7z or zip entry to folder + "/" + name (name alone for an empty folder). No
-    // folder is created; absolute names and names with a ".." part are refused.
-    bool extractToFolder(const MetaContainerEntry* entry, const std::string& folder);
+    // The entry's bytes in `out`. False, and `out` emptied, for a null entry, a size of 0 or
+    // above `maxSize`, or data that is not exactly the entry's size. `out` grows as the data
+    // arrives, so an archive announcing more than it holds costs no more than what it holds.
+    bool extractToVector(const MetaContainerEntry* entry, std::vector<uint8_t>& out, uint64_t maxSize);
+    // Writes a 7z or zip entry of at most `maxSize` bytes to folder + "/" + name (name alone
+    // for an empty folder). No folder is created; absolute names and names with a ".." part
+    // are refused.
+    bool extractToFolder(const MetaContainerEntry* entry, const std::string& folder, uint64_t maxSize);
     // One raw deflate stream, memory to memory: true when the stream end is reached.
     static bool inflateRawBuffer(const uint8_t* input, uint64_t inputLength, uint8_t* output,
                                  uint64_t outputLength);
@@ -78,6 +81,7 @@ public:
     uint32_t readerOpenCount() const { return readerOpens_; }
 
 private:
+    class Output;
     struct ZipPosition {
         uint64_t directoryOffset;
         uint64_t fileNumber;
@@ -91,9 +95,11 @@ private:
     bool writeTemporaryCopy();
     bool readZipCurrent(unz_file_info64_s& info, std::string& name);
     bool selectZipEntry(const MetaContainerEntry& entry, unz_file_info64_s& info);
-    bool extractZip(const MetaContainerEntry& entry, uint8_t* buffer);
-    bool extractGzip(const MetaContainerEntry& entry, uint8_t* buffer);
-    bool sizeIsPlausible(const MetaContainerEntry& entry);
+    bool extractInto(const MetaContainerEntry& entry, Output& out);
+    bool extractZip(const MetaContainerEntry& entry, Output& out);
+    bool extractGzip(const MetaContainerEntry& entry, Output& out);
+    bool extract7z(const MetaContainerEntry& entry, Output& out);
+    bool sevenZipIsSound();
     ::archive* open7zReader();
     void close7zReader();
 

@@ -8,22 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace {
 
 constexpr size_t kMaxInput = size_t(16) << 20;
 
 // --- nesting checks before libplist sees the data (its readers recurse per level) -------------
-
-// The position after the first `text` from `from` on; npos when there is none.
-size_t findText(const char* p, size_t n, size_t from, const char* text)
-{
-    const size_t k = strlen(text);
-    for (size_t i = from; i + k <= n; ++i)
-        if (memcmp(p + i, text, k) == 0)
-            return i + k;
-    return std::string::npos;
-}
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -42,13 +33,46 @@ bool startsTag(const char* p, size_t n, size_t at, const char* name)
     return true;
 }
 
+// The first occurrence of a text at or after a position, asked for positions that never go
+// back: every byte is searched at most once.
+class ForwardFinder {
+public:
+    ForwardFinder(std::string_view input, std::string_view text) : input_(input), text_(text) {}
+
+    // Where the first occurrence at or after `from` starts; npos when there is none.
+    size_t startFrom(size_t from)
+    {
+        if (found_ != std::string_view::npos && found_ >= from)
+            return found_;
+        if (exhausted_)
+            return std::string_view::npos;
+        found_ = input_.find(text_, from);
+        exhausted_ = found_ == std::string_view::npos;
+        return found_;
+    }
+    // The position after it; npos when there is none.
+    size_t endFrom(size_t from)
+    {
+        const size_t at = startFrom(from);
+        return at == std::string_view::npos ? at : at + text_.size();
+    }
+
+private:
+    std::string_view input_, text_;
+    size_t found_ = std::string_view::npos;
+    bool exhausted_ = false;
+};
+
 // An upper bound of the container nesting an XML reader can meet: every "<array" or "<dict"
 // tag that does not close itself opens a level, wherever it stands; a closing tag counts only
 // outside comments, sections, declarations and instructions, each taken to run to the farthest
 // end any reader could give it (a construct that never ends stops a reader, so the ends that
-// are missing do not count).
+// are missing do not count). One pass: the searches only move forward.
 bool xmlNestingWithin(const char* p, size_t n, int limit)
 {
+    const std::string_view input(p, n);
+    ForwardFinder ends[] = {{input, ">"}, {input, "]>"}, {input, "?>"}, {input, "-->"}, {input, "]]>"}};
+    ForwardFinder tagEnd(input, ">");
     int depth = 0;
     size_t quietUntil = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -56,8 +80,8 @@ bool xmlNestingWithin(const char* p, size_t n, int limit)
             continue;
         if (i >= quietUntil && i + 1 < n && (p[i + 1] == '!' || p[i + 1] == '?')) {
             size_t end = 0;
-            for (const char* terminator : {">", "]>", "?>", "-->", "]]>"})
-                if (const size_t at = findText(p, n, i + 2, terminator); at != std::string::npos && at > end)
+            for (ForwardFinder& terminator : ends)
+                if (const size_t at = terminator.endFrom(i + 2); at != std::string_view::npos && at > end)
                     end = at;
             quietUntil = end ? end : n;
         }
@@ -75,10 +99,8 @@ bool xmlNestingWithin(const char* p, size_t n, int limit)
             continue;
         }
         if (startsTag(p, n, at, "array") || startsTag(p, n, at, "dict")) {
-            size_t close = at;
-            while (close < n && p[close] != '>')
-                ++close;
-            const bool selfClosing = close < n && p[close - 1] == '/';
+            const size_t close = tagEnd.startFrom(at);
+            const bool selfClosing = close != std::string_view::npos && p[close - 1] == '/';
             if (!selfClosing && ++depth > limit)
                 return false;
         }
@@ -95,8 +117,9 @@ uint64_t bigEndian(const uint8_t* p, size_t width)
 }
 
 // Walks the object graph of a binary list without recursion: false when it is malformed,
-// has a cycle or nests containers deeper than the limit.
-bool binaryNestingWithin(const uint8_t* p, size_t n, int limit)
+// has a cycle, nests containers deeper than the limit or has a dictionary key that is not a
+// text free of U+0000 (libplist asserts on such a key as it hands it out).
+bool binaryListIsSound(const uint8_t* p, size_t n, int limit)
 {
     if (n < 8 + 32)
         return false;
@@ -113,27 +136,32 @@ bool binaryNestingWithin(const uint8_t* p, size_t n, int limit)
         at = size_t(bigEndian(p + table + object * offsetSize, offsetSize));
         return at >= 8 && at < table;
     };
-    // Children of a container: where their references start and how many there are.
-    auto children = [&](uint64_t object, size_t& refs, uint64_t& number, bool& container) {
+    // The count of an object's marker at `at`; `at` moves to its first byte after the count.
+    auto countAt = [&](size_t& at, uint64_t& number) {
+        number = p[at] & 0x0F;
+        ++at;
+        if (number != 0x0F)
+            return true;
+        if (at >= table || (p[at] >> 4) != 0x1)
+            return false;
+        const size_t width = size_t(1) << (p[at] & 0x0F);
+        if (width > 8 || table - at - 1 < width)
+            return false;
+        number = bigEndian(p + at + 1, width);
+        at += 1 + width;
+        return true;
+    };
+    auto isContainer = [](uint8_t kind) { return kind == 0xA || kind == 0xC || kind == 0xD; };
+    // The object's kind and, for a container, where its references start and how many there are.
+    auto children = [&](uint64_t object, uint8_t& kind, size_t& refs, uint64_t& number) {
         size_t at;
         if (!offsetOf(object, at))
             return false;
-        const uint8_t marker = p[at];
-        const uint8_t kind = marker >> 4;
-        container = kind == 0xA || kind == 0xC || kind == 0xD;
-        if (!container)
+        kind = p[at] >> 4;
+        if (!isContainer(kind))
             return true;
-        number = marker & 0x0F;
-        ++at;
-        if (number == 0x0F) {
-            if (at >= table || (p[at] >> 4) != 0x1)
-                return false;
-            const size_t width = size_t(1) << (p[at] & 0x0F);
-            if (width > 8 || table - at - 1 < width)
-                return false;
-            number = bigEndian(p + at + 1, width);
-            at += 1 + width;
-        }
+        if (!countAt(at, number))
+            return false;
         if (kind == 0xD) {
             if (number > (table - at) / refSize / 2)
                 return false;
@@ -144,13 +172,31 @@ bool binaryNestingWithin(const uint8_t* p, size_t n, int limit)
         refs = at;
         return true;
     };
+    // An ASCII or UTF-16 string without a zero unit.
+    auto isKeyText = [&](uint64_t object) {
+        size_t at;
+        uint64_t units = 0;
+        if (!offsetOf(object, at))
+            return false;
+        const uint8_t kind = p[at] >> 4;
+        if ((kind != 0x5 && kind != 0x6) || !countAt(at, units))
+            return false;
+        const size_t width = kind == 0x6 ? 2 : 1;
+        if (units > (table - at) / width)
+            return false;
+        for (uint64_t i = 0; i < units; ++i)
+            if (p[at + i * width] == 0 && p[at + i * width + width - 1] == 0)
+                return false;
+        return true;
+    };
 
     // 0 unseen, 1 on the path, else 2 + the nesting below and including the object.
     std::unique_ptr<uint32_t[]> state(new uint32_t[count]());
+    std::unique_ptr<bool[]> keyChecked(new bool[count]());
     struct Step {
         uint64_t object;
         size_t refs;
-        uint64_t number, next;
+        uint64_t number, next, keys;  // a dictionary's first `keys` references are its keys
         uint32_t deepest;
     };
     std::unique_ptr<Step[]> path(new Step[size_t(limit) + 1]);
@@ -159,17 +205,17 @@ bool binaryNestingWithin(const uint8_t* p, size_t n, int limit)
     auto enter = [&](uint64_t object) {  // false: reject
         size_t refs = 0;
         uint64_t number = 0;
-        bool container = false;
-        if (!children(object, refs, number, container))
+        uint8_t kind = 0;
+        if (!children(object, kind, refs, number))
             return false;
-        if (!container) {
+        if (!isContainer(kind)) {
             state[object] = 2;
             return true;
         }
         if (depth == size_t(limit))
             return false;
         state[object] = 1;
-        path[depth++] = {object, refs, number, 0, 0};
+        path[depth++] = {object, refs, number, 0, kind == 0xD ? number / 2 : 0, 0};
         return true;
     };
 
@@ -186,9 +232,15 @@ bool binaryNestingWithin(const uint8_t* p, size_t n, int limit)
             continue;
         }
         const uint64_t child = bigEndian(p + step.refs + step.next * refSize, refSize);
+        const bool key = step.next < step.keys;
         ++step.next;
         if (child >= count || state[child] == 1)
             return false;
+        if (key && !keyChecked[child]) {
+            if (!isKeyText(child))
+                return false;
+            keyChecked[child] = true;
+        }
         if (state[child] >= 2) {
             const uint32_t below = state[child] - 2;
             if (depth + below > size_t(limit))
@@ -400,7 +452,7 @@ CFPropertyListRef CFPropertyListCreateWithData(CFAllocatorRef, CFDataRef data, C
     if (!bytes || n > kMaxInput)
         return fail<CFPropertyListRef>(error, kCFPropertyListReadCorruptError);
     const bool binary = n >= 8 && memcmp(bytes, "bplist00", 8) == 0;
-    const bool shallow = binary ? binaryNestingWithin(CFDataGetBytePtr(data), n, kCFShimPropertyListMaxDepth)
+    const bool shallow = binary ? binaryListIsSound(CFDataGetBytePtr(data), n, kCFShimPropertyListMaxDepth)
                                 : xmlNestingWithin(bytes, n, kCFShimPropertyListMaxDepth);
     if (!shallow)
         return fail<CFPropertyListRef>(error, kCFPropertyListReadCorruptError);

@@ -32,8 +32,8 @@ inline constexpr int kCFShimPropertyListMaxDepth = 256;
 
 // Reads an XML or binary property list. Null (and a new error in *error when asked) for data
 // that is not a whole property list, that nests containers deeper than the limit, holds a
-// string or key that is not valid UTF-8, a non-string key or a keyed-archive reference, or is
-// larger than 16 MiB. Integers are 64-bit two's complement values; dictionaries keep the order
+// string or key that is not valid UTF-8, a non-string key, a binary key holding U+0000 or a
+// keyed-archive reference, or is larger than 16 MiB. Integers are 64-bit two's complement values; dictionaries keep the order
 // of the data.
 CFPropertyListRef CFPropertyListCreateWithData(CFAllocatorRef alloc, CFDataRef data, CFOptionFlags options,
                                                CFPropertyListFormat* format, CFErrorRef* error);

@@ -134,6 +134,7 @@ TEST(CFPreferences, UnreadableFilesHoldNothingAndRefuseChanges)
         {"array at the top", xml("<array><string>k</string></array>")},
         {"string not UTF-8", xml(dict(entry("k", str("\xFF"))))},
         {"empty", ""},
+        {"binary key holding U+0000", kZeroUnitKey},
     };
     for (const auto& c : kCases) {
         PreferencesRoot root;

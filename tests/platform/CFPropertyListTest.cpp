@@ -97,6 +97,16 @@ std::string binaryChain(uint32_t levels)
     return b;
 }
 
+// Empty declarations "<!>" back to back, just under the 16 MiB limit.
+std::string endlessDeclarations()
+{
+    std::string text;
+    text.reserve(16u << 20);
+    while (text.size() + 3 <= (16u << 20))
+        text += "<!>";
+    return text;
+}
+
 }  // namespace
 
 TEST(CFCollections, DictionaryKeepsFirstPlaceAndCopiesAreIndependent)
@@ -270,6 +280,8 @@ TEST(CFPropertyList, BadInputReadsAsNothing)
         {"closings hidden in comments", closedInComments + "</plist>"},
         {"zero bytes", std::string(100000, '\0')},
         {"binary header only", "bplist00"},
+        {"binary key holding U+0000", kZeroUnitKey},
+        {"16 MiB of empty declarations", endlessDeclarations()},
     };
     for (const auto& c : kCases) {
         CFPropertyListRef list = parse(c.bytes);

@@ -263,18 +263,21 @@ TEST_F(Config, BadInput)
     EXPECT_FALSE(writeConfigStringValue(kDomain, ConfigKeyPath{"a", "\xC3"}, "v", CONFIG_LEVEL_USER));
     EXPECT_EQ(fixtures::readFile(user()), good);
 
-    // A corrupt file: no values, and writes into it are refused.
-    const std::string corrupt = good.substr(0, good.size() - 20);
-    root.put(user(), corrupt);
-    EXPECT_FALSE(readConfigStringValue(kDomain, "k", out, CONFIG_LEVEL_USER));
-    EXPECT_FALSE(readConfigStringValue(kDomain, "k", out, CONFIG_LEVEL_USER_FILE));
-    EXPECT_FALSE(readConfigIntValue(kDomain, "k", i, CONFIG_LEVEL_USER));
-    EXPECT_FALSE(writeConfigStringValue(kDomain, "k", "new", CONFIG_LEVEL_USER));
-    EXPECT_FALSE(deleteConfigValue(kDomain, "k", CONFIG_LEVEL_USER));
-    Strings keys;
-    EXPECT_FALSE(listConfigKeys(kDomain, ConfigKeyPath{}, keys, CONFIG_LEVEL_USER));
-    EXPECT_EQ(fixtures::readFile(user()), corrupt);
-    EXPECT_EQ(out, "unchanged");
+    // Corrupt files (cut short; a binary key holding U+0000): no values, and writes into them
+    // are refused.
+    for (const std::string& corrupt : {good.substr(0, good.size() - 20), kZeroUnitKey}) {
+        root.put(user(), corrupt);
+        EXPECT_FALSE(readConfigStringValue(kDomain, "k", out, CONFIG_LEVEL_USER));
+        EXPECT_FALSE(readConfigStringValue(kDomain, "k", out, CONFIG_LEVEL_USER_FILE));
+        EXPECT_FALSE(readConfigStringValue(kDomain, ConfigKeyPath{"k", "a"}, out, CONFIG_LEVEL_USER));
+        EXPECT_FALSE(readConfigIntValue(kDomain, "k", i, CONFIG_LEVEL_USER));
+        EXPECT_FALSE(writeConfigStringValue(kDomain, "k", "new", CONFIG_LEVEL_USER));
+        EXPECT_FALSE(deleteConfigValue(kDomain, "k", CONFIG_LEVEL_USER));
+        Strings keys;
+        EXPECT_FALSE(listConfigKeys(kDomain, ConfigKeyPath{}, keys, CONFIG_LEVEL_USER));
+        EXPECT_EQ(fixtures::readFile(user()), corrupt);
+        EXPECT_EQ(out, "unchanged");
+    }
 
     // A plain file where a folder should be.
     root.put(root.home() + "/Library/Preferences/ByHost", "");

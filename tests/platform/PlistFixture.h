@@ -26,6 +26,18 @@ inline std::string entry(const std::string& key, const std::string& value)
 
 inline std::string str(const std::string& text) { return "<string>" + text + "</string>"; }
 
+// A dictionary of one entry whose key is the UTF-16 text "a", U+0000 (libplist asserts on it).
+inline const std::string kZeroUnitKey("bplist00"
+                                      "\xD1\x01\x02"  // dictionary: key object 1, value object 2
+                                      "\x62\x00\x61\x00\x00"  // UTF-16 string of 2 units: 'a', U+0000
+                                      "\x09"  // true
+                                      "\x08\x0B\x10"  // offset table
+                                      "\x00\x00\x00\x00\x00\x00\x01\x01"  // offset and reference sizes
+                                      "\x00\x00\x00\x00\x00\x00\x00\x03"  // objects
+                                      "\x00\x00\x00\x00\x00\x00\x00\x00"  // top object
+                                      "\x00\x00\x00\x00\x00\x00\x00\x11",  // offset table position
+                                      52);
+
 // HOME and VANTOR_LOCAL_ROOT in a fresh folder (XDG_DATA_HOME cleared), with the paths of the
 // three preference scopes of a domain.
 class PreferencesRoot {

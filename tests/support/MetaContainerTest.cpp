@@ -3,6 +3,7 @@
 #include "platform/PlatformTools.h"
 
 #include "fixtures/ArchiveWriters.h"
+#include "fixtures/PeakMemory.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,18 @@ using vantor::MetaContainer;
 using vantor::MetaContainerEntry;
 
 namespace {
+
+constexpr uint64_t kNoLimit = ~uint64_t(0);
+
+fixtures::StoredSevenZipOptions stored(bool deflate, std::optional<uint64_t> packSize = std::nullopt,
+                                       std::optional<uint64_t> unpackSize = std::nullopt)
+{
+    fixtures::StoredSevenZipOptions options;
+    options.deflate = deflate;
+    options.packSize = packSize;
+    options.unpackSize = unpackSize;
+    return options;
+}
 
 enum class Form { File, Memory };
 
@@ -86,7 +99,7 @@ void checkTruncations(const Bytes& whole, Form form, const std::vector<std::stri
             continue;
         for (const auto& e : c->entries()) {
             std::vector<uint8_t> out;
-            if (c->extractToVector(&e, out)) {
+            if (c->extractToVector(&e, out, kNoLimit)) {
                 EXPECT_NE(std::find(contents.begin(), contents.end(), std::string(out.begin(), out.end())),
                           contents.end())
                     << "prefix " << n << " gave wrong bytes for " << e.name;
@@ -185,6 +198,7 @@ TEST_P(MetaContainerForms, GzipHeaderFieldsMustEndBeforeTheTrailer)
     // a field that runs on would find its zero there.
     auto member = [](uint8_t flags, const std::string& fields) {
         Bytes b{0x1F, 0x8B, 0x08, flags, 0, 0, 0, 0, 0, 3};
+        b.reserve(b.size() + fields.size() + 8);
         b.insert(b.end(), fields.begin(), fields.end());
         b.insert(b.end(), 8, 0);
         return b;
@@ -234,7 +248,7 @@ TEST(MetaContainerGzip, AnnouncedSizeBeyondWhatDeflateCanProduceAllocatesNothing
     MetaContainer c(gz.data(), gz.size());
     ASSERT_TRUE(c.scan());
     std::vector<uint8_t> out;
-    EXPECT_FALSE(c.extractToVector(&c.entries()[0], out));
+    EXPECT_FALSE(c.extractToVector(&c.entries()[0], out, kNoLimit));
     EXPECT_TRUE(out.empty());
 }
 
@@ -538,6 +552,80 @@ TEST_P(MetaContainerForms, SevenZipTruncations)
     checkTruncations(fixtures::make7zStored({{u"d", ""}, {u"d/a", a}, {u"b", b}}), GetParam(), {a, b});
 }
 
+TEST_P(MetaContainerForms, SevenZipCompressedHeadersAreRead)
+{
+    const std::vector<fixtures::StoredSevenZipItem> items = {{u"d", ""}, {u"d/a.sid", "first"}, {u"b", "second"}};
+    for (const bool deflate : {false, true}) {
+        Opened c(fixtures::encode7zHeader(fixtures::make7zStored(items, stored(deflate))), GetParam());
+        ASSERT_TRUE(c->scan()) << deflate;
+        ASSERT_EQ(c->entries().size(), 2u);
+        EXPECT_EQ(extract(*c, c->entries()[1]), "second");
+        EXPECT_EQ(extract(*c, c->entries()[0]), "first");
+    }
+}
+
+// Sizes libarchive would trust though the file cannot back them: the scan fails before it reads
+// them, whether the header is plain or compressed. libarchive 3.6.2 never returns from reading
+// "b" of the first case (a copy folder of 3 + 2 bytes over a pack stream of 1).
+TEST_P(MetaContainerForms, SevenZipSizesThatDoNotFitFail)
+{
+    const std::vector<fixtures::StoredSevenZipItem> items = {{u"a", "abc"}, {u"b", "de"}};
+    const struct {
+        const char* what;
+        fixtures::StoredSevenZipOptions options;
+    } kCases[] = {
+        {"copy folder over a shorter pack stream", stored(false, 1)},
+        {"copy folder larger than its pack stream", stored(false, std::nullopt, 6)},
+        {"pack stream running past the packed data", stored(false, 1000)},
+        {"substream sizes beyond their folder", stored(false, std::nullopt, 2)},
+        {"deflate pack stream running past the packed data", stored(true, 1000)},
+    };
+    for (const auto& c : kCases)
+        for (const bool encoded : {false, true}) {
+            const Bytes plain = fixtures::make7zStored(items, c.options);
+            Opened archive(encoded ? fixtures::encode7zHeader(plain) : plain, GetParam());
+            EXPECT_FALSE(archive->scan()) << c.what << (encoded ? ", compressed header" : "");
+            EXPECT_TRUE(archive->entries().empty());
+        }
+}
+
+TEST(MetaContainer7zHeaders, CoderMemoryBeyondTheLimitFails)
+{
+    // make7z's LZMA coder: flags 0x23 (3-byte id, properties), id 03 01 01, 5 property bytes
+    // whose last four are the dictionary size.
+    const Bytes good = fixtures::make7z({{"a", fixtures::sampleData(500, 3)}}, "lzma1");
+    const Bytes coder{0x23, 0x03, 0x01, 0x01, 0x05};
+    const auto at = std::search(good.begin(), good.end(), coder.begin(), coder.end());
+    ASSERT_NE(at, good.end());
+    const size_t dictionary = size_t(at - good.begin()) + coder.size() + 1;
+    for (const uint32_t size : {1u << 20, 64u << 20, (64u << 20) + 1, 0xFFFFFFFFu}) {
+        Bytes lzma = good;
+        fixtures::putLittle(lzma, dictionary, size, 4);
+        fixtures::refresh7zChecksums(lzma);
+        MetaContainer c(lzma.data(), lzma.size());
+        EXPECT_EQ(c.scan(), size <= (64u << 20)) << "dictionary of " << size << " bytes";
+    }
+
+}
+
+// A 7z whose folder announces 3 GiB from a few deflated bytes: the caller's maximum refuses it at
+// once, and without a maximum the output grows only as data arrives.
+TEST(MetaContainer7zHeaders, AnnouncedSizeCostsOnlyWhatArrives)
+{
+    const Bytes archive = fixtures::make7zStored({{u"a", "hello"}}, stored(true, std::nullopt, 3ull << 30));
+    MetaContainer c(archive.data(), archive.size());
+    ASSERT_TRUE(c.scan());
+    const MetaContainerEntry& e = c.entries()[0];
+    ASSERT_EQ(e.size, 3ull << 30);
+    std::vector<uint8_t> out{1, 2, 3};
+    EXPECT_FALSE(c.extractToVector(&e, out, 1u << 20));
+    EXPECT_EQ(out.capacity(), 0u) << "nothing kept";
+    const long before = fixtures::peakResidentKiB();
+    EXPECT_FALSE(c.extractToVector(&e, out, kNoLimit));
+    EXPECT_LT(fixtures::peakResidentKiB() - before, 64 * 1024);
+    EXPECT_EQ(out.capacity(), 0u);
+}
+
 // ---- any format ---------------------------------------------------------------------------------
 
 TEST_P(MetaContainerForms, UnknownOrTooShortDataFails)
@@ -606,12 +694,22 @@ TEST(MetaContainer, ExtractToVector)
     MetaContainer c(zip.data(), zip.size());
     ASSERT_TRUE(c.scan());
     std::vector<uint8_t> out{1, 2, 3};
-    EXPECT_FALSE(c.extractToVector(nullptr, out));
-    EXPECT_FALSE(c.extractToVector(&c.entries()[2], out));  // "d/", size 0
-    ASSERT_TRUE(c.extractToVector(&c.entries()[0], out));
+    EXPECT_FALSE(c.extractToVector(nullptr, out, kNoLimit));
+    EXPECT_FALSE(c.extractToVector(&c.entries()[2], out, kNoLimit));  // "d/", size 0
+    ASSERT_TRUE(c.extractToVector(&c.entries()[0], out, kNoLimit));
     EXPECT_EQ(std::string(out.begin(), out.end()), kZipItems[0].data);
-    ASSERT_TRUE(c.extractToVector(&c.entries()[1], out));  // shrinks to the entry's size
+    ASSERT_TRUE(c.extractToVector(&c.entries()[1], out, kNoLimit));  // shrinks to the entry's size
     EXPECT_EQ(std::string(out.begin(), out.end()), kZipItems[1].data);
+
+    // The caller's maximum: the size itself passes, a byte less refuses and keeps nothing.
+    const uint64_t size = c.entries()[0].size;
+    ASSERT_TRUE(c.extractToVector(&c.entries()[0], out, size));
+    EXPECT_FALSE(c.extractToVector(&c.entries()[0], out, size - 1));
+    EXPECT_EQ(out.capacity(), 0u);
+
+    fixtures::TempDir dir;
+    EXPECT_FALSE(c.extractToFolder(&c.entries()[0], dir.path(), size - 1));
+    EXPECT_FALSE(fileExists(dir / c.entries()[0].name));
 }
 
 TEST(MetaContainer, ExtractToFolderWritesOnlyInsideTheFolder)
@@ -622,7 +720,7 @@ TEST(MetaContainer, ExtractToFolderWritesOnlyInsideTheFolder)
     const Bytes sevenZip = fixtures::make7z({{"song.sid", "seven"}});
     MetaContainer s(sevenZip.data(), sevenZip.size());
     ASSERT_TRUE(s.scan());
-    ASSERT_TRUE(s.extractToFolder(&s.entries()[0], target));
+    ASSERT_TRUE(s.extractToFolder(&s.entries()[0], target, kNoLimit));
     EXPECT_EQ(fixtures::readFile(target + "/song.sid"), "seven");
 
     const Bytes zip = fixtures::makeZip({{"a.sid", "zipped data"},
@@ -634,14 +732,14 @@ TEST(MetaContainer, ExtractToFolderWritesOnlyInsideTheFolder)
     MetaContainer z(zip.data(), zip.size());
     ASSERT_TRUE(z.scan());
     ASSERT_EQ(z.entries().size(), 6u);
-    ASSERT_TRUE(z.extractToFolder(&z.entries()[0], target));
+    ASSERT_TRUE(z.extractToFolder(&z.entries()[0], target, kNoLimit));
     EXPECT_EQ(fixtures::readFile(target + "/a.sid"), "zipped data");
     for (size_t i = 1; i <= 4; ++i)
-        EXPECT_FALSE(z.extractToFolder(&z.entries()[i], target)) << z.entries()[i].name;
+        EXPECT_FALSE(z.extractToFolder(&z.entries()[i], target, kNoLimit)) << z.entries()[i].name;
     EXPECT_FALSE(fileExists(dir / "escape.sid"));
     EXPECT_FALSE(fileExists(dir / "escape2.sid"));
     EXPECT_FALSE(fileExists(target + "/missing"));
-    ASSERT_TRUE(z.extractToFolder(&z.entries()[5], target));
+    ASSERT_TRUE(z.extractToFolder(&z.entries()[5], target, kNoLimit));
     EXPECT_TRUE(fileExists(target + "/empty.sid"));
     EXPECT_EQ(fixtures::readFile(target + "/empty.sid"), "");
 
@@ -653,7 +751,7 @@ TEST(MetaContainer, ExtractToFolderWritesOnlyInsideTheFolder)
     *at ^= 0x20;
     MetaContainer d(damaged.data(), damaged.size());
     ASSERT_TRUE(d.scan());
-    EXPECT_FALSE(d.extractToFolder(&d.entries()[0], target));
+    EXPECT_FALSE(d.extractToFolder(&d.entries()[0], target, kNoLimit));
     EXPECT_FALSE(fileExists(target + "/stored.sid"));
 
     fixtures::GzipOptions named;
@@ -661,8 +759,8 @@ TEST(MetaContainer, ExtractToFolderWritesOnlyInsideTheFolder)
     const Bytes gz = fixtures::makeGzip("gz", named);
     MetaContainer g(gz.data(), gz.size());
     ASSERT_TRUE(g.scan());
-    EXPECT_FALSE(g.extractToFolder(&g.entries()[0], target));
-    EXPECT_FALSE(z.extractToFolder(nullptr, target));
+    EXPECT_FALSE(g.extractToFolder(&g.entries()[0], target, kNoLimit));
+    EXPECT_FALSE(z.extractToFolder(nullptr, target, kNoLimit));
 }
 
 TEST(MetaContainer, InflateRawBuffer)
