@@ -18,6 +18,7 @@
 #include <string_view>
 
 class MediaCallback;
+class C1541;
 class DiskFile;
 struct PixelCanvas;
 struct C64RomImages;
@@ -54,8 +55,9 @@ public:
     C64Emu(const C64Emu&) = delete;
     C64Emu& operator=(const C64Emu&) = delete;
 
-    // Creates the devices; false without a screen. The drive will attach to diskImage.
-    bool buildMachine(PixelCanvas* screen, DiskFile* diskImage = nullptr);
+    // Creates the devices; false without a screen. The drive serves diskImage (none: a dummy
+    // program for every name); withDrive false leaves the bus empty (for comparisons).
+    bool buildMachine(PixelCanvas* screen, DiskFile* diskImage = nullptr, bool withDrive = true);
     // Resets and lets the machine boot to the BASIC prompt (state 3); false without a CPU.
     bool bootMachine();
     // A CRT image; false when no cartridge could be made of it.
@@ -125,6 +127,7 @@ public:
     }
     VICII* getVic() { return vic.get(); }
     cbm_iec_host_device* getIecHost() { return iecHost.get(); }
+    C1541* getDrive() { return drive.get(); }
     CBMMapper* getCartridge() { return cartridge.get(); }
 
 private:
@@ -170,6 +173,7 @@ private:
     std::unique_ptr<mos6526_new> cia1;
     std::unique_ptr<mos6526_new> cia2;
     std::unique_ptr<cbm_iec_host_device> iecHost;
+    std::unique_ptr<C1541> drive;
     std::unique_ptr<VICII> vic;
     std::unique_ptr<CBMMapper> cartridge;
     std::unique_ptr<M6502CPP::M6502> cpu;
