@@ -1,8 +1,8 @@
 #pragma once
 // The emulated C64 that plays tunes and programs: 64 KB of RAM behind the PLA's banking and the
 // processor port, colour RAM, keyboard matrix and joysticks, the 6502, two CIAs, the IEC bus host
-// and the video chip, and optionally a cartridge. SID accesses leave the machine through a
-// MediaCallback; the machine runs exactly the cycles it is asked for.
+// with its 1541, the video chip, and optionally a cartridge. SID accesses leave the machine
+// through a MediaCallback; the machine runs exactly the cycles it is asked for.
 
 #include "cpu/M6502.h"
 #include "machine/CBMMapper.h"
