@@ -91,6 +91,8 @@ public:
     const DiskFileEntry* file() const { return currentFile; }
     const DiskFileEntry* listing() const { return directoryFile; }
     bool timerPending() const { return timerLimit != kNoTimer; }
+    // Ticks of this many cycles may pass before the timer fires: at least 1, huge with none.
+    uint64_t cyclesToTimer() const { return timerElapsed < timerLimit ? timerLimit - timerElapsed : 1; }
 
 private:
     using StateHandler = bool (C1541::*)(Event);

@@ -429,15 +429,18 @@ uint64_t C64Emu::playPeriod(double clock) const
 
 void C64Emu::tick(uint64_t cycles)
 {
-    // The drive comes first, then CIA2, CIA1, the video chip and the cartridge.
-    if (drive) [[likely]]
-        drive->tick(cycles);
+    // The drive comes first, then CIA2, CIA1, the video chip and the cartridge. The drive and
+    // the CIAs run only when one of them has something to do, or when they are touched.
     ciaOwed += cycles;
     if (ciaOwed > ciaQuiet) {
+        if (drive)
+            drive->tick(ciaOwed);
         cia2->run(ciaOwed);
         cia1->run(ciaOwed);
         ciaOwed = 0;
         ciaQuiet = std::min(cia2->quietCycles(), cia1->quietCycles());
+        if (drive)
+            ciaQuiet = std::min(ciaQuiet, drive->cyclesToTimer() - 1);
     }
     if (cycles == 1) [[likely]]
         vic->step();
@@ -454,6 +457,8 @@ void C64Emu::catchUpCias()
     if (!cia1)
         return;
     if (ciaOwed) {
+        if (drive)
+            drive->tick(ciaOwed);
         cia2->run(ciaOwed);
         cia1->run(ciaOwed);
         ciaOwed = 0;

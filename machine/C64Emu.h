@@ -126,8 +126,17 @@ public:
         return cia2.get();
     }
     VICII* getVic() { return vic.get(); }
-    cbm_iec_host_device* getIecHost() { return iecHost.get(); }
-    C1541* getDrive() { return drive.get(); }
+    // The bus and the drive brought up to the present cycle.
+    cbm_iec_host_device* getIecHost()
+    {
+        catchUpCias();
+        return iecHost.get();
+    }
+    C1541* getDrive()
+    {
+        catchUpCias();
+        return drive.get();
+    }
     CBMMapper* getCartridge() { return cartridge.get(); }
 
 private:
@@ -137,8 +146,8 @@ private:
     };
 
     void resetMachine();
-    // The CIAs run behind the rest of the machine while only their counters move; this runs the
-    // cycles they owe before anything reads or changes them.
+    // The CIAs and the drive run behind the rest of the machine while only their counters move;
+    // this runs the cycles they owe (the drive first) before anything reads or changes them.
     void catchUpCias();
     uint64_t runSlice(uint64_t cycles, double clock);
     void playCall();
@@ -201,8 +210,8 @@ private:
     bool done = false;
     RunRequest runRequest;
     uint64_t todCycles = 0;  // x mainsRate, towards the next time-of-day pulse
-    uint64_t ciaOwed = 0;    // cycles the CIAs have not run yet
-    uint64_t ciaQuiet = 0;   // cycles both may owe without missing a change
+    uint64_t ciaOwed = 0;    // cycles the CIAs and the drive have not run yet
+    uint64_t ciaQuiet = 0;   // cycles they may owe without missing a change or a drive timer
     uint16_t tuneFlags = 0;
 
     uint8_t portDdr = 0, portData = 0, portLatch = 0;

@@ -138,7 +138,8 @@ BENCHMARK(BM_C64PsidSlice)->Arg(16)->Arg(20000);
 
 // The drive's share. Idle: the PSID with and without the drive on the bus. Serving: the tests'
 // LOAD routine loading "HELLO" over and over through CIA2 port A (about a million cycles a
-// load), against the same routine on a bus with no drive (it finds no device and tries again).
+// load), against the same routine on a bus with no drive (it finds no device and tries again)
+// and against a loop that polls the bus as the routine does.
 void BM_C64PsidNoDrive(benchmark::State& state)
 {
     NullMedia media;
@@ -184,6 +185,28 @@ void runSerialLoad(benchmark::State& state, bool withDrive)
 
 void BM_C64SerialLoadNoDrive(benchmark::State& state) { runSerialLoad(state, false); }
 BENCHMARK(BM_C64SerialLoadNoDrive);
+
+// The machine's own cost of a program polling the bus: the routine's wait loop (BIT $DD00,
+// branch, DEX, BNE) forever, no drive. Without a drive the routine above mostly runs a delay
+// loop, which the machine steps more cheaply than I/O reads.
+void BM_C64BusPollNoDrive(benchmark::State& state)
+{
+    const Bytes code = {
+        0xA0, 0x00,        // 1000 LDY #0
+        0xA2, 0x00,        // 1002 LDX #0
+        0x2C, 0x00, 0xDD,  // 1004 BIT $DD00
+        0x10, 0xF7,        // 1007 BPL $1000   (DATA in stays high)
+        0xCA,              // 1009 DEX
+        0xD0, 0xF8,        // 100A BNE $1004
+        0x88,              // 100C DEY
+        0xD0, 0xF5,        // 100D BNE $1004
+        0x4C, 0x00, 0x10,  // 100F JMP $1000
+    };
+    NullMedia media;
+    runMachine(state, &media, fixtures::PsidBuilder().rsid().load(0x1000).init(0x1000).code(code), 441, nullptr,
+               false);
+}
+BENCHMARK(BM_C64BusPollNoDrive);
 
 void BM_C64SerialLoadDriveServing(benchmark::State& state) { runSerialLoad(state, true); }
 BENCHMARK(BM_C64SerialLoadDriveServing);
