@@ -453,52 +453,70 @@ tresult PLUGIN_API PlugProcessor::getState(IBStream* stream)
     return writeExactly(stream, chunk, length) ? kResultOk : kResultFalse;
 }
 
-tresult PlugProcessor::loadChunk(IBStream* stream, int64_t available, uint64_t length, int32_t bypassFlag,
-                                 bool hasBypass)
+tresult PLUGIN_API PlugProcessor::setState(IBStream* stream)
 {
-    // A length beyond what the stream still holds is corrupt: nothing is allocated for it.
-    if (length == 0 || available < 0 || length > uint64_t(available) || length > std::numeric_limits<uint32_t>::max())
+    vantor::PlugState loaded;
+    if (!stream || !wrapper || !vantor::readPlugState(stream, loaded))
         return kResultFalse;
-    vantor::logInfo("Processor load chunk");
-    std::vector<uint8_t> bytes(length);
-    if (!readExactly(stream, bytes.data(), length))
+    if (!wrapper->setChunk(loaded.chunk.data(), uint32_t(loaded.chunk.size())))
         return kResultFalse;
-    if (!wrapper->setChunk(bytes.data(), uint32_t(length)))
-        return kResultFalse;
-    if (hasBypass)
-        bypass.store(bypassFlag > 0, std::memory_order_relaxed);
+    if (loaded.hasBypass)
+        bypass.store(loaded.bypass, std::memory_order_relaxed);
     return kResultOk;
 }
 
-tresult PLUGIN_API PlugProcessor::setState(IBStream* stream)
+namespace vantor {
+
+namespace {
+
+bool readChunk(IBStream* stream, int64_t available, uint64_t length, PlugState& state)
 {
-    if (!stream || !wrapper)
-        return kResultFalse;
+    // A length beyond what the stream still holds is corrupt: nothing is allocated for it.
+    if (length == 0 || available < 0 || length > uint64_t(available) || length > std::numeric_limits<uint32_t>::max())
+        return false;
+    logInfo("Processor load chunk");
+    state.chunk.assign(length, 0);
+    return readExactly(stream, state.chunk.data(), length);
+}
+
+}  // namespace
+
+bool readPlugState(IBStream* stream, PlugState& state)
+{
+    state = PlugState{};
+    if (!stream)
+        return false;
     int64 size = 0, position = 0;
     if (stream->seek(0, IBStream::kIBSeekEnd, &size) != kResultOk || size < 0 ||
         stream->seek(0, IBStream::kIBSeekSet, &position) != kResultOk || position != 0)
-        return kResultFalse;
+        return false;
 
     uint8_t head[kHeadVstW];
     if (size > int64(kHeadVstW)) {
         if (!readExactly(stream, head, kHeadVstW))
-            return kResultFalse;
+            return false;
         if (std::memcmp(head, "VstW", 4) == 0 && std::memcmp(head + 16, "CcnK", 4) == 0 &&
-            int32_t(readBE32(head + 28)) > 0)
-            return loadChunk(stream, size - int64(kHeadVstW), uint64_t(size) - kHeadVstW, int32_t(readLE32(head + 12)),
-                             true);
+            int32_t(readBE32(head + 28)) > 0) {
+            state.hasBypass = true;
+            state.bypass = int32_t(readLE32(head + 12)) > 0;
+            return readChunk(stream, size - int64(kHeadVstW), uint64_t(size) - kHeadVstW, state);
+        }
         if (stream->seek(0, IBStream::kIBSeekSet, &position) != kResultOk)
-            return kResultFalse;
+            return false;
     }
     if (size > int64(kHeadCcnK)) {
         if (!readExactly(stream, head, kHeadCcnK))
-            return kResultFalse;
+            return false;
         if (std::memcmp(head, "CcnK", 4) == 0)
-            return loadChunk(stream, size - int64(kHeadCcnK), readBE32(head + 156), 0, false);
+            return readChunk(stream, size - int64(kHeadCcnK), readBE32(head + 156), state);
         if (stream->seek(0, IBStream::kIBSeekSet, &position) != kResultOk)
-            return kResultFalse;
+            return false;
     }
     if (!readExactly(stream, head, 8))
-        return kResultFalse;
-    return loadChunk(stream, size - 8, readLE32(head + 4), int32_t(readLE32(head)), true);
+        return false;
+    state.hasBypass = true;
+    state.bypass = int32_t(readLE32(head)) > 0;
+    return readChunk(stream, size - 8, readLE32(head + 4), state);
 }
+
+}  // namespace vantor

@@ -51,6 +51,20 @@ static_assert(offsetof(PlugHandle, framesProcessed) == 24);
 static_assert(offsetof(PlugHandle, editingParameter) == 32 && offsetof(PlugHandle, bypass) == 36);
 #pragma GCC diagnostic pop
 
+// A state stream's bypass flag and engine chunk, in any of its three forms: the plain one (i32
+// bypass, u32 length, the chunk), a 176-byte "VstW" head with its flag at 12 and the chunk to
+// the end, or a 160-byte "CcnK" head with the chunk's big-endian length at 156.
+struct PlugState
+{
+    bool hasBypass = false;  // the "CcnK" form carries none
+    bool bypass = false;
+    std::vector<uint8_t> chunk;
+};
+
+// False for a null stream, one that cannot be measured, a short read, or a chunk of length 0 or
+// longer than the stream still holds (nothing is allocated for it).
+bool readPlugState(Steinberg::IBStream* stream, PlugState& state);
+
 }  // namespace vantor
 
 class PlugProcessor : public Steinberg::Vst::AudioEffect, public vantor::PlugHandle
@@ -98,8 +112,6 @@ private:
     // Sorted pending records after the held ones, up to 2048; pending emptied.
     void movePendingToEvents();
     void clearEvents();
-    Steinberg::tresult loadChunk(Steinberg::IBStream* stream, int64_t available, uint64_t length, int32_t bypassFlag,
-                                 bool hasBypass);
 
     std::vector<vantor::HDMIDIEvent> pending;
     size_t pendingMade = 0;  // records made this block, the dropped ones too
