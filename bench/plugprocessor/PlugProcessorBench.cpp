@@ -4,8 +4,8 @@
 // Then, with the stand-in's rendering off, the processor's own cost per block for 0, 64 and 2048
 // note events (ns per block). Compare figures of one run.
 
+#include "bench/engine_bridge/EngineBench.h"
 #include "shims/engine/CaddisTestHook.h"
-#include "shims/engine/Engine.h"
 #include "tests/vst3/ProcessDoubles.h"
 #include "vst3/plugprocessor.h"
 
@@ -16,43 +16,14 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
 namespace {
 
+using namespace enginebench;
 using namespace processdoubles;
 
-constexpr double kRate = 48000.0;
 constexpr int32 kBlock = 512;
-constexpr int kNotes = 12;
-constexpr int kWarmUpBlocks = 20;
-
-// A home of its own whose preferences name the built engine bundle.
-void prepareHome()
-{
-    static const bool done = [] {
-        std::string folder = (std::filesystem::temp_directory_path() / "vantor-bench-XXXXXX").string();
-        if (!mkdtemp(folder.data()))
-            return false;
-        setenv("HOME", folder.c_str(), 1);
-        unsetenv("XDG_DATA_HOME");
-        const std::string preferences = folder + "/Library/Preferences";
-        std::filesystem::create_directories(preferences);
-        const auto write = [&](const std::string& domain, const std::string& key, const std::string& value) {
-            std::ofstream(preferences + "/" + domain + ".plist")
-                << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>" << key
-                << "</key><string>" << value << "</string></dict></plist>\n";
-        };
-        write("com.vantor.caddis", "path", ENGINE_BUNDLE_PATH);
-        write("com.Vantor Works.orbella C64", "base_dir", folder);
-        return true;
-    }();
-    (void)done;
-}
 
 // The stand-in's test hook, for switching the module's rendering.
 void setRender(bool on)
@@ -94,12 +65,6 @@ struct Plugin
     }
 };
 
-void reportRealTime(benchmark::State& state)
-{
-    state.counters["x_realtime"] =
-        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
-}
-
 void BM_ProcessorEngineModule(benchmark::State& state)
 {
     setRender(true);
@@ -119,44 +84,11 @@ void BM_ProcessorEngineModule(benchmark::State& state)
         plugin.block(nullptr);
         benchmark::DoNotOptimize(plugin.left.data());
     }
-    reportRealTime(state);
+    reportRealTime(state, kBlock);
 }
 BENCHMARK(BM_ProcessorEngineModule)->Unit(benchmark::kMillisecond);
 
-void BM_InstanceDirect(benchmark::State& state)
-{
-    std::string error;
-    const auto module = vantor::engine::ModuleLibrary::open(C64MODULE_PATH, error);
-    if (!module) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    vantor::engine::EngineConfig config;
-    config.sampleRate = kRate;
-    config.blockSize = kBlock;
-    vantor::engine::Instance instance(*module, config);
-    if (!instance.create(module->identifier(0), error) || !instance.start(error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    std::vector<vantor::HDMIDIEvent> notes;
-    for (int v = 0; v < kNotes; ++v) {
-        vantor::HDMIDIEvent e;
-        e.kind = vantor::kEventNoteOn;
-        e.index = 48 + 3 * v;
-        e.value = 0.8f;
-        e.noteId = v + 1;
-        notes.push_back(e);
-    }
-    instance.process(kBlock, notes);
-    for (int b = 0; b < kWarmUpBlocks; ++b)
-        instance.process(kBlock, {});
-    for (auto _ : state) {
-        instance.process(kBlock, {});
-        benchmark::DoNotOptimize(instance.channel(0));
-    }
-    reportRealTime(state);
-}
+void BM_InstanceDirect(benchmark::State& state) { instanceDirect(state, kBlock); }
 BENCHMARK(BM_InstanceDirect)->Unit(benchmark::kMillisecond);
 
 // Note-ons and note-offs at scattered offsets (the sort has work), with and without note ids.
