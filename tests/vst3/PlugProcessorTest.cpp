@@ -270,8 +270,8 @@ TEST_F(ProcessorWithBuffers, ConnectAndAnyTextSendTheHandleBlock)
     EXPECT_EQ(p.connect(&peer), kResultFalse);  // the base's answer: connected already
     EXPECT_EQ(p.disconnect(&peer), kResultOk);
     // A connection without a host context cannot make a message and sends nothing.
+    Peer other;  // outlives the processor that holds it
     IPtr<PlugProcessor> bare(new PlugProcessor, false);
-    Peer other;
     EXPECT_EQ(bare->connect(&other), kResultOk);
     EXPECT_TRUE(other.received.empty());
 }
