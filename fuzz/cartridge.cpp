@@ -93,16 +93,8 @@ void fuzzSeeds(fuzz::Seeds& seeds)
     const fuzz::Bytes steps = {0, 0, 0x85, 0, 2, 0x07, 0, 2, 0x04, 1, 0x10, 0x02, 1, 0, 0x08, 2, 5, 0,
                                3, 0x10, 0, 4, 0x34, 0x12, 5, 0xFF, 0x1F, 6, 8, 40, 4, 0, 0, 0, 0, 0xC0,
                                0, 0, 0x45, 7, 0, 0};
-    for (const uint16_t type : {0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60}) {
-        CrtBuilder builder(type);
-        builder.lines(0, 0)
-            .chip(0, 0x8000, 0x4000, true)
-            .chip(1, 0x8000, 0x2000)
-            .chip(1, 0xA000, 0x1000)
-            .chip(2, 0xE000, 0x2000)
-            .chip(3, 0x8000, 0x1000);
-        addSeed(seeds, "type-" + std::to_string(type), steps, builder.bytes());
-    }
+    for (const uint16_t type : {0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60})
+        addSeed(seeds, "type-" + std::to_string(type), steps, fixtures::mixedPacketCartridge(type).bytes());
     addSeed(seeds, "type-0-8k", steps, CrtBuilder(0).chip(0, 0x8000, 0x2000, true).bytes());
     fixtures::CrtChip odd;
     odd.size = 0x100;
