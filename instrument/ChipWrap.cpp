@@ -73,12 +73,13 @@ ChipWrap::ChipWrap(PluginHostRecord* hostRecord, const char* nameText, size_t na
       mutex("ChipWrapMutex"),
       controllerMap(std::make_unique<ModuleEvents>()),
       descriptors(kControllerItems),
-      canvas(std::make_unique<PixelCanvas>())
+      canvas(std::make_unique<PixelCanvas>()),
+      carried(std::make_unique<vantor::HDMIDIEvent[]>(kMaxCarried))
 {
     const uint32_t version = kEngineSDKVersion;
     std::memcpy(displayRecord.get(), &version, sizeof version);
     outgoing.reserve(kMaxEvents);
-    incoming.reserve(kMaxEvents);
+    incoming.reserve(kMaxScheduled);
     reserveSchedule(audioSettings.blockSize);
 
     flagsWord = kFlagsWord;
@@ -130,7 +131,7 @@ void ChipWrap::reserveSchedule(uint64_t blockSize)
 {
     // Each event adds at most a render and a delivery; the rest is one render per segment.
     reservedBlock = std::max(reservedBlock, blockSize);
-    schedule.reserve(2 * kMaxEvents + reservedBlock / kMaxSegment + 2);
+    schedule.reserve(2 * kMaxScheduled + reservedBlock / kMaxSegment + 2);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -70,7 +70,10 @@ public:
     static constexpr size_t kMaxChannels = 4;
     static constexpr uint32_t kGrid = 4;
     static constexpr uint64_t kMaxSegment = 256;
-    static constexpr size_t kMaxEvents = kMaxModuleEvents;  // in, out and deferred, per block
+    static constexpr size_t kMaxEvents = kMaxModuleEvents;  // in and out, per block
+    // Events of blocks that found the mutex busy, kept for the next block that gets it.
+    static constexpr size_t kMaxCarried = kMaxModuleEvents;
+    static constexpr size_t kMaxScheduled = kMaxEvents + kMaxCarried;
     static constexpr size_t kDisplayRecordSize = 33028;
     static constexpr double kDefaultHighPass = 5.0;  // Hz
     static constexpr double kMaxDetune = 2400.0;     // cents either way
@@ -118,6 +121,8 @@ public:
     const ParameterInfo* getParameterDescriptors(uint64_t* count) override;
     void queryChannelConfig(const void* request, uint32_t* accepted) override;
     void getControllerMap(void* destination) override;
+    // A block that finds the mutex busy is silent; its events are kept for the next block that
+    // gets it, which delivers them at frame 0 ahead of its own.
     void process(float** outputs, uint32_t frames, ModuleEvents* incoming, ModuleEvents* outgoing,
                  vantor::SyncInfo* transport) override;
     void receiveSysEx(const HostMidiOutRecord* record) override;
@@ -174,8 +179,9 @@ public:
     // Controller items 1024-1279: p 0-191 on the synth chips, 192-255 on the tune chips.
     void setChipParameter(uint32_t p, float value);
 
-    // Lays the events on a grid of `grid` frames and cuts the block into renders of at most
-    // `maxSegment` frames; events out of order or past the block empty the schedule.
+    // Lays the events on a grid of `grid` frames in stable time order and cuts the block into
+    // renders of at most `maxSegment` frames. An event past the block is delivered at its last
+    // grid position. Allocates nothing while the schedule has room for the events and renders.
     static void scheduleEvents(const std::vector<vantor::HDMIDIEvent>& events,
                                std::vector<RenderStep>& schedule, uint64_t frames, uint32_t grid,
                                uint64_t maxSegment, uint32_t shift);
@@ -191,6 +197,8 @@ public:
     const std::vector<ParameterInfo>& getDescriptors() const { return descriptors; }
     const std::vector<vantor::HDMIDIEvent>& pendingOutgoing() const { return outgoing; }
     const std::vector<RenderStep>& lastSchedule() const { return schedule; }
+    size_t carriedEvents() const { return carriedCount; }
+    uint64_t droppedEvents() const { return droppedCount; }
     bool isInitialised() const { return provider != nullptr; }
     uint32_t getHostInterfaceVersion() const { return hostInterfaceVersion; }
     uint64_t getMaxTicks() const { return maxTicks; }
@@ -233,6 +241,8 @@ private:
     // Copies `source` into descriptor `item` when the item lies in [first, end).
     bool putDescriptor(const ParameterInfo& source, uint32_t item, int32_t first, int32_t end);
     void reserveSchedule(uint64_t blockSize);
+    // A busy block's events, at offset 0, for the next block that gets the mutex.
+    void carry(const ModuleEvents* in);
     void deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames);
     void dispatchControllerItem(int32_t index, float value);
     void sendRawMessage(const uint8_t* bytes);
@@ -248,6 +258,8 @@ private:
     int32_t takeFilePathBlock(uint8_t* block, uint64_t index, uint64_t subCommand);
     void setTextSlot(uint64_t key, const char* text);
     double hostRate() const { return audioSettings.sampleRate; }
+    // The chip rate of the fastest clock at the largest detune: the resampler is sized for it.
+    uint64_t fastestChipRate() const;
 
     std::unique_ptr<uint8_t[]> displayRecord;
     std::unique_ptr<SpeexProvider> provider;
@@ -296,8 +308,11 @@ private:
     uint64_t maxTicks = 0;
     uint64_t zeroTicks[kMaxChannels] = {};  // leading ticks of each channel known to be zero
     uint64_t reservedBlock = 0;  // the largest block the schedule has room for
+    std::unique_ptr<vantor::HDMIDIEvent[]> carried;  // kMaxCarried, in arrival order
+    size_t carriedCount = 0;
+    uint64_t droppedCount = 0;  // events no carry list had room for
     // Raw messages of a zero-frame block, sent after its other events.
-    std::array<std::array<uint8_t, 3>, kMaxEvents> deferred{};
+    std::array<std::array<uint8_t, 3>, kMaxScheduled> deferred{};
     size_t deferredCount = 0;
 };
 

@@ -26,16 +26,75 @@ namespace {
 
 constexpr double kTicksPerBlockFrame = 4800000.0;  // at 1 Hz: ticks = block x this / rate
 constexpr double kOctavesPerCent = 1.0 / 1200.0;
-constexpr float kNoTuning = std::numeric_limits<float>::infinity();
 
 // Media parameters fed from the transport.
 constexpr uint32_t kHostTempo = 0;
 constexpr uint32_t kHostPosition = 1;
 constexpr uint32_t kHostBarStart = 15;
 
+uint64_t roundedRate(double hz)
+{
+    return vantor::saturatingCast<uint64_t>(std::floor(hz + 0.5));
+}
+
 int clampToInt(uint64_t n)
 {
     return int(std::min<uint64_t>(n, uint64_t(std::numeric_limits<int>::max())));
+}
+
+// t rounded down to the grid.
+uint64_t toGrid(uint64_t t, uint32_t grid)
+{
+    switch (grid) {
+    case 0:
+    case 1: return t;
+    case 2: return t & ~uint64_t(1);
+    case 4: return t & ~uint64_t(3);
+    default:
+        return vantor::saturatingCast<uint64_t>(std::trunc(double(t) / double(grid)) * double(grid));
+    }
+}
+
+// Render steps that cover d frames: full segments, then the remainder.
+uint64_t renderPieces(uint64_t d, uint64_t segment)
+{
+    return d / segment + (d % segment ? 1 : 0);
+}
+
+bool isRawMessage(const vantor::HDMIDIEvent& e)
+{
+    return std::isfinite(e.tuning) && (e.midiFlag & 3) != 0;
+}
+
+bool isControllerItem(const vantor::HDMIDIEvent& e)
+{
+    return (e.kind & 0xFF) == vantor::kEventControllerItem || (e.kind & 0x00FFFF00) == 0x100;
+}
+
+// Events that end notes (read as delivery reads them): kept over any other when the carry list
+// is full.
+bool endsNotes(const vantor::HDMIDIEvent& e)
+{
+    uint8_t status = 0, data1 = 0, data2 = 0;
+    if (isRawMessage(e)) {
+        status = e.midi[0];
+        data1 = e.midi[1];
+        data2 = e.midi[2];
+    } else if (e.kind == vantor::kEventNoteOff) {
+        return true;
+    } else if (!isControllerItem(e) && e.kind != vantor::kEventNoteAux &&
+               e.kind != vantor::kEventNoteOn && e.kind != vantor::kEventNoteExpression) {
+        status = uint8_t(e.kind);
+        data1 = uint8_t(e.index & 0x7F);
+        data2 = uint8_t(PDowngradeToMIDI7(e.value) & 0x7F);
+    }
+    switch (status & 0xF0) {
+    case 0x80: return true;
+    case 0x90: return data2 == 0;
+    case 0xB0:  // sustain or sostenuto up, all sound or all notes off
+        return ((data1 == 64 || data1 == 66) && data2 == 0) || data1 == 120 || data1 == 123;
+    default: return false;
+    }
 }
 
 bool allZero(const int32_t* x, uint64_t n)
@@ -76,6 +135,7 @@ bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
     primeHighPass = true;
 
     provider = std::make_unique<SpeexProvider>();
+    provider->setInputRateLimit(fastestChipRate());
     repackager = std::make_unique<Repackager<float>>();
     repackager->setup(maxTicks, channels);
     repackager->setProvider(provider.get());
@@ -91,7 +151,7 @@ bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
     synthBase = dynamic_cast<ZRS::SynthBase*>(controller.get());
     buildControllerMap();
 
-    incoming.reserve(kMaxEvents);
+    incoming.reserve(kMaxScheduled);
     outgoing.reserve(kMaxEvents);
     reserveSchedule(audioSettings.blockSize);
     return ok;
@@ -117,10 +177,11 @@ void ChipWrap::updateChipRate(bool force)
     if (controller)
         controller->setRate(uint64_t(clockIndex), chipRate, clock);
     resampleRatio = chipRate / rate;
-    provider->setup(outputChannelCount, vantor::saturatingCast<uint64_t>(std::floor(chipRate + 0.5)),
-                    vantor::saturatingCast<uint64_t>(rate), resamplerQuality, true);
+    // A running resampler keeps its read position and the repackager its pending input, so rate
+    // automation bends the pitch without a jump.
+    provider->setup(outputChannelCount, roundedRate(chipRate), vantor::saturatingCast<uint64_t>(rate),
+                    resamplerQuality, !provider->hasResampler());
     repackager->setProvider(provider.get());
-    repackager->clearPending();
 
     for (uint32_t c = 0; c < outputChannelCount; ++c) {
         lp[c].setSampleRate(chipRate);
@@ -130,6 +191,15 @@ void ChipWrap::updateChipRate(bool force)
         hp[c].setSampleRate(chipRate);
         hp[c].updateCoefficients();
     }
+}
+
+uint64_t ChipWrap::fastestChipRate() const
+{
+    if (!chipInfo || chipInfo->clocks.empty())
+        return 0;
+    const double clock = *std::max_element(chipInfo->clocks.begin(), chipInfo->clocks.end());
+    return roundedRate(clock * std::exp2(kMaxDetune * kOctavesPerCent) /
+                       double(std::max<uint64_t>(chipInfo->clockDivider, 1)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -297,52 +367,91 @@ void ChipWrap::scheduleEvents(const std::vector<vantor::HDMIDIEvent>& events,
     shift = std::min(shift, 16u);
     const uint64_t total = frames << shift;
     const uint64_t segment = std::max<uint64_t>(maxSegment << shift, 1);
-    const auto renderRange = [&](uint64_t from, uint64_t to) {
-        const uint64_t d = to - from;
-        RenderStep step;
-        step.frames = segment;
-        for (uint64_t i = d / segment; i > 0; --i)
-            schedule.push_back(step);
-        if (d % segment) {
-            step.frames = d % segment;
-            schedule.push_back(step);
-        }
-    };
-    if (events.empty()) {
-        if (total > 0)
-            renderRange(0, total);
-        return;
-    }
-    uint64_t p = 0;
+    const uint64_t last = total > 0 ? toGrid(total - 1, grid) : 0;
+
+    // The deliveries first, in stable time order by insertion (std::stable_sort allocates); each
+    // step's `frames` holds its delivery frame until the renders go in.
     for (const vantor::HDMIDIEvent& e : events) {
-        uint64_t t = uint64_t(e.sampleOffset) << shift;
-        switch (grid) {
-        case 0:
-        case 1: break;
-        case 2: t &= ~uint64_t(1); break;
-        case 4: t &= ~uint64_t(3); break;
-        default:
-            t = vantor::saturatingCast<uint64_t>(std::trunc(double(t) / double(grid)) * double(grid));
-            break;
-        }
-        if (t < p) {
-            schedule.clear();
-            return;
-        }
-        if (t > p) {
-            renderRange(p, t);
-            p = t;
-        }
+        uint64_t t = toGrid(uint64_t(e.sampleOffset) << shift, grid);
+        if (t > total)
+            t = last;
         RenderStep step;
         step.kind = RenderStep::kDeliver;
         step.event = e;
-        step.event.sampleOffset = uint32_t(p);
+        step.event.sampleOffset = uint32_t(t);
+        step.frames = t;
+        size_t i = schedule.size();
         schedule.push_back(step);
+        for (; i > 0 && schedule[i - 1].frames > t; --i)
+            schedule[i] = schedule[i - 1];
+        schedule[i] = step;
     }
-    if (p > total)
-        schedule.clear();
-    else if (p < total)
-        renderRange(p, total);
+
+    // Then the renders between them, filled in from the back.
+    const size_t deliveries = schedule.size();
+    uint64_t renders = 0, p = 0;
+    for (const RenderStep& step : schedule) {
+        renders += renderPieces(step.frames - p, segment);
+        p = step.frames;
+    }
+    renders += renderPieces(total - p, segment);
+    size_t w = deliveries + size_t(renders);
+    schedule.resize(w);
+    const auto putRenders = [&](uint64_t from, uint64_t to) {
+        const uint64_t d = to - from;
+        RenderStep r;
+        if (d % segment) {
+            r.frames = d % segment;
+            schedule[--w] = r;
+        }
+        r.frames = segment;
+        for (uint64_t n = d / segment; n > 0; --n)
+            schedule[--w] = r;
+    };
+    uint64_t end = total;
+    for (size_t i = deliveries; i-- > 0;) {
+        RenderStep step = schedule[i];
+        putRenders(step.frames, end);
+        end = step.frames;
+        step.frames = 0;
+        schedule[--w] = step;
+    }
+    putRenders(0, end);
+}
+
+void ChipWrap::carry(const ModuleEvents* in)
+{
+    if (!in)
+        return;
+    const uint64_t count = std::min<uint64_t>(in->count, kMaxEvents);
+    const auto append = [&](const vantor::HDMIDIEvent& e) {
+        carried[carriedCount] = e;
+        carried[carriedCount++].sampleOffset = 0;
+    };
+    uint64_t k = 0;
+    for (; k < count && carriedCount < kMaxCarried; ++k)
+        append(in->events[k]);
+    if (k == count)
+        return;
+
+    // Full: the rest that end notes take the places of the latest events that do not, in one
+    // pass from the back; any other event is dropped.
+    droppedCount += count - k;
+    size_t wanted = 0;
+    for (uint64_t j = k; j < count; ++j)
+        wanted += endsNotes(in->events[j]) ? 1 : 0;
+    size_t removed = 0, w = carriedCount;
+    for (size_t i = carriedCount; i-- > 0;) {
+        if (removed < wanted && !endsNotes(carried[i]))
+            ++removed;
+        else
+            carried[--w] = carried[i];
+    }
+    std::copy(carried.get() + w, carried.get() + carriedCount, carried.get());
+    carriedCount -= removed;
+    for (uint64_t j = k; j < count && carriedCount < kMaxCarried; ++j)
+        if (endsNotes(in->events[j]))
+            append(in->events[j]);
 }
 
 void ChipWrap::process(float** outputs, uint32_t frames, ModuleEvents* in, ModuleEvents* out,
@@ -358,8 +467,13 @@ void ChipWrap::process(float** outputs, uint32_t frames, ModuleEvents* in, Modul
     if (!isInitialised() || !controller)
         return;
 
-    if (mutex.tryLock()) {
-        incoming.clear();
+    if (!mutex.tryLock()) {
+        // Silent, but its events wait for the next block that gets the lock.
+        carry(in);
+    } else {
+        // Carried events first, at frame 0.
+        incoming.assign(carried.get(), carried.get() + carriedCount);
+        carriedCount = 0;
         if (transport) {
             controller->setMediaParameter(kHostTempo, transport->tempo);
             controller->setMediaParameter(kHostPosition, transport->ppqPosition);
@@ -413,7 +527,7 @@ void ChipWrap::sendRawMessage(const uint8_t* bytes)
 
 void ChipWrap::deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames)
 {
-    if (e.tuning != kNoTuning && (e.midiFlag & 3) != 0) {
+    if (isRawMessage(e)) {
         if (!synthBase)
             return;
         if (blockFrames > 0 || hostInterfaceVersion < kDeferRawHostVersion)
@@ -423,7 +537,7 @@ void ChipWrap::deliver(const vantor::HDMIDIEvent& e, uint32_t blockFrames)
         return;
     }
     const uint32_t low = e.kind & 0xFF;
-    if (low == vantor::kEventControllerItem || (e.kind & 0x00FFFF00) == 0x100) {
+    if (isControllerItem(e)) {
         dispatchControllerItem(e.index, e.value);
         return;
     }

@@ -1,5 +1,7 @@
 #include "instrument/EnginePluginSDK.h"
 
+#include "platform/DenormalMode.h"
+
 #include <cstring>
 
 namespace vantor::EnginePluginSDK {
@@ -255,6 +257,8 @@ void dispatchPluginOpcode(PluginEntryRecord* entry, uint32_t op, intptr_t a, voi
 void processTrampoline(PluginEntryRecord* entry, float** outputs, int32_t frames,
                        ModuleEvents* incoming, ModuleEvents* outgoing, vantor::SyncInfo* transport)
 {
+    // The caller's floating-point mode is restored on return.
+    const ScopedFlushDenormals noDenormals;
     try {
         if (EffectPlugin* effect = effectOf(entry))
             effect->process(outputs, frames < 0 ? 0u : uint32_t(frames), incoming, outgoing,

@@ -44,28 +44,53 @@ bool SpeexProvider::setup(uint64_t channels, uint64_t inputRate, uint64_t output
     if (channels == 0 || channels > kMax32 || inputRate == 0 || outputRate == 0 ||
         inputRate > kMax32 || outputRate > kMax32)
         return false;
-    quality = std::clamp(quality, 0, 10);
-    if (!state) {
+    quality = std::clamp(quality, 0, kMaxQuality);
+    const bool created = !state;
+    if (created) {
         int err = 0;
         state = speex_resampler_init(uint32_t(channels), 1024, 192000, quality, &err);
         if (!state)
             return false;
         speex_resampler_set_rate(state, 192000, 1024);
         resamplerChannels = channels;
-    } else {
-        speex_resampler_set_quality(state, quality);
+        sizedInputRate = sizedOutputRate = 0;
     }
+    const uint64_t limit = std::min(std::max(inputRate, inputRateLimit), kMax32);
+    const bool resize = outputRate != sizedOutputRate || limit > sizedInputRate;
+    if (resize)
+        sizeFor(limit, outputRate);
+
     const uint64_t g = gcd(inputRate, outputRate);
     channelCount = channels;
     inputReduced = inputRate / g;
     outputReduced = outputRate / g;
+    speex_resampler_set_quality(state, quality);
     speex_resampler_set_rate(state, uint32_t(inputRate), uint32_t(outputRate));
     ratio = double(inputRate) / double(outputRate);
-    if (skipZeros)
+    if (resize && !created) {
+        speex_resampler_reset_mem(state);  // the history went through the sizing rates
         speex_resampler_skip_zeros(state);
+    } else if (skipZeros) {
+        speex_resampler_skip_zeros(state);
+    }
     inLatency = speex_resampler_get_input_latency(state);
     outLatency = speex_resampler_get_output_latency(state);
     return true;
+}
+
+void SpeexProvider::sizeFor(uint64_t inputRate, uint64_t outputRate)
+{
+    // The filter runs quality x ratio taps, and the table holds them at an oversampling that
+    // halves above ratios 2, 4, 8 and 16 (or only the taps at each phase for ratios with a
+    // small denominator): it is longest just below each of ratios 1, 2, 4, 8, 16 or at the
+    // highest ratio. The history is longest at the highest ratio.
+    speex_resampler_set_rate(state, uint32_t(inputRate), uint32_t(outputRate));
+    speex_resampler_set_quality(state, kMaxQuality);
+    for (uint64_t k = 1; k <= 16; k *= 2)
+        if (k * outputRate - 1 <= inputRate && k * outputRate > 1)
+            speex_resampler_set_rate(state, uint32_t(k * outputRate - 1), uint32_t(outputRate));
+    sizedInputRate = inputRate;
+    sizedOutputRate = outputRate;
 }
 
 void SpeexProvider::process(float** input, float** output, uint64_t* inputFrames,

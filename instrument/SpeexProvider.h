@@ -10,6 +10,8 @@ struct SpeexResamplerState_;
 class SpeexProvider : public Provider<float>
 {
 public:
+    static constexpr int32_t kMaxQuality = 10;
+
     SpeexProvider() = default;
     ~SpeexProvider() override;
     SpeexProvider(const SpeexProvider&) = delete;
@@ -17,9 +19,20 @@ public:
 
     // Creates the resampler on first use (its channel count is kept afterwards), then sets the
     // quality (clamped to 0..10) and the rates. False, with nothing changed, for a zero channel
-    // count or rate, a rate above 32 bits, or when speexdsp refuses.
+    // count or rate, a rate above 32 bits, or when speexdsp refuses. A running resampler keeps
+    // its read position and history through rate and quality changes; `skipZeros` starts it at
+    // its first full output sample, which a running one only does after a reset.
+    //
+    // speexdsp reallocates its filter table and history whenever a quality or rate needs more
+    // than it holds, so setup sizes them, whenever the output rate or the limit below is new, for
+    // quality 10 and every input rate up to the limit: later setups that change only the input
+    // rate or the quality then allocate nothing and can run on the audio thread. Sizing a
+    // running resampler resets it.
     bool setup(uint64_t channels, uint64_t inputRate, uint64_t outputRate, int32_t quality,
                bool skipZeros);
+    // The fastest input rate setups will ask for; 0 (the default) sizes for each input rate as it
+    // comes.
+    void setInputRateLimit(uint64_t rate) { inputRateLimit = rate; }
 
     // One resampler call per channel with the same counts; the counts returned are the last
     // channel's. Without a resampler nothing is consumed or produced.
@@ -41,6 +54,9 @@ public:
     static uint64_t gcd(uint64_t a, uint64_t b);
 
 private:
+    // Grows the tables for quality 10 at every input rate up to `inputRate`.
+    void sizeFor(uint64_t inputRate, uint64_t outputRate);
+
     double ratio = 1.0;
     uint64_t inputReduced = 1;
     uint64_t outputReduced = 1;
@@ -48,5 +64,8 @@ private:
     uint64_t resamplerChannels = 0;  // fixed when the resampler is created
     int64_t inLatency = 0;
     int64_t outLatency = 0;
+    uint64_t inputRateLimit = 0;
+    uint64_t sizedInputRate = 0;  // what the tables hold: these rates at quality 10
+    uint64_t sizedOutputRate = 0;
     SpeexResamplerState_* state = nullptr;
 };

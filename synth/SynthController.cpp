@@ -3,6 +3,7 @@
 #include "platform/PMIDI.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace ZRS {
@@ -307,11 +308,13 @@ int64_t SynthController::noteOn(uint64_t group, uint32_t noteId, uint16_t note, 
     if (g < 0)
         return -1;
     VoiceManager& vm = voiceManagers[g];
-    vm.noteOnWithId(note & 127, hostNoteId(noteId), velocity);
-    if (tuning == 0.0f)
-        return vm.findVoiceByNoteId(hostNoteId(noteId));
+    const int64_t id = hostNoteId(noteId);
+    vm.noteOnWithId(note & 127, id, velocity);
+    // 0 and anything not finite (the host's "none" is +infinity) leave the key's own pitch.
+    if (tuning == 0.0f || !std::isfinite(tuning))
+        return vm.findVoiceByNoteId(id);
     // The voice's per-note offset, its frequency and one pitch report, as a tuning expression.
-    return vm.setNoteExpression(2, noteId, tuning);
+    return vm.setNoteExpression(2, id, tuning);
 }
 
 void SynthController::noteOff(uint64_t group, uint32_t noteId, uint16_t note)
@@ -332,9 +335,9 @@ void SynthController::setNoteExpression(uint64_t group, uint32_t noteId, int32_t
                                         float value)
 {
     const int64_t g = hostEventGroup(group);
-    if (g < 0)
+    if (g < 0 || !std::isfinite(value))
         return;
-    const int64_t v = voiceManagers[g].setNoteExpression(type, noteId, value);
+    const int64_t v = voiceManagers[g].setNoteExpression(type, hostNoteId(noteId), value);
     if (v < 0 || v >= int64_t(kVoices) || type < 0 ||
         type >= int32_t(LayerModSources::kExpressionTypes))
         return;

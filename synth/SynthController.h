@@ -44,13 +44,14 @@ public:
     ~SynthController() override;
 
     // MIDI and host notes. Host events name a group in mode 3 (the event's channel); groups
-    // above 3 are dropped there.
+    // above 3 are dropped there. Note ids are the host's signed 32-bit ids (0xFFFFFFFF is -1,
+    // no id); a tuning of 0 or one that is not finite leaves the key's pitch.
     void processMidiMessage(uint8_t status, uint8_t data1, uint8_t data2) override;
     virtual int64_t noteOn(uint64_t group, uint32_t noteId, uint16_t note, float velocity,
                            float tuning);
     virtual void noteOff(uint64_t group, uint32_t noteId, uint16_t note);
     virtual void noteAux(uint64_t group, uint32_t noteId, uint16_t index, float value);
-    // Types 0 volume ... 7 extra; other types change no source.
+    // Types 0 volume ... 7 extra; other types change no source; values not finite are ignored.
     virtual void setNoteExpression(uint64_t group, uint32_t noteId, int32_t type, float value);
     virtual void polyPressure(uint64_t group, uint8_t note, uint32_t pressure);
 

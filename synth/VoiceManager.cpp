@@ -270,15 +270,9 @@ void VoiceManager::setSostenuto(bool down)
     }
 }
 
-int64_t VoiceManager::setNoteExpression(int32_t kind, uint32_t noteId, float value)
+int64_t VoiceManager::setNoteExpression(int32_t kind, int64_t noteId, float value)
 {
-    int64_t v = -1;
-    for (size_t i = 0; i < activeVoices; ++i) {
-        if (voices[i].noteId == int64_t(noteId)) {
-            v = int64_t(i);
-            break;
-        }
-    }
+    const int64_t v = findVoiceByNoteId(noteId);
     if (v < 0)
         return -1;
     VoiceRecord& r = voices[v];

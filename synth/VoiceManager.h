@@ -82,8 +82,9 @@ public:
     void controlChange(uint8_t controller, uint8_t value);
     void setSustain(bool down);
     void setSostenuto(bool down);
-    // Kind 0 volume, 1 pan, 2 tuning in cents. Returns the voice of noteId, -1 when none.
-    int64_t setNoteExpression(int32_t kind, uint32_t noteId, float value);
+    // Kind 0 volume, 1 pan, 2 tuning in cents. Returns the voice of noteId, -1 when none; the
+    // id is the host's signed id, as startVoice stores it, and -1 names no voice.
+    int64_t setNoteExpression(int32_t kind, int64_t noteId, float value);
 
     // Pitch and tuning.
     void setPitchBend(float normalised);

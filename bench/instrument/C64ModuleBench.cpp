@@ -1,7 +1,7 @@
 // The built C64Module through the stand-in engine (its four exports, dlopen), 48000 Hz in
 // 256-frame blocks, no chip database: seconds of audio per CPU second (x real time) for 1 voice,
-// 12 voices (default patch, 12 held notes) and 12 voices x 3 layers; and controller-map events
-// per second in blocks of 2048 events.
+// 12 voices (default patch, 12 held notes) and 12 voices x 3 layers; one voice while it plays
+// and 10 s after its release; and controller-map events per second in blocks of 2048 events.
 
 #include "fixtures/ModuleEventBuilders.h"
 #include "shims/engine/Engine.h"
@@ -38,6 +38,17 @@ struct Started
     std::unique_ptr<vantor::engine::Instance> instance;
 };
 
+// Empty blocks as the timed loop, counted in seconds of audio.
+void renderBlocks(benchmark::State& state, const Started& s)
+{
+    for (auto _ : state) {
+        s.instance->process(kBlock, {});
+        benchmark::DoNotOptimize(s.instance->channel(0));
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+}
+
 // range(0) held notes, range(1) active layers (SID voices per chip).
 void BM_C64ModuleRender(benchmark::State& state)
 {
@@ -54,14 +65,30 @@ void BM_C64ModuleRender(benchmark::State& state)
     s.instance->process(kBlock, setup);
     for (int b = 0; b < 20; ++b)
         s.instance->process(kBlock, {});
-    for (auto _ : state) {
-        s.instance->process(kBlock, {});
-        benchmark::DoNotOptimize(s.instance->channel(0));
-    }
-    state.counters["x_realtime"] =
-        benchmark::Counter(double(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
+    renderBlocks(state, s);
 }
 BENCHMARK(BM_C64ModuleRender)->Args({1, 1})->Args({12, 1})->Args({12, 3})->Unit(benchmark::kMillisecond);
+
+// range(0) 0: a held note plays; 1: 10 s after its release.
+void BM_C64ModuleTail(benchmark::State& state)
+{
+    Started s;
+    if (!s.instance) {
+        state.SkipWithError("C64Module did not start");
+        return;
+    }
+    s.instance->process(kBlock, {moduleEvent(0x390, 60, 0.8f)});
+    const int blocksPerSecond = int(kRate) / int(kBlock);
+    for (int b = 0; b < blocksPerSecond / 2; ++b)
+        s.instance->process(kBlock, {});
+    if (state.range(0) == 1) {
+        s.instance->process(kBlock, {moduleEvent(0x480, 60, 0.0f)});
+        for (int b = 0; b < 10 * blocksPerSecond; ++b)
+            s.instance->process(kBlock, {});
+    }
+    renderBlocks(state, s);
+}
+BENCHMARK(BM_C64ModuleTail)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_C64ModuleEvents(benchmark::State& state)
 {

@@ -143,7 +143,8 @@ public:
     // queries 3, 4, 7, 15, 10, 17 and 18, then the shared blocks (handOverBlocks).
     bool start(std::string& error);
     // On a created instance that was not started: the same start, but the saved blocks are copied
-    // back and sent with sub-command 1 (the canvas with 0, which alone attaches it); then the
+    // back and sent with sub-command 1 (the canvas with 0, which alone attaches it) in the order
+    // of the start's handover, whatever order the state lists them in; then the
     // saved values except items 384-511 (media transport) as 0xB0 events at offset 0 of one
     // zero-frame block.
     bool restoreState(const EngineState& state, std::string& error);

@@ -30,23 +30,33 @@ constexpr size_t kStartStepTables = 15;
 constexpr size_t kStartCurves = 15;
 
 // Handed over after init, in this order. The parameter-change block goes first: sub-command 0 of
-// the routing text reports it.
+// the routing text reports it. The step tables and envelope curves go before the routing text,
+// whose rows find only the tables the module already has.
 std::vector<PlannedBlock> startBlocks()
 {
-    std::vector<PlannedBlock> plan = {
-        {ParameterChangeBlock::kId, 0, ParameterChangeBlock::kSize, 0},
+    std::vector<PlannedBlock> plan = {{ParameterChangeBlock::kId, 0, ParameterChangeBlock::kSize, 0}};
+    for (uint64_t i = 0; i < kStartStepTables; ++i)
+        plan.push_back({StepTableBlock::kId, i, StepTableBlock::kSize, 0});
+    for (uint64_t i = 0; i < kStartCurves; ++i)
+        plan.push_back({CurveBlock::kId, i, CurveBlock::kSize, ExtensionBlock::kFlagResettable});
+    plan.insert(plan.end(), {
         {RoutingTextBlock::kId, 0, RoutingTextBlock::kSize, 0},
         {TextSlotBlock::kId, 0, TextSlotBlock::kSize, 0},
         {TextSlotBlock::kId, 1, TextSlotBlock::kSize, 0},
         {TextSlotBlock::kId, 2, TextSlotBlock::kSize, 0},
         {FilePathBlock::kId, FilePathBlock::kImageIndex, FilePathBlock::kMinSize, 0},
-    };
-    for (uint64_t i = 0; i < kStartStepTables; ++i)
-        plan.push_back({StepTableBlock::kId, i, StepTableBlock::kSize, 0});
-    for (uint64_t i = 0; i < kStartCurves; ++i)
-        plan.push_back({CurveBlock::kId, i, CurveBlock::kSize, ExtensionBlock::kFlagResettable});
-    plan.push_back({PixelCanvasBlock::kId, 0, PixelCanvasBlock::kSize, 0});
+        {PixelCanvasBlock::kId, 0, PixelCanvasBlock::kSize, 0},
+    });
     return plan;
+}
+
+// Where blocks with this id go in the plan; ids it lacks go last.
+size_t planRank(const std::vector<PlannedBlock>& plan, uint32_t id)
+{
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].id == id)
+            return i;
+    return plan.size();
 }
 
 std::string blockText(const SharedBlock& block, size_t offset, size_t capacity)
@@ -130,7 +140,15 @@ void Instance::handOverBlocks(const EngineState* saved)
 {
     const std::vector<PlannedBlock> plan = startBlocks();
     if (saved) {
-        for (const EngineState::Block& s : saved->blocks) {
+        // In the plan's order, whatever order the state lists them in.
+        std::vector<const EngineState::Block*> order;
+        for (const EngineState::Block& s : saved->blocks)
+            order.push_back(&s);
+        std::stable_sort(order.begin(), order.end(), [&](const auto* x, const auto* y) {
+            return planRank(plan, x->id) < planRank(plan, y->id);
+        });
+        for (const EngineState::Block* b : order) {
+            const EngineState::Block& s = *b;
             const size_t size = extensionBlockSize(s.id);
             if (size == 0 || findSharedBlock(s.id, s.index))
                 continue;

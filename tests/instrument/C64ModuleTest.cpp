@@ -60,14 +60,8 @@ protected:
     // are rounded to float, as a constant of about 0.002 (-54 dBFS).
     static double rmsBetween(const std::vector<float>& x, double from, double to)
     {
-        std::vector<float> part(x.begin() + ptrdiff_t(from * kRate), x.begin() + ptrdiff_t(to * kRate));
-        double mean = 0.0;
-        for (float v : part)
-            mean += v;
-        mean /= double(part.size());
-        for (float& v : part)
-            v = float(v - mean);
-        return analysis::rms(part.data(), part.size());
+        const size_t first = size_t(from * kRate);
+        return analysis::rmsAboutMean(x.data() + first, size_t(to * kRate) - first);
     }
 
     fixtures::TempDir dir;

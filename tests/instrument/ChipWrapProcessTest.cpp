@@ -47,12 +47,14 @@ TEST(ChipWrapSchedule, CutsAtEventsOnTheGridAndIntoSegments)
         {16, {5, 6}, {"r 4", "d 4:0", "d 4:1", "r 12"}},
         {16, {3}, {"d 0:0", "r 16"}},
         {600, {300}, {"r 256", "r 44", "d 300:0", "r 256", "r 44"}},
-        {16, {12, 8}, {}},  // out of order
-        {16, {20}, {}},     // past the block
+        {16, {12, 8}, {"r 8", "d 8:1", "r 4", "d 12:0", "r 4"}},  // out of order: sorted
+        {16, {6, 5, 2}, {"d 0:2", "r 4", "d 4:0", "d 4:1", "r 12"}},  // stable on one frame
+        {256, {10, 5, 300}, {"r 4", "d 4:1", "r 4", "d 8:0", "r 244", "d 252:2", "r 4"}},
+        {16, {20}, {"r 12", "d 12:0", "r 4"}},  // past the block: its last grid position
         {16, {16}, {"r 16", "d 16:0"}},
         {0, {}, {}},
         {0, {0, 3}, {"d 0:0", "d 0:1"}},
-        {0, {4}, {}},
+        {0, {4}, {"d 0:0"}},
     };
     std::vector<RenderStep> schedule;
     for (const auto& c : kCases) {
@@ -65,8 +67,28 @@ TEST(ChipWrapSchedule, CutsAtEventsOnTheGridAndIntoSegments)
     // Other grids round down in double precision; a zero grid leaves times alone.
     ChipWrap::scheduleEvents({itemEvent(0, 0.0f, 7)}, schedule, 16, 3, 256, 0);
     EXPECT_EQ(describe(schedule), (V{"r 6", "d 6:0", "r 10"}));
+    ChipWrap::scheduleEvents({itemEvent(0, 0.0f, 7), itemEvent(1, 0.0f, 40)}, schedule, 16, 3, 256, 0);
+    EXPECT_EQ(describe(schedule), (V{"r 6", "d 6:0", "r 9", "d 15:1", "r 1"}));
     ChipWrap::scheduleEvents({itemEvent(0, 0.0f, 7)}, schedule, 16, 0, 256, 0);
     EXPECT_EQ(describe(schedule), (V{"r 7", "d 7:0", "r 9"}));
+
+    // 2048 events backwards over a long block: every delivery in time order, the block covered.
+    std::vector<vantor::HDMIDIEvent> backwards;
+    for (uint32_t i = 0; i < 2048; ++i)
+        backwards.push_back(itemEvent(int32_t(i), 0.0f, 4 * (2047 - i)));
+    ChipWrap::scheduleEvents(backwards, schedule, 8192, 4, 256, 0);
+    uint64_t at = 0;
+    int32_t next = 2047;
+    for (const RenderStep& step : schedule) {
+        if (step.kind == RenderStep::kRender) {
+            at += step.frames;
+            continue;
+        }
+        ASSERT_EQ(step.event.index, next--);
+        ASSERT_EQ(step.event.sampleOffset, at);
+    }
+    EXPECT_EQ(next, -1);
+    EXPECT_EQ(at, 8192u);
 }
 
 class ChipWrapDelivery : public ::testing::Test
@@ -191,7 +213,11 @@ TEST_F(ChipWrapDelivery, BlocksHandBackEventsAtTheirDeliveryFrames)
     ASSERT_GE(back.size(), 1u);
     EXPECT_EQ(back[0].index, 1000);
     EXPECT_EQ(back[0].sampleOffset, 4u);
-    EXPECT_TRUE(blocks.run(16, {itemEvent(1000, 0.5f, 12), itemEvent(1001, 0.5f, 8)}).empty());
+    const auto sorted = blocks.run(16, {itemEvent(1000, 0.5f, 12), itemEvent(1001, 0.5f, 8)});
+    ASSERT_EQ(sorted.size(), 2u);
+    EXPECT_EQ(sorted[0].index, 1001);
+    EXPECT_EQ(sorted[0].sampleOffset, 8u);
+    EXPECT_EQ(sorted[1].index, 1000);
 
     // Queued events beyond 2048 are dropped; the list is empty afterwards.
     for (int i = 0; i < 3000; ++i)
@@ -216,7 +242,7 @@ TEST_F(ChipWrapDelivery, BlocksHandBackEventsAtTheirDeliveryFrames)
     s.entry->process(s.entry, outputs, 16, nullptr, nullptr, nullptr);
 }
 
-TEST_F(ChipWrapDelivery, ABusyMutexLeavesTheBlockSilentAndUntouched)
+TEST_F(ChipWrapDelivery, ABusyMutexLeavesTheBlockSilentAndKeepsItsEvents)
 {
     blocks.run(256, {withNote(moduleEvent(0x390, 69, 1.0f), -1)});
     for (int i = 0; i < 20; ++i)
@@ -238,7 +264,12 @@ TEST_F(ChipWrapDelivery, ABusyMutexLeavesTheBlockSilentAndUntouched)
     for (uint32_t i = 0; i < 256; ++i)
         ASSERT_EQ(blocks.left[i], 0.0f) << i;  // mode 0 output stage: nothing to decay
 
-    EXPECT_EQ(blocks.run(16).size(), 1u);
+    // The next block delivers the kept event at frame 0, after what was queued.
+    const auto back = blocks.run(16);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[1].index, 1000);
+    EXPECT_EQ(back[1].sampleOffset, 0u);
+    EXPECT_EQ(s.spy().log, std::vector<std::string>{"parameter 232 0.5"});
     EXPECT_GT(analysis::rms(blocks.left.data(), 16), 0.0);
 }
 
@@ -308,11 +339,10 @@ TEST_F(ChipWrapDelivery, HugeAndMissingValuesInEverySettingKeepTheOutputFinite)
     const float kValues[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 0.0f, -0.0f};
     for (const float v : kValues) {
         std::vector<vantor::HDMIDIEvent> events;
-        for (int32_t i = 256; i <= 262; ++i)
-            events.push_back(itemEvent(i, v));
-        events.push_back(itemEvent(128, v));
-        events.push_back(itemEvent(1024 + SIDParam::kFilterCutoffOffset, v));
+        for (int32_t i = 0; i < int32_t(kControllerItems); ++i)
+            events.push_back(itemEvent(i, v, uint32_t(i) % 256));
         blocks.run(256, events);
+        ASSERT_FALSE(s.wrap->lastSchedule().empty()) << v;
         for (int b = 0; b < 4; ++b) {
             blocks.run(256);
             for (uint32_t i = 0; i < 256; ++i)

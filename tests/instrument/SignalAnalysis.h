@@ -73,4 +73,17 @@ inline double rms(const float* samples, size_t n)
     return n ? std::sqrt(sum / double(n)) : 0.0;
 }
 
+// RMS about the mean: a DC level does not count.
+inline double rmsAboutMean(const float* samples, size_t n)
+{
+    double mean = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        mean += double(samples[i]);
+    mean = n ? mean / double(n) : 0.0;
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        sum += (double(samples[i]) - mean) * (double(samples[i]) - mean);
+    return n ? std::sqrt(sum / double(n)) : 0.0;
+}
+
 }  // namespace analysis

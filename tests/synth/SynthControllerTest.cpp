@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -450,6 +451,31 @@ TEST(SynthControllerVoices, NoteExpressionsWriteTheirSourceGroups)
     float amp = 1.0f;
     s.applyVoiceAmplitude(0, 0, amp);
     EXPECT_FLOAT_EQ(amp, 0.5f);
+}
+
+TEST(SynthControllerVoices, EveryHostNoteIdIsOneIdAndMinusOneIsNone)
+{
+    for (const uint32_t id : {42u, uint32_t(-5), 0x80000000u}) {
+        TestSynth s;
+        const int64_t v = s.noteOn(0, id, 60, 1.0f, std::numeric_limits<float>::infinity());
+        ASSERT_EQ(v, 0) << id;
+        EXPECT_EQ(s.voiceFrequency(0, v), kMiddleC) << id;  // no tuning
+        EXPECT_EQ(s.pitchReports, 0) << id;
+        s.setNoteExpression(0, id, 2, 100.0f);
+        EXPECT_NEAR(s.voiceFrequency(0, v), 277.1826f, 0.001f) << id;
+        s.setNoteExpression(0, id, 2, std::numeric_limits<float>::quiet_NaN());  // ignored
+        EXPECT_NEAR(s.voiceFrequency(0, v), 277.1826f, 0.001f) << id;
+        s.noteOff(0, id, 60);
+        EXPECT_EQ(held(s, 0), 0u) << id;
+    }
+
+    // Voices started without an id hold -1, which never names one of them.
+    TestSynth s;
+    s.processMidiMessage(0x90, 60, 100);
+    EXPECT_EQ(s.noteOn(0, 0xFFFFFFFFu, 62, 1.0f, 50.0f), -1);
+    s.setNoteExpression(0, 0xFFFFFFFFu, 2, 100.0f);
+    EXPECT_EQ(s.voiceFrequency(0, 0), kMiddleC);
+    EXPECT_EQ(s.pitchReports, 0);
 }
 
 TEST(SynthControllerVoices, PolyPressureReachesOnlyAVoiceOfThatNote)

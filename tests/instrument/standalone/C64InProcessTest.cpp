@@ -1,6 +1,7 @@
 // The module's own exports and factory linked into this test: the stand-in engine creates and
 // starts an instance as it does with the built module, and the instance is inspected directly.
 
+#include "abi/ExtensionBlocks.h"
 #include "fixtures/ModuleEventBuilders.h"
 #include "instrument/ChipWrap.h"
 #include "instrument/ModuleExports.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -68,6 +70,46 @@ TEST(C64InProcess, TheEnginesStartEnablesTheTwelveSynthChips)
         EXPECT_TRUE(sid->isVoiceSounding(0)) << "chip " << c;
         EXPECT_EQ(sid->registerImage(24) & 15, 15) << "chip " << c;
     }
+}
+
+acme::ChipWrap* wrapOf(const Instance& instance)
+{
+    return dynamic_cast<acme::ChipWrap*>(
+        static_cast<vantor::EnginePluginSDK::Plugin*>(instance.getEntry()->object));
+}
+
+TEST(C64InProcess, ARestoredRoutingTextFindsItsEnvelope)
+{
+    auto module = ModuleLibrary::linked("linked C64Module", getNumTarnPlugins, fillTarnPluginInfo,
+                                        newInstance, deleteInstance);
+    ASSERT_NE(module, nullptr);
+    EngineConfig config;
+    config.chipDatabasePath = "/nonexistent/chips.db";
+    std::string error;
+    Instance first(*module, config);
+    ASSERT_TRUE(first.create(module->identifier(0), error)) << error;
+    ASSERT_TRUE(first.start(error)) << error;
+    vantor::engine::SharedBlock* routing = first.findSharedBlock(RoutingTextBlock::kId);
+    ASSERT_NE(routing, nullptr);
+    const std::string text = "source=EG0;destination=Filter Cutoff";
+    std::copy(text.begin(), text.end(), routing->bytes.get() + RoutingTextBlock::kTextOffset);
+    ASSERT_EQ(first.sendExtension(*routing, 2), 1);
+    ASSERT_FALSE(wrapOf(first)->getSIDController()->curveEntries().empty());
+    ASSERT_EQ(wrapOf(first)->getSIDController()->curveEntries()[0].inUse, 1);
+
+    // Saved with the routing text ahead of the curves, as an engine that handed it over first
+    // would have: the restore still hands the curves over first.
+    vantor::engine::EngineState state = first.saveState();
+    std::stable_partition(state.blocks.begin(), state.blocks.end(), [](const auto& b) {
+        return b.id == RoutingTextBlock::kId;
+    });
+    Instance second(*module, config);
+    ASSERT_TRUE(second.create(module->identifier(0), error)) << error;
+    ASSERT_TRUE(second.restoreState(state, error)) << error;
+    const auto& curves = wrapOf(second)->getSIDController()->curveEntries();
+    ASSERT_EQ(curves.size(), 15u);
+    EXPECT_EQ(curves[0].inUse, 1);
+    EXPECT_EQ(curves[1].inUse, 0);
 }
 
 }  // namespace

@@ -63,4 +63,36 @@ TEST(OutputChain, RunsWithoutAllocating)
     EXPECT_GT(tone.n, 0u);
 }
 
+TEST(OutputChain, RateAndQualityChangesWithinTheLimitAllocateNothing)
+{
+    // 22050 Hz: the fastest chip rate, 1789773 Hz at +2400 cents, is 325 times the host rate.
+    constexpr uint64_t kFastest = 7159091;
+    SpeexProvider provider;
+    provider.setInputRateLimit(kFastest);
+    ASSERT_TRUE(provider.setup(2, 985248, 22050, 0, true));
+    Repackager<float> repackager;
+    ASSERT_TRUE(repackager.setup(kFastest / 20, 2));
+    Tone tone;
+    repackager.setProvider(&provider);
+    repackager.setRenderer(&tone);
+    std::vector<float> left(256), right(256);
+    float* outs[2] = {left.data(), right.data()};
+
+    const long before = fixtures::allocationCount();
+    const uint64_t kRates[] = {kFastest, 223722, 985248, 44101, 22050, 22049, 1000000, 88199};
+    for (int32_t quality = 0; quality <= 10; ++quality)
+        for (const uint64_t rate : kRates) {
+            ASSERT_TRUE(provider.setup(2, rate, 22050, quality, false));
+            repackager.pull(outs, quality == 10 && rate == kFastest ? 16 : 256);
+        }
+    EXPECT_EQ(fixtures::allocationCount(), before);
+
+    // A new output rate sizes the resampler again: that may allocate, and happens off the audio
+    // thread (audio settings).
+    ASSERT_TRUE(provider.setup(2, 985248, 8000, 0, false));
+    const long resized = fixtures::allocationCount();
+    ASSERT_TRUE(provider.setup(2, kFastest, 8000, 10, false));
+    EXPECT_EQ(fixtures::allocationCount(), resized);
+}
+
 }  // namespace
