@@ -62,9 +62,14 @@ void readImage(vantor::VirtualFile& source)
     const size_t sectors = image.sectorCount();
     if (image.files.size() > 8 * sectors)
         __builtin_trap();
-    for (const DiskFileEntry& file : image.files)
+    size_t total = 0;
+    for (const DiskFileEntry& file : image.files) {
         if (file.bytes.size() > 254 * sectors || file.name.size() > 16)
             __builtin_trap();
+        total += file.bytes.size();
+    }
+    if (total > CBMDOS::File::kMaxScanBytes)
+        __builtin_trap();
     DiskFileEntry listing;
     if (!buildDirectoryListing(&image, listing) || listing.bytes.size() != 64 + 32 * image.files.size())
         __builtin_trap();
