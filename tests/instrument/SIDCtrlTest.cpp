@@ -332,7 +332,7 @@ TEST(SIDCtrlBeforeInit, ApplyPatchDoesNothing)
     EXPECT_TRUE(listener.reports.empty());
     EXPECT_EQ(ctrl.patch().volume, 15);
     EXPECT_EQ(ctrl.getAsidChip(), 16u);
-    EXPECT_EQ(ctrl.getPlayerOptions().sidBase, 0xD400);
+    EXPECT_EQ(ctrl.getPlayerOptions().sidAddresses[0], 0xD400);
 }
 
 TEST_F(SIDCtrlTest, PreviewNoteNeedsABank)
@@ -389,11 +389,11 @@ TEST_F(SIDCtrlTest, InstrumentOptions)
     EXPECT_EQ(ctrl->getPlayerOptions().option4, uint16_t(70000));
     ctrl->setInstrumentOption(2, 54304.4);
     ctrl->setInstrumentOption(3, std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(ctrl->getPlayerOptions().secondSid, 0xD420);
-    EXPECT_EQ(ctrl->getPlayerOptions().thirdSid, 0);
+    EXPECT_EQ(ctrl->getPlayerOptions().sidAddresses[1], 0xD420);
+    EXPECT_EQ(ctrl->getPlayerOptions().sidAddresses[2], 0);
     ctrl->setInstrumentOption(1, 5.0);
     ctrl->setInstrumentOption(99, 5.0);
-    EXPECT_EQ(ctrl->getPlayerOptions().sidBase, 0xD400);
+    EXPECT_EQ(ctrl->getPlayerOptions().sidAddresses[0], 0xD400);
 }
 
 TEST_F(SIDCtrlTest, CaptureCommands)
