@@ -142,8 +142,11 @@ void SIDCtrl::render(int32_t** channels, uint64_t /*channelCount*/, int32_t fram
         --frameBudget;
     }
     if (reader && !reader->isDrivenByTimers() && reader->playing) {
-        renderTune();
-        return;
+        runPendingAdvance();
+        if (reader && reader->playing) {
+            renderTune();
+            return;
+        }
     }
     while (frameBudget > 0) {
         runPendingAdvance();

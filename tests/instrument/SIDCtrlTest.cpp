@@ -893,11 +893,13 @@ TEST_F(SIDCtrlTest, PendingAdvanceRunsFirst)
     ctrl->render(channels, 1, 100);
     EXPECT_EQ(r->selected, std::vector<uint64_t>{1});
     EXPECT_FALSE(ctrl->isAdvancePending());
+    const uint64_t rendered = r->advanceCalls;
+    EXPECT_GT(rendered, 0u) << "the render runs a self-driven reader";
 
     ctrl->setAdvancePending();
     EXPECT_EQ(ctrl->renderUntilEvent(50), 50u);
     EXPECT_EQ(r->selected, (std::vector<uint64_t>{1, 0}));
-    EXPECT_EQ(r->advanceCalls, 0u);  // time never goes to the reader here
+    EXPECT_EQ(r->advanceCalls, rendered);  // time never goes to the reader here
 }
 
 }  // namespace
