@@ -21,7 +21,7 @@ std::vector<std::string> signatureLines()
 {
     std::mt19937 rng(1234);
     std::vector<std::string> lines;
-    char token[8];
+    char token[16];
     for (int p = 0; p < kPlayers; ++p) {
         std::snprintf(token, sizeof token, "P%05d", p);
         lines.push_back(token);
