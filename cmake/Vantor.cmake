@@ -68,8 +68,9 @@ function(vantor_6502_image image src config)
 endfunction()
 
 # vantor_6502_programs(<target> <config> [DEPENDS files...]): every NAME.s in the calling folder's
-# programs/ assembled with ca65 and linked with ld65 by programs/<config> into NAME.bin under the
-# binary folder's programs/; <target> builds them all. Sets VANTOR_6502_IMAGE_DIR to that folder.
+# programs/ assembled with ca65 and linked with ld65 by programs/NAME.cfg when there is one, else
+# by programs/<config>, into NAME.bin under the binary folder's programs/; <target> builds them
+# all. Sets VANTOR_6502_IMAGE_DIR to that folder.
 function(vantor_6502_programs target config)
     cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
     set(program_dir ${CMAKE_CURRENT_SOURCE_DIR}/programs)
@@ -79,7 +80,11 @@ function(vantor_6502_programs target config)
     set(images)
     foreach(src ${program_sources})
         get_filename_component(stem ${src} NAME_WE)
-        vantor_6502_image(${image_dir}/${stem}.bin ${src} ${program_dir}/${config} DEPENDS ${ARG_DEPENDS})
+        set(link_config ${program_dir}/${config})
+        if(EXISTS ${program_dir}/${stem}.cfg)
+            set(link_config ${program_dir}/${stem}.cfg)
+        endif()
+        vantor_6502_image(${image_dir}/${stem}.bin ${src} ${link_config} DEPENDS ${ARG_DEPENDS})
         list(APPEND images ${image_dir}/${stem}.bin)
     endforeach()
     add_custom_target(${target} DEPENDS ${images})
