@@ -94,6 +94,7 @@ public:
     static constexpr int32_t kTuneChipItems = 1216;
     static constexpr int32_t kSlotItems = 1280;
     static constexpr int32_t kChipRateItem = 262;
+    static_assert(kExactChipRenderItem == kOutputItems + 7 && kSingleStageChainItem == kOutputItems + 8);
 
     // Output settings (item - 256).
     enum OutputSetting : uint64_t {
@@ -103,6 +104,8 @@ public:
         kDetune = 3,
         kOutputFilterMode = 4,
         kResamplerQuality = 5,
+        kExactChipRender = 7,
+        kSingleStageChain = 8,
     };
 
     // `name` is `nameLength` bytes, not necessarily terminated. Only "C64" builds chips and a
@@ -203,6 +206,8 @@ public:
     uint32_t getHostInterfaceVersion() const { return hostInterfaceVersion; }
     uint64_t getMaxTicks() const { return maxTicks; }
     int32_t getResamplerQuality() const { return resamplerQuality; }
+    bool isExactChipRender() const { return exactChipRender; }
+    bool isSingleStageChain() const { return singleStageChain; }
     int64_t getOutputFilterMode() const { return outputFilterMode; }
     int64_t getClockIndex() const { return clockIndex; }
     double getDetune() const { return detune; }
@@ -266,6 +271,8 @@ private:
     std::unique_ptr<Repackager<float>> repackager;
     std::string name;
     int32_t resamplerQuality = 0;
+    bool exactChipRender = false;
+    bool singleStageChain = false;
     int64_t outputFilterMode = 0;
     int64_t clockIndex = 0;
     double lastClock = -1.0;

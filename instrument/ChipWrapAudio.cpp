@@ -242,6 +242,14 @@ void ChipWrap::setOutputParameter(uint64_t index, double value)
             outputFilters[c].updateCoefficients();
         }
         break;
+    case kExactChipRender:
+        exactChipRender = value >= 0.5;
+        if (controller)
+            controller->setExactRender(exactChipRender);
+        break;
+    case kSingleStageChain:
+        singleStageChain = value >= 0.5;
+        break;
     case kResamplerQuality: {
         const int32_t previous = resamplerQuality;
         resamplerQuality =

@@ -58,9 +58,6 @@ constexpr ParameterRow kParameterRows[SIDParam::kCount] = {
     {"Filter 11", ParameterInfo::Continuous, -1, 1, 0, nullptr},
 };
 
-// Adds c to n words with saturation, as the output stage adds.
-void addConstant(int32_t* out, uint64_t n, int32_t c);
-
 // Voice v takes its ring and sync source from voice kSource[v].
 constexpr std::size_t kSource[3] = {2, 0, 1};
 
@@ -471,7 +468,7 @@ void SIDEmu::render(int32_t* const* outputs, uint64_t cycles)
         if (resting) {
             advanceResting(n);
             if (out)
-                addConstant(out, n, restOutput);
+                addSaturating(out, n, restOutput);
         } else {
             renderPiece(out, n);
             resting = !exactRender && canRest(n);
@@ -480,6 +477,21 @@ void SIDEmu::render(int32_t* const* outputs, uint64_t cycles)
             out += n;
         cycles -= n;
     }
+}
+
+bool SIDEmu::skipResting(uint64_t cycles)
+{
+    if (!resting || blockCapacity == 0)
+        return false;
+    busAge = busAge + cycles < busAge ? UINT64_MAX : busAge + cycles;
+    if (busAge >= kBusDecayCycles)
+        busValue = 0;
+    while (cycles > 0) {
+        const uint64_t n = std::min(cycles, blockCapacity);
+        advanceResting(n);
+        cycles -= n;
+    }
+    return true;
 }
 
 void SIDEmu::setExactRender(bool on)
@@ -799,7 +811,9 @@ inline int32_t addFixedPoint(int32_t to, float y)
     return int32_t(std::clamp<int64_t>(int64_t(to) + v, INT32_MIN, INT32_MAX));
 }
 
-void addConstant(int32_t* out, uint64_t n, int32_t c)
+}  // namespace
+
+void addSaturating(int32_t* out, uint64_t n, int32_t c)
 {
     if (c == 0)
         return;
@@ -814,6 +828,8 @@ void addConstant(int32_t* out, uint64_t n, int32_t c)
     for (; i < n; ++i)
         out[i] = int32_t(std::clamp<int64_t>(int64_t(out[i]) + c, INT32_MIN, INT32_MAX));
 }
+
+namespace {
 
 template <bool Clip>
 void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, float ceiling, float kneeLevel)

@@ -14,6 +14,9 @@
 
 class SIDDatabase;
 
+// Adds c to n words with saturation, as a chip adds its output.
+void addSaturating(int32_t* out, uint64_t n, int32_t c);
+
 namespace sid_emu_detail {
 
 // Mixer DC level by routing: entries 0-127 (64 x voice-3-off + 8 x routing + mode) fall by one
@@ -131,6 +134,9 @@ public:
     // The chip is skipping silence; its output is restingOutput() per cycle.
     bool isResting() const { return resting; }
     int32_t restingOutput() const { return restOutput; }
+    // While resting: moves the chip on by `cycles` as render does, without adding its output,
+    // and returns true; otherwise does nothing and returns false.
+    bool skipResting(uint64_t cycles);
 
     // State view.
     const SIDVoice& voice(std::size_t v) const { return voices[v]; }
