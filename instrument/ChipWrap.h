@@ -34,6 +34,7 @@ class SynthParams;
 class ChipController;
 class SIDCtrl;
 class SpeexProvider;
+class DecimatingProvider;
 template <typename T>
 class Repackager;
 
@@ -219,6 +220,7 @@ public:
     const SIDOutputFilter& outputFilter(size_t c) const { return outputFilters[c % kMaxChannels]; }
     bool isHighPassPrimed() const { return primeHighPass; }
     const SpeexProvider* getProvider() const { return provider.get(); }
+    const DecimatingProvider* getDecimatingProvider() const { return decimating.get(); }
     const Repackager<float>* getRepackager() const { return repackager.get(); }
     const PixelCanvas& getCanvas() const { return *canvas; }
     const void* getCanvasBlock() const { return canvasBlock; }
@@ -265,9 +267,15 @@ private:
     double hostRate() const { return audioSettings.sampleRate; }
     // The chip rate of the fastest clock at the largest detune: the resampler is sized for it.
     uint64_t fastestChipRate() const;
+    // Sets up the resampling stage of the chain in use and hands it to the repackager.
+    void setupResampler(bool both);
+    // The chain's chip-rate stage: the chips' ticks scaled, then the one-pole filters.
+    void singleStageChannel(uint64_t c, const int32_t* in, float* out, uint64_t n);
+    void decimatedChannel(uint64_t c, const int32_t* in, float* out, uint64_t n);
 
     std::unique_ptr<uint8_t[]> displayRecord;
-    std::unique_ptr<SpeexProvider> provider;
+    std::unique_ptr<SpeexProvider> provider;        // the single stage
+    std::unique_ptr<DecimatingProvider> decimating;  // decimator, then speexdsp
     std::unique_ptr<Repackager<float>> repackager;
     std::string name;
     int32_t resamplerQuality = 0;
