@@ -48,6 +48,35 @@ function(vantor_bench_folder folder)
     endif()
 endfunction()
 
+# vantor_6502_programs(<target> <config> [DEPENDS files...]): every NAME.s in the calling folder's
+# programs/ assembled with ca65 and linked with ld65 by programs/<config> into NAME.bin under the
+# binary folder's programs/; <target> builds them all. Sets VANTOR_6502_IMAGE_DIR to that folder.
+function(vantor_6502_programs target config)
+    cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+    find_program(CA65 ca65 REQUIRED)
+    find_program(LD65 ld65 REQUIRED)
+    set(program_dir ${CMAKE_CURRENT_SOURCE_DIR}/programs)
+    set(image_dir ${CMAKE_CURRENT_BINARY_DIR}/programs)
+    file(GLOB program_sources CONFIGURE_DEPENDS ${program_dir}/*.s)
+    file(MAKE_DIRECTORY ${image_dir})
+    set(images)
+    foreach(src ${program_sources})
+        get_filename_component(stem ${src} NAME_WE)
+        set(object ${image_dir}/${stem}.o)
+        set(image ${image_dir}/${stem}.bin)
+        add_custom_command(
+            OUTPUT ${image}
+            COMMAND ${CA65} --include-dir ${program_dir} -o ${object} ${src}
+            COMMAND ${LD65} -C ${program_dir}/${config} -o ${image} ${object}
+            DEPENDS ${src} ${program_dir}/${config} ${ARG_DEPENDS}
+            COMMENT "Assembling 6502 test program ${stem}"
+            VERBATIM)
+        list(APPEND images ${image})
+    endforeach()
+    add_custom_target(${target} DEPENDS ${images})
+    set(VANTOR_6502_IMAGE_DIR ${image_dir} PARENT_SCOPE)
+endfunction()
+
 # The folder of a target relative to the project, or "" for one outside the folder tree.
 function(_vantor_target_folder target out)
     get_target_property(dir ${target} SOURCE_DIR)

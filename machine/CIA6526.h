@@ -143,6 +143,15 @@ public:
     void step();
     // n steps; stretches where only the counters move are taken at once.
     void run(uint64_t n);
+    // Steps from now in which only the counters move: an owner may hold back up to this many
+    // and run them later in one call, as long as it touches nothing of the chip in between.
+    // 0 when the next step has more to do.
+    uint64_t quietCycles()
+    {
+        if (!quietLeft)
+            quietLeft = quietSpan();
+        return quietLeft;
+    }
 
     // One time-of-day input pulse: with a true level and the clock running, the divider
     // advances and the alarm is checked.

@@ -31,10 +31,32 @@ VGMX::~VGMX() = default;
 
 VGMXChip& VGMX::chipOfKind(int32_t kind)
 {
-    auto [it, inserted] = song.chips.try_emplace(kind);
-    if (inserted)
-        it->second.kind = kind;
-    return it->second;
+    if (auto it = song.chips.find(kind); it != song.chips.end())
+        return it->second;
+    VGMXChip& chip = song.chips.emplace(kind, newChip()).first->second;
+    chip.kind = kind;
+    return chip;
+}
+
+VGMXChip VGMX::newChip()
+{
+    if (spareChips.empty())
+        return VGMXChip();
+    VGMXChip chip = std::move(spareChips.back());
+    spareChips.pop_back();
+    return chip;
+}
+
+void VGMX::removeChip(int32_t kind)
+{
+    const auto it = song.chips.find(kind);
+    if (it == song.chips.end())
+        return;
+    if (spareChips.size() < kSpareChips && it->second.events.capacity() >= VGMXChip::kReservedEvents) {
+        it->second.clear();
+        spareChips.push_back(std::move(it->second));
+    }
+    song.chips.erase(it);
 }
 
 bool VGMX::extractWhole(vantor::MetaContainer& archive, const vantor::MetaContainerEntry& entry,
@@ -55,14 +77,24 @@ void VGMX::addChip(const VGMXChip& chip, bool withStart)
         target.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
 }
 
+void VGMX::addChip(VGMXChip&& chip, bool withStart)
+{
+    const int32_t kind = chip.kind;
+    VGMXChip& target = song.chips.insert_or_assign(kind, std::move(chip)).first->second;
+    if (withStart)
+        target.addEvent(0, 0, 0, 0, VGMXEvent::kStart);
+}
+
+void VGMX::addTimedWrite32(int32_t kind, PendingWaits& pending, uint8_t highReg, uint32_t value)
+{
+    addTimedWrite(kind, pending, uint8_t(value >> 24), uint8_t(value >> 16), highReg, VGMXEvent::kWrite);
+    addTimedWrite(kind, pending, uint8_t(value >> 8), uint8_t(value), uint8_t(highReg + 1), VGMXEvent::kWrite);
+}
+
 void VGMX::addTimedWrite(int32_t kind, PendingWaits& pending, uint8_t value, uint8_t port,
                          uint8_t reg, char letter)
 {
-    uint64_t dt = 0;
-    if (kind >= 0 && size_t(kind) < pending.size()) {
-        dt = pending[size_t(kind)];
-        pending[size_t(kind)] = 0;
-    }
+    const uint64_t dt = kind >= 0 && size_t(kind) < pending.size() ? pending.take(size_t(kind)) : 0;
     chipOfKind(kind).addEvent(saturateDt(dt), value, port, reg, letter);
 }
 
@@ -75,11 +107,8 @@ void VGMX::addEventToKind(int32_t kind, uint32_t dt, uint8_t value, uint8_t port
 void VGMX::flushPending(PendingWaits& pending, char letter)
 {
     for (auto& [kind, chip] : song.chips) {
-        uint64_t dt = 0;  // kinds from 100 up keep no wait
-        if (kind >= 0 && size_t(kind) < pending.size()) {
-            dt = pending[size_t(kind)];
-            pending[size_t(kind)] = 0;
-        }
+        // Kinds from 100 up keep no wait.
+        const uint64_t dt = kind >= 0 && size_t(kind) < pending.size() ? pending.take(size_t(kind)) : 0;
         chip.addEvent(saturateDt(dt), 0, 0, 0, letter);
     }
 }
@@ -108,6 +137,8 @@ bool VGMX::finishCapture()
 
 void VGMX::resetSong()
 {
+    while (!song.chips.empty())
+        removeChip(song.chips.begin()->first);
     song = VGMXSong();
     message.clear();
     ym2612SamplePosition = 0;

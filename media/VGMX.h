@@ -55,13 +55,51 @@ namespace VGM {
 constexpr int32_t kUnknownChipKind = 100;  // never stored in a song
 constexpr int32_t kFirstDacKind = 84;
 constexpr size_t kPendingKinds = 100;      // kinds 0-99 keep a pending wait
-// Per-kind wait built up since the kind's last event.
-using PendingWaits = std::array<uint64_t, kPendingKinds>;
+// The wait built up per kind since that kind's last event. A wait of the log counts for every
+// kind at once, so the table keeps the time of each kind's last event.
+class PendingWaits
+{
+public:
+    static constexpr size_t size() { return kPendingKinds; }
+    // Adds to every kind's wait.
+    void wait(uint64_t samples) { now += samples; }
+    uint64_t operator[](size_t kind) const { return now - since[kind]; }
+    void set(size_t kind, uint64_t samples) { since[kind] = now - samples; }
+    // The kind's wait, which starts again from 0.
+    uint64_t take(size_t kind)
+    {
+        const uint64_t samples = now - since[kind];
+        since[kind] = now;
+        return samples;
+    }
+
+private:
+    uint64_t now = 0;
+    std::array<uint64_t, kPendingKinds> since{};
+};
 
 constexpr uint32_t saturateDt(uint64_t dt)
 {
     return dt > UINT32_MAX ? UINT32_MAX : uint32_t(dt);
 }
+
+// The first 256 bytes of a VGM file, zero beyond what the file supplies. Fields are
+// little-endian at their offsets from the start of the file.
+struct VgmHeader
+{
+    static constexpr size_t kSize = 256;
+
+    uint8_t u8(size_t offset) const { return offset < kSize ? bytes[offset] : 0; }
+    uint16_t u16(size_t offset) const { return uint16_t(u8(offset) | u8(offset + 1) << 8); }
+    uint32_t u32(size_t offset) const { return uint32_t(u16(offset)) | uint32_t(u16(offset + 2)) << 16; }
+    void setU32(size_t offset, uint32_t value)
+    {
+        for (size_t i = 0; i < 4 && offset + i < kSize; ++i)
+            bytes[offset + i] = uint8_t(value >> (8 * i));
+    }
+
+    std::array<uint8_t, kSize> bytes{};
+};
 
 struct VGMXChip
 {
@@ -140,9 +178,14 @@ public:
     // Building a song. Kinds are created on first use.
     // Copies the record over the song's chip of its kind; withStart appends an "S" event.
     void addChip(const VGMXChip& chip, bool withStart);
+    // The same, taking over the record and its event room.
+    void addChip(VGMXChip&& chip, bool withStart);
     // dt := pending[kind], which is then cleared.
     void addTimedWrite(int32_t kind, PendingWaits& pending, uint8_t value, uint8_t port,
                        uint8_t reg, char letter);
+    // A 32-bit value as two "W" events: register highReg gets bits 31-24 as value and 23-16 as
+    // port, register highReg + 1 bits 15-8 and 7-0.
+    void addTimedWrite32(int32_t kind, PendingWaits& pending, uint8_t highReg, uint32_t value);
     void addEventToKind(int32_t kind, uint32_t dt, uint8_t value, uint8_t port, uint8_t reg,
                         char letter);
     // One event of the letter per chip, in kind order, carrying and clearing its pending wait.
@@ -156,6 +199,11 @@ public:
     bool finishCapture();
     // Empties the song, the message and the PCM-chip state (start of every VGM read).
     void resetSong();
+    // A fresh chip record. Its event room is that of a record the song dropped, when there is
+    // one, so that reading one log after another reserves no new room.
+    VGMXChip newChip();
+    // Drops the song's chip of that kind, keeping its event room for newChip.
+    void removeChip(int32_t kind);
     // The first sample bank's bytes for YM2612 sample writes; null (with a message when a DAC
     // chip wants them) when there are none.
     const uint8_t* ym2612SampleData(uint64_t& size);
@@ -185,9 +233,35 @@ public:
     bool importDroFromMemory(const uint8_t* data, uint64_t size);
     bool importRegisterDumpFromMemory(const uint8_t* data, uint64_t size);
 
-    // VGM and VGZ files, plain or gzip-compressed, from a path or held in memory.
+    // VGM and VGZ files. From a path: the first entry of an archive (7z, zip, gzip), else the
+    // plain file. From memory: the first entry of an archive, else the bytes themselves.
     bool loadFromArchive(const std::string& file);
+    bool loadFromPlainFile(const std::string& file);
     virtual bool loadFromMemory(const uint8_t* data, uint64_t size);
+
+    // Sample data of a VGM data block (command 0x67): appends one bank to the song, and for
+    // OKIM6295 ROM images fills the chip's phrase table and decodes the phrases it completes.
+    // `size` excludes the chip-select bit. False, with nothing added, when the block is shorter
+    // than its own sub-header (dataBlockHeadSize).
+    bool addDataBlock(const uint8_t* data, uint32_t size, const VgmHeader& header, uint8_t type,
+                      bool secondChip);
+    // The same, reading the block's bytes from a stream (fewer when the stream ends first).
+    bool addDataBlock(vantor::VirtualFile& stream, const VgmHeader& header, uint8_t type,
+                      uint32_t size, bool secondChip);
+    // Bytes before a block's data: ROM images 8 (ROM size, offset), RAM writes 2 or 4 (offset).
+    static uint32_t dataBlockHeadSize(uint8_t type);
+
+    // PCM chips of a VGM log become DAC channels (kinds 84 up), whose "W" events are the
+    // registers of the DAC channel protocol. `clock` is the chip's clock word of the log header.
+    // `count` channel chips with their "S" marker, type name "DAC".
+    void addPcmChannels(uint32_t clock, uint32_t count, const char* displayName, uint32_t extra);
+    void writeSegaPcm(uint32_t clock, PendingWaits& pending, uint16_t address, uint8_t value);
+    void writeOkim6295(uint32_t clock, PendingWaits& pending, uint8_t reg, uint8_t value);
+    void writePwm(uint32_t clock, PendingWaits& pending, uint8_t byte1, uint8_t byte2);
+    void writeRf5c68(uint8_t reg, uint8_t value);
+    // Plays SegaPCM channel c from its current address to its end page; false (nothing sent)
+    // when the end does not lie above the start.
+    bool startSegaPcmChannel(uint32_t channel, PendingWaits& pending);
 
     const char* notesText() const { return notes.empty() ? nullptr : notes.data(); }
     const char* playlistText() const { return playlist.empty() ? nullptr : playlist.data(); }
@@ -211,7 +285,13 @@ public:
     uint32_t ym2612SamplePosition = 0;
 
 private:
+    // Cleared records of dropped chips, at most kSpareChips of them.
+    static constexpr size_t kSpareChips = 128;
+    std::vector<VGMXChip> spareChips;
+
     VGMXChip& chipOfKind(int32_t kind);
+    // An OKIM6295 ROM image at `offset` of chip 0 or 1; phrases it completes go to the bank.
+    void addOkiRom(size_t bankIndex, uint32_t offset, const uint8_t* bytes, uint32_t count, uint32_t chip);
     // The whole entry, or false (out untouched) when it is above kMaxEntrySize or cannot be
     // extracted.
     static bool extractWhole(vantor::MetaContainer& archive, const vantor::MetaContainerEntry& entry,
@@ -223,6 +303,11 @@ private:
     void addImportedChip(int32_t kind, const char* typeName, const char* displayName,
                          uint32_t clock, uint32_t rate);
 };
+
+// Reads one VGM log from the source (wherever it is positioned) into the collection's song;
+// readTag also reads its GD3 tag. Diagnostics go to the collection's message text. On failure
+// the chips made so far stay in the song, whose loaded flag stays clear.
+bool readVgm(VGMX& collection, vantor::VirtualFile& source, bool readTag);
 
 // Reads VGMX text into its own song: "Chip" elements declare chips, self-closing "W", "R", "D"
 // and "I" elements are events of the chip declared last.

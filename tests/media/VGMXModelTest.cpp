@@ -153,8 +153,8 @@ TEST(VGMXOperations, TimedWritesAndFlushesUseThePendingWaitOfTheirKind)
 {
     VGMX log;
     VGM::PendingWaits pending{};
-    pending[84] = 300;
-    pending[5] = 11;
+    pending.set(84, 300);
+    pending.set(5, 11);
     log.addTimedWrite(84, pending, 0x40, 2, 9, 'W');
     ASSERT_TRUE(log.song.chips.contains(84));
     EXPECT_EQ(log.song.chips.at(84).kind, 84);
@@ -167,9 +167,9 @@ TEST(VGMXOperations, TimedWritesAndFlushesUseThePendingWaitOfTheirKind)
     song.addEventToKind(5, 0, 0, 0, 0, 'S');
     song.addEventToKind(102, 0, 0, 0, 0, 'S');  // no pending wait of its own
     VGM::PendingWaits waits{};
-    waits[0] = 10;
-    waits[5] = 20;
-    waits[7] = 30;  // no chip
+    waits.set(0, 10);
+    waits.set(5, 20);
+    waits.set(7, 30);  // no chip
     song.flushPending(waits, 'E');
     EXPECT_EQ(song.song.chips.at(0).events.back(), VGMXEvent::pack(10, 'E', 0, 0, 0));
     EXPECT_EQ(song.song.chips.at(5).events.back(), VGMXEvent::pack(20, 'E', 0, 0, 0));
@@ -181,7 +181,7 @@ TEST(VGMXOperations, TimedWritesAndFlushesUseThePendingWaitOfTheirKind)
     EXPECT_FALSE(song.song.chips.contains(7));
 
     // A wait beyond the 32-bit dt is held at its largest value.
-    waits[0] = uint64_t(1) << 40;
+    waits.set(0, uint64_t(1) << 40);
     song.addTimedWrite(0, waits, 1, 0, 1, 'W');
     EXPECT_EQ(song.song.chips.at(0).events.back().dt(), 0xFFFFFFFFu);
 }

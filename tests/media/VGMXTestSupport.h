@@ -4,6 +4,8 @@
 #include "media/VGMX.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,34 @@ inline uint64_t songFingerprint(const VGM::VGMX& log)
     mix(song.loopEnd);
     mix(song.banks.size());
     return hash;
+}
+
+}  // namespace vgmxtest
+
+// Events read as "W dt=5 r=2A v=20 p=00" in failure messages.
+inline void PrintTo(const VGMXEvent& event, std::ostream* out)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%c dt=%u r=%02X v=%02X p=%02X", event.kind(), event.dt(), event.reg(),
+                  event.value(), event.port());
+    *out << text;
+}
+
+namespace vgmxtest {
+
+inline VGMXEvent W(uint8_t reg, uint8_t value, uint8_t port = 0, uint32_t dt = 0)
+{
+    return VGMXEvent::pack(dt, 'W', reg, value, port);
+}
+
+// The events of one letter, in order.
+inline std::vector<VGMXEvent> only(const VGM::VGMXChip& chip, char letter)
+{
+    std::vector<VGMXEvent> list;
+    for (const VGMXEvent event : chip.events)
+        if (event.kind() == letter)
+            list.push_back(event);
+    return list;
 }
 
 }  // namespace vgmxtest

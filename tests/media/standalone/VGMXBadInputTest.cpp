@@ -9,16 +9,21 @@
 #include "fixtures/ArchiveWriters.h"
 #include "fixtures/ChipLogWriters.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/VgmBuilder.h"
 #include "support/VirtualFile.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
+#include <string_view>
 #include <string>
 
 using VGM::VGMX;
@@ -50,29 +55,39 @@ std::string bytesOf(const fixtures::Bytes& bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
+// What a load must leave: by default, after a failure, the song that was there.
+using Check = std::function<void(const VGMX& log, bool loaded, uint64_t songBefore)>;
+
 // Cuts at every kLengthStep-th length and flips every bit (or kSeededFlips seeded ones), with
 // `wrap` turning the mutated bytes into the file. All variants load into one log, so that each
-// meets the song the one before left; a failed load must leave that song as it was.
-void sweep(const std::string& name, const std::string& bytes, const Loader& load,
-           const std::function<std::string(const std::string&)>& wrap = {})
+// meets the song the one before left.
+void sweep(VGMX& log, const std::string& name, const std::string& bytes, const Loader& load,
+           const std::function<std::string(const std::string&)>& wrap = {}, const Check& check = {})
 {
     SCOPED_TRACE(name + " (" + std::to_string(bytes.size()) + " bytes)");
     ASSERT_LT(bytes.size(), 1024u);
     auto file = [&](const std::string& variant) { return wrap ? wrap(variant) : variant; };
-    VGMX log;
     vgmxtest::fillSentinel(log);
     ASSERT_TRUE(load(log, file(bytes)));
     fixtures::resetLargestAllocation();
     auto loadVariant = [&](const std::string& variant, const char* what, size_t detail) {
+        SCOPED_TRACE(std::string(what) + " " + std::to_string(detail));
         const uint64_t before = vgmxtest::songFingerprint(log);
-        if (!load(log, file(variant))) {
-            EXPECT_EQ(vgmxtest::songFingerprint(log), before) << what << " " << detail;
+        const bool loaded = load(log, file(variant));
+        if (check) {
+            check(log, loaded, before);
+        } else if (!loaded) {
+            EXPECT_EQ(vgmxtest::songFingerprint(log), before);
         }
         for (uint64_t n = 0; n < log.songEntries.size(); ++n)
             log.loadSong(n);
     };
-    for (size_t length = 0; length < bytes.size(); length += kLengthStep)
-        loadVariant(bytes.substr(0, length), "length", length);
+    // One length in kLengthStep, through every remainder.
+    for (size_t k = 0; k * kLengthStep < bytes.size(); ++k) {
+        const size_t length = k * kLengthStep + k % kLengthStep;
+        if (length < bytes.size())
+            loadVariant(bytes.substr(0, length), "length", length);
+    }
     const size_t bits = bytes.size() * 8;
     std::mt19937 random(uint32_t(bytes.size()));
     const size_t flips = kSeededFlips ? kSeededFlips : bits;
@@ -83,6 +98,14 @@ void sweep(const std::string& name, const std::string& bytes, const Loader& load
         loadVariant(variant, "bit", bit);
     }
     EXPECT_LE(fixtures::largestAllocation(), kReservation);
+}
+
+// The same into a log of its own.
+void sweep(const std::string& name, const std::string& bytes, const Loader& load,
+           const std::function<std::string(const std::string&)>& wrap = {}, const Check& check = {})
+{
+    VGMX log;
+    sweep(log, name, bytes, load, wrap, check);
 }
 
 const uint8_t* data(const std::string& bytes)
@@ -239,5 +262,124 @@ TEST(VGMXBadInput, EntriesAbove256MiBAreNotExtracted)
     EXPECT_FALSE(ym.importYm(dir.write("big.ym", bigZip("big.ym"))));
     EXPECT_TRUE(ym.song.chips.empty());
 
+    VGMX vgm;
+    EXPECT_FALSE(vgm.open(dir.write("big.vgm", bigZip("big.vgm"))));
+    EXPECT_EQ(vgm.message, "VGM: marker not found\n");
+    const std::string inMemory = bigZip("big.vgm");
+    EXPECT_FALSE(vgm.loadFromMemory(reinterpret_cast<const uint8_t*>(inMemory.data()), inMemory.size()));
+    EXPECT_TRUE(vgm.song.chips.empty());
+
     EXPECT_LE(fixtures::largestAllocation(), kReservation);
+}
+
+// ---- VGM logs ----
+
+namespace {
+
+bool isHex(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+}
+
+// One line of the reader's diagnostics, without its line feed.
+bool isVgmMessage(std::string_view line)
+{
+    static const std::set<std::string_view> kFixed = {
+        "VGM: File too short", "VGM: marker not found", "cannot seek backwards",
+        "Treating this last opcode as the end", "data block not at end", "data block busting protection",
+        "pcm ram block not at end", "no chips used?", "TotalLength!=sampleCount", "longest>sampleCount",
+        "OPN2 Data needed but no PCM data in file?"};
+    if (kFixed.contains(line))
+        return true;
+    constexpr std::string_view kVersion = "VGM: bad version ";
+    if (line.starts_with(kVersion) && line.ends_with(' ')) {
+        const std::string_view digits = line.substr(kVersion.size(), line.size() - kVersion.size() - 1);
+        return digits.size() >= 4 && digits.size() <= 8 && isHex(digits);
+    }
+    constexpr std::string_view kOpcode = " UNKNOWN OPCODE 0x";
+    return line.size() == 8 + kOpcode.size() + 2 + 13 && isHex(line.substr(0, 8)) &&
+           line.substr(8, kOpcode.size()) == kOpcode && isHex(line.substr(8 + kOpcode.size(), 2)) &&
+           (line.ends_with(", advancing 0") || line.ends_with(", advancing 1"));
+}
+
+// A read succeeds with a whole song (every chip ending at the same time), or fails leaving either
+// the song that was there or one that is not loaded; every message is one of the reader's.
+void checkVgm(const VGMX& log, bool loaded, uint64_t songBefore)
+{
+    if (!log.message.empty()) {
+        EXPECT_EQ(log.message.back(), '\n') << log.message;
+    }
+    size_t start = 0;
+    for (size_t end; (end = log.message.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_TRUE(isVgmMessage(std::string_view(log.message).substr(start, end - start))) << log.message;
+    if (loaded) {
+        EXPECT_EQ(log.song.loaded, 1);
+        ASSERT_FALSE(log.song.chips.empty());
+        const uint64_t total = log.song.chips.begin()->second.total;
+        for (const auto& [kind, chip] : log.song.chips) {
+            EXPECT_GT(chip.events.size(), 3u) << kind;
+            EXPECT_EQ(chip.total, total) << kind;
+            EXPECT_EQ(vgmxtest::sumOfDt(chip), total) << kind;
+        }
+    } else if (vgmxtest::songFingerprint(log) != songBefore) {
+        EXPECT_EQ(log.song.loaded, 0);
+    }
+}
+
+// The bytes copied to the end of a readable area that an unreadable page follows: a read past
+// them faults, in every build.
+const uint8_t* guarded(const std::string& bytes)
+{
+    static const size_t kPage = size_t(sysconf(_SC_PAGESIZE));
+    static constexpr size_t kReadable = 64 * 1024;
+    static uint8_t* const area = [] {
+        void* p = mmap(nullptr, kReadable + kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED || mprotect(static_cast<uint8_t*>(p) + kReadable, kPage, PROT_NONE) != 0)
+            std::abort();
+        return static_cast<uint8_t*>(p);
+    }();
+    if (bytes.size() > kReadable)
+        std::abort();
+    uint8_t* start = area + kReadable - bytes.size();
+    std::copy(bytes.begin(), bytes.end(), start);
+    return start;
+}
+
+const Loader kVgm = [](VGMX& log, const std::string& bytes) {
+    vantor::VirtualRAMFile source(guarded(bytes), bytes.size());
+    return VGM::readVgm(log, source, true);
+};
+// Through the reader's windowed path; without the tag, which this source cannot give.
+const Loader kVgmStream = [](VGMX& log, const std::string& bytes) {
+    fixtures::ForwardOnlyFile source(guarded(bytes), bytes.size());
+    return VGM::readVgm(log, source, false);
+};
+const Loader kVgz = [](VGMX& log, const std::string& bytes) { return log.loadFromMemory(guarded(bytes), bytes.size()); };
+
+std::string gzipped(const std::string& member)
+{
+    return bytesOf(fixtures::makeGzip(member));
+}
+
+// Plain, through the stream path, as the member of a VGZ and as the VGZ's own bytes. One log
+// takes every read, so that its chip records are reserved once (the sanitizer makes each fresh
+// reservation cost milliseconds).
+void sweepVgm(VGMX& into, const std::string& name, const std::string& log)
+{
+    sweep(into, name, log, kVgm, {}, checkVgm);
+    sweep(into, name + " as a stream", log, kVgmStream, {}, checkVgm);
+    sweep(into, name + " in a VGZ", log, kVgz, gzipped, checkVgm);
+    const std::string vgz = gzipped(log);
+    if (vgz.size() < 1024)
+        sweep(into, name + " VGZ bytes", vgz, kVgz, {}, checkVgm);
+}
+
+}  // namespace
+
+TEST(VGMFileBadInput, SampleLogs)
+{
+    // Every chip of the header, a tag and a loop, each block type, each PCM chip.
+    VGMX into;
+    for (const fixtures::NamedLog& log : fixtures::sampleVgmLogs())
+        sweepVgm(into, log.name, std::string(log.bytes.begin(), log.bytes.end()));
 }

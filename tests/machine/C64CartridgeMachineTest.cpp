@@ -1,0 +1,84 @@
+// Cartridges plugged into the machine without ROM images.
+#include "C64TestSupport.h"
+
+#include "fixtures/c64/CrtBuilder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace c64_test;
+using fixtures::CrtBuilder;
+using fixtures::CrtChip;
+
+// An Ultimax cartridge: 8 KB of ROMH at $E000 whose reset vector runs
+// $E000 LDA #$0F / STA $D418 / INC $D400 / JMP $E005.
+Bytes ultimaxCartridge()
+{
+    Bytes rom(0x2000, 0xEA);
+    const Bytes code = {0xA9, 0x0F, 0x8D, 0x18, 0xD4, 0xEE, 0x00, 0xD4, 0x4C, 0x05, 0xE0};
+    std::copy(code.begin(), code.end(), rom.begin());
+    rom[0x1FFC] = 0x00;
+    rom[0x1FFD] = 0xE0;
+    CrtChip chip;
+    chip.loadAddress = 0xE000;
+    chip.data = rom;
+    return CrtBuilder(0).lines(1, 0).chip(chip).bytes();
+}
+
+TEST(C64CartridgeMachine, UltimaxCartridgeRunsWithoutRoms)
+{
+    C64Rig rig;
+    const Bytes crt = ultimaxCartridge();
+    ASSERT_TRUE(rig.machine->insertCartridge(crt.data(), crt.size()));
+    EXPECT_EQ(rig.machine->getState(), C64Emu::STATE_RUNNING);
+    ASSERT_FALSE(rig.media.calls.empty());
+    EXPECT_EQ(rig.media.calls[0].op, MediaCall::MediaStarted);
+    EXPECT_EQ(rig.media.calls[0].value, crt.size());
+    EXPECT_EQ(rig.machine->getBankMode() >> 3, 2u);  // EXROM 1, GAME 0
+    rig.run(5000);
+    const auto volume = writesTo(rig.media, 24);
+    ASSERT_EQ(volume.size(), 1u);
+    EXPECT_EQ(volume[0].data, 0x0Fu);
+    EXPECT_GT(writesTo(rig.media, 0).size(), 100u);
+    // $1000-$7FFF stays RAM in Ultimax mode.
+    rig.machine->writeMemory(0x4000, 0x99);
+    EXPECT_EQ(rig.machine->readMemory(0x4000), 0x99);
+}
+
+TEST(C64CartridgeMachine, FastloadCartridgeSwitchesItselfOff)
+{
+    C64Rig rig;
+    // Type 10: off after more than 10,000 cycles without a ROML or I/O-1 access. With no
+    // KERNAL the CPU spins on BRK at $0000 and never touches $8000.
+    const Bytes crt = CrtBuilder(10).lines(0, 1).chip(0, 0x8000, 0x2000).bytes();
+    ASSERT_TRUE(rig.machine->insertCartridge(crt.data(), crt.size()));
+    EXPECT_EQ(rig.machine->getBankMode() >> 3, 1u);  // EXROM 0, GAME 1
+    rig.run(9900);
+    EXPECT_EQ(rig.machine->getBankMode() >> 3, 1u);
+    rig.run(200);
+    EXPECT_EQ(rig.machine->getBankMode() >> 3, 3u);  // both lines released
+    // ROML has gone: $8000 reads RAM.
+    rig.machine->writeMemory(0x8000, 0x3C);
+    EXPECT_EQ(rig.machine->readMemory(0x8000), 0x3C);
+}
+
+TEST(C64CartridgeMachine, RefusedImagesLeaveNoCartridge)
+{
+    C64Rig rig;
+    const Bytes good = ultimaxCartridge();
+    ASSERT_TRUE(rig.machine->insertCartridge(good.data(), good.size()));
+    const Bytes truncated(good.begin(), good.begin() + 70);
+    const Bytes unknownType = CrtBuilder(9999).chip(0, 0x8000, 0x2000).bytes();
+    for (const Bytes* bad : {&truncated, &unknownType}) {
+        EXPECT_FALSE(rig.machine->insertCartridge(bad->data(), bad->size()));
+        EXPECT_EQ(rig.machine->getCartridge(), nullptr);
+        // The old cartridge's lines went with it.
+        EXPECT_EQ(rig.machine->getBankMode() >> 3, 3u);
+    }
+    EXPECT_FALSE(rig.machine->insertCartridge(nullptr, 0));
+    EXPECT_TRUE(rig.machine->bootMachine());
+    EXPECT_EQ(rig.machine->advance(20000, kPal), 20000u);
+}
+
+}  // namespace
