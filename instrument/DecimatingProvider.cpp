@@ -99,9 +99,14 @@ uint64_t DecimatingProvider::decimationFor(uint64_t chipRate, uint64_t hostRate,
 {
     if (chipRate == 0 || hostRate == 0 || chipRate <= hostRate)
         return 1;
+    // The same filter length in time gives the same continuous filter; its copies around the
+    // decimated rate must stay far from the host band, further at the low qualities whose
+    // stop band is shallow.
     const uint64_t single = speexTaps(chipRate, hostRate, quality);
+    const double margin = quality < 4 ? 5.0 : 1.05;
     for (uint64_t m = std::min<uint64_t>(kMaxDecimation, chipRate / hostRate); m >= 2; --m)
-        if (usable(chipRate, hostRate, m) && speexTaps((chipRate + m - 1) / m, hostRate, quality) * m == single)
+        if (usable(chipRate, hostRate, m) && double(chipRate) / double(m) >= margin * double(hostRate) &&
+            speexTaps((chipRate + m - 1) / m, hostRate, quality) * m == single)
             return m;
     return 1;
 }

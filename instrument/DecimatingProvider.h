@@ -1,9 +1,9 @@
 #pragma once
 // Resampling from the chips' rate to the host rate in two stages: a fixed-ratio FIR decimator
 // (everything that would fold into the host band is 100 dB down, the band up to 20 kHz flat to
-// 0.0002 dB), the high-pass at the decimated rate, then speexdsp. The decimation factor is the
-// largest that gives speexdsp the same filter, in time, as resampling in one stage at the same
-// quality, so the band up to 20 kHz sounds the same.
+// 0.0002 dB), the high-pass at the decimated rate, then speexdsp. The decimation factor is one
+// that gives speexdsp the same filter, in time, as resampling in one stage at the same quality,
+// so the band up to 20 kHz sounds the same.
 //
 // Each channel comes to rest on its own: a constant input makes the decimator's output constant,
 // the high-pass settles on exactly that value and gives 0, and once speexdsp has seen only zeros
@@ -48,9 +48,9 @@ public:
     int64_t inputLatency() override;
     int64_t outputLatency() override { return speex.outputLatency(); }
 
-    // The factor for these rates and quality: the largest in 2..kMaxDecimation (below the ratio
-    // of the rates) whose resampler filter spans as many host samples as the single stage's;
-    // 1 when none does.
+    // The factor for these rates and quality: the largest in 2..kMaxDecimation whose resampler
+    // filter spans as many chip samples as the single stage's, with the decimated rate at least
+    // 1.05 times the host rate (5 times below quality 4); 1 when none does.
     static uint64_t decimationFor(uint64_t chipRate, uint64_t hostRate, int32_t quality);
 
     uint64_t getDecimation() const { return decimation; }

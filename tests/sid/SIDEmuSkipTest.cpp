@@ -170,7 +170,7 @@ double runSequence(uint32_t seed, Model model, int behaviour)
         case 2:  // every gate off, with short releases most of the time
             for (uint16_t w = 0; w < 21; w += 7) {
                 if (rng() % 4 != 0)
-                    p.writeBoth(uint16_t(w + 6), uint8_t(p.exact->registerImage(w + 6) & 0xF0 | rng() % 6));
+                    p.writeBoth(uint16_t(w + 6), uint8_t((p.exact->registerImage(w + 6) & 0xF0) | rng() % 6));
                 p.writeBoth(uint16_t(w + 4), uint8_t(p.exact->registerImage(w + 4) & ~1u));
             }
             break;
