@@ -396,8 +396,7 @@ void ChipWrap::singleStageChannel(uint64_t c, const int32_t* in, float* out, uin
     lp[c].process(out, clampToInt(n));
 }
 
-// The low-pass moves its state by (1 - a) of the distance to the input and settles exactly on a
-// constant input; the high-pass runs after the decimator.
+// The low-pass settles exactly on a constant input; the high-pass runs after the decimator.
 void ChipWrap::decimatedChannel(uint64_t c, const int32_t* in, float* out, uint64_t n)
 {
     const bool silent = allZero(in, n);
@@ -409,24 +408,16 @@ void ChipWrap::decimatedChannel(uint64_t c, const int32_t* in, float* out, uint6
         lp[c].setState(double(first));
         decimating->primeHighPass(first);
     }
-    double state = lp[c].getState();
+    const double state = lp[c].getState();
     if (silent && state == 0.0) {
         std::fill_n(out, n, 0.0f);
         return;
     }
-    const double step = lp[c].getC0();
     if (state == double(first) && std::all_of(in, in + n, [&](int32_t v) { return v == in[0]; })) {
         std::fill_n(out, n, first);  // settled on a constant input
         return;
     }
-    for (uint64_t i = 0; i < n; ++i) {
-        const double x = double(float(in[i]) * s);
-        state += step * (x - state);
-        if (std::fabs(x - state) <= 1e-12)
-            state = x;
-        out[i] = float(state);
-    }
-    lp[c].setState(state);
+    lp[c].processTicks(in, s, out, n);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -80,6 +80,33 @@ inline float dot(const float* window, const float* taps, uint64_t paddedCount)
     return (s[0] + s[1]) + (s[2] + s[3]);
 }
 
+// Every one of the n values has the bits of v; stops at the first block of 64 that differs.
+bool sameBits(const float* p, uint64_t n, float v)
+{
+    using U4 = uint32_t __attribute__((vector_size(16)));
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const U4 want = {bits, bits, bits, bits};
+    uint64_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        U4 any = {};
+        for (uint64_t k = 0; k < 64; k += 4) {
+            U4 x;
+            std::memcpy(&x, p + i + k, sizeof x);
+            any |= x ^ want;
+        }
+        if ((any[0] | any[1] | any[2] | any[3]) != 0)
+            return false;
+    }
+    for (; i < n; ++i) {
+        uint32_t b;
+        std::memcpy(&b, p + i, sizeof b);
+        if (b != bits)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -264,8 +291,12 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
     // The trailing run of equal inputs: from `constFrom` on, every input is `last`.
     const float last = n > 0 ? in[n - 1] : lane.runValue;
     uint64_t constFrom = n;
-    while (constFrom > 0 && in[constFrom - 1] == last)
-        --constFrom;
+    if (sameBits(in, n, last)) {
+        constFrom = 0;
+    } else {
+        while (constFrom > 0 && in[constFrom - 1] == last)
+            --constFrom;
+    }
     const uint64_t carried = constFrom == 0 && last == lane.runValue ? lane.runLength : 0;
     if (lane.restKnown && !(lane.runValue == last))
         lane.restKnown = false;
@@ -279,25 +310,35 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
     }
     double s = lane.hpState;
     const double step = lane.hpStep;
-    for (uint64_t j = lane.phase - 1; j < n; j += decimation) {
-        float y;
-        if (j >= constFrom && j - constFrom + 1 + carried >= tapCount && lane.restKnown) {
-            y = lane.restValue;
-        } else {
-            y = dot(work + history + j + 1 - tapCount, taps.get(), padded);
-            if (j >= constFrom && j - constFrom + 1 + carried >= tapCount) {
-                lane.restValue = y;
-                lane.restKnown = true;
+    uint64_t length = lane.fifoLength;
+    bool silent = lane.fifoSilent;
+    if (constFrom == 0 && carried >= tapCount && lane.restKnown && s == double(lane.restValue)) {
+        // At rest: every output is the rest value, which the high-pass takes to 0.
+        std::fill_n(fifo + length, outputs, 0.0f);
+        length += outputs;
+    } else {
+        for (uint64_t j = lane.phase - 1; j < n; j += decimation) {
+            float y;
+            if (j >= constFrom && j - constFrom + 1 + carried >= tapCount && lane.restKnown) {
+                y = lane.restValue;
+            } else {
+                y = dot(work + history + j + 1 - tapCount, taps.get(), padded);
+                if (j >= constFrom && j - constFrom + 1 + carried >= tapCount) {
+                    lane.restValue = y;
+                    lane.restKnown = true;
+                }
             }
+            const double x = double(y);
+            s += step * (x - s);
+            if (std::fabs(x - s) <= kSettled)
+                s = x;
+            const float out = float(x - s) + 0.0f;
+            fifo[length++] = out;
+            silent = silent && out == 0.0f;
         }
-        const double x = double(y);
-        s += step * (x - s);
-        if (std::fabs(x - s) <= kSettled)
-            s = x;
-        const float out = float(x - s) + 0.0f;
-        fifo[lane.fifoLength++] = out;
-        lane.fifoSilent = lane.fifoSilent && out == 0.0f;
     }
+    lane.fifoLength = length;
+    lane.fifoSilent = silent;
     lane.hpState = s;
     lane.phase = lane.phase > n ? lane.phase - n : decimation - (n - lane.phase) % decimation;
     lane.runValue = last;
