@@ -1,10 +1,11 @@
 #pragma once
 // Records and C prototypes shared by the instrument module and the engine that loads it. Both
 // sides are built separately, so every size and offset below is binding (little-endian, 64-bit
-// pointers). Header only: the engine includes it and links no module code.
+// pointers). The engine includes it; SyncInfo.cpp holds the transport helpers.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantor {
 
@@ -29,6 +30,7 @@ static_assert(offsetof(HDMIDIEvent, value) == 8);
 static_assert(offsetof(HDMIDIEvent, midi) == 12);
 static_assert(offsetof(HDMIDIEvent, midiFlag) == 15);
 static_assert(offsetof(HDMIDIEvent, channel) == 16);
+static_assert(offsetof(HDMIDIEvent, reserved) == 18);
 static_assert(offsetof(HDMIDIEvent, noteId) == 20);
 static_assert(offsetof(HDMIDIEvent, tuning) == 24);
 static_assert(offsetof(HDMIDIEvent, sampleOffset) == 28);
@@ -41,12 +43,32 @@ inline constexpr uint32_t kEventNoteOn = 0x390;
 inline constexpr uint32_t kEventNoteOff = 0x480;
 inline constexpr uint32_t kEventNoteExpression = 0x500;
 
-// Host transport of one block. The module reads ppqPosition, tempo and barStart.
+// Host transport of one block. The module reads ppqPosition, tempo and barStart; the rest is
+// filled by the plug-in (SyncInfo.cpp derives the block fields).
 struct SyncInfo
 {
+    // Result of valid(): 0, or the first failed check (1 rate, 3 tempo, 5 numerator,
+    // 6 denominator, 7 position before the bar start, 9 loop end, 10 loop start).
+    struct Check
+    {
+        int32_t code = 0;
+        double position = 0.0;  // the position that was checked
+    };
+
+    // Tempo 120 and 4/4; every other field zero.
+    void setDefaults();
+    // Completes the block fields for `frames` frames (stored as at most 32767) at `rate`; false,
+    // block fields kept, when valid() fails. Unless `quiet`, a failure appends the diagnostic
+    // line (after `key`, when given) and a line feed to `log`, when given.
+    bool prepare(int32_t frames, double rate, const char* key, std::string* log, bool quiet);
+    // Checks in a fixed order; a loop outside this block is switched off (still valid).
+    Check valid();
+    // The diagnostic line of a check code.
+    void log(int32_t code, std::string& out) const;
+
     double samplePosition = 0.0;
     double sampleRate = 0.0;
-    double systemTime = 0.0;
+    double systemTime = 0.0;   // nanoseconds, 0 when unknown
     double ppqPosition = 0.0;  // quarter notes
     double tempo = 0.0;        // quarter notes per minute
     double barStart = 0.0;     // quarter notes
@@ -54,7 +76,7 @@ struct SyncInfo
     double loopEnd = 0.0;
     int32_t timeSigNumerator = 0;
     int32_t timeSigDenominator = 0;
-    int32_t samplesToNextClock = 0;
+    int32_t samplesToNextClock = 0;  // 0xFFFFFF when unknown
     uint8_t reserved[8] = {};
     uint8_t playing = 0;
     uint8_t recording = 0;
@@ -64,22 +86,43 @@ struct SyncInfo
     uint8_t loopInBlock = 0;
     int16_t blockFrames = 0;
     int32_t samplesToNextBar = 0;
-    double barLength = 0.0;
-    double blockQuarters = 0.0;
+    double barLength = 0.0;      // quarter notes
+    double blockQuarters = 0.0;  // quarter notes this block spans
     double lastPpqPosition = 0.0;
     uint8_t tail[8] = {};  // the record is handed over as 128 zeroed bytes
 };
 static_assert(sizeof(SyncInfo) == 128);
+static_assert(offsetof(SyncInfo, samplePosition) == 0);
+static_assert(offsetof(SyncInfo, sampleRate) == 8);
+static_assert(offsetof(SyncInfo, systemTime) == 16);
 static_assert(offsetof(SyncInfo, ppqPosition) == 0x18);
 static_assert(offsetof(SyncInfo, tempo) == 0x20);
 static_assert(offsetof(SyncInfo, barStart) == 0x28);
+static_assert(offsetof(SyncInfo, loopStart) == 48);
+static_assert(offsetof(SyncInfo, loopEnd) == 56);
 static_assert(offsetof(SyncInfo, timeSigNumerator) == 64);
+static_assert(offsetof(SyncInfo, timeSigDenominator) == 68);
+static_assert(offsetof(SyncInfo, samplesToNextClock) == 72);
 static_assert(offsetof(SyncInfo, reserved) == 76);
 static_assert(offsetof(SyncInfo, playing) == 84);
+static_assert(offsetof(SyncInfo, recording) == 85);
+static_assert(offsetof(SyncInfo, looping) == 86);
+static_assert(offsetof(SyncInfo, diff) == 87);
+static_assert(offsetof(SyncInfo, barInBlock) == 88);
+static_assert(offsetof(SyncInfo, loopInBlock) == 89);
 static_assert(offsetof(SyncInfo, blockFrames) == 90);
 static_assert(offsetof(SyncInfo, samplesToNextBar) == 92);
 static_assert(offsetof(SyncInfo, barLength) == 96);
+static_assert(offsetof(SyncInfo, blockQuarters) == 104);
 static_assert(offsetof(SyncInfo, lastPpqPosition) == 112);
+static_assert(offsetof(SyncInfo, tail) == 120);  // the fields end at 120
+
+// Frames from the position to the next bar start, and to the next beat (or bar start, when
+// that comes first); 0 for a tempo, rate or bar that is not finite and positive.
+int64_t samplesToNextBar(double tempo, double ppqPosition, double barStart, int32_t numerator,
+                         int32_t denominator, double sampleRate);
+int64_t samplesToNextBeat(double tempo, double ppqPosition, double barStart, int32_t numerator,
+                          int32_t denominator, double sampleRate);
 
 }  // namespace vantor
 

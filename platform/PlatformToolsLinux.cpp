@@ -525,6 +525,13 @@ std::string utf8Or(const std::string& text, const char* fallback)
     return isText(text) ? text : fallback;
 }
 
+// CoreFoundation notices are message alerts too.
+void showNotice(const std::string& header, const std::string& message)
+{
+    showAlert(AlertKind::Message, header, message, {"OK"});
+}
+[[maybe_unused]] const bool g_noticesRouted = (CFShimSetNoticeHandler(&showNotice), true);
+
 // True unless the second button was chosen.
 bool askTwoButtons(AlertKind kind, const std::string& message, const std::string& informative,
                    const char* first, const char* second)

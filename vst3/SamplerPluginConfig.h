@@ -49,11 +49,27 @@ struct SamplerPluginConfig {
     uint32_t magicEnd;  // 0x87654321
 };
 static_assert(sizeof(SamplerPluginConfig) == 256);
+static_assert(offsetof(SamplerPluginConfig, reserved04) == 0x04);
+static_assert(offsetof(SamplerPluginConfig, stereoUniqueId) == 0x08);
+static_assert(offsetof(SamplerPluginConfig, stereoInputs) == 0x0C);
+static_assert(offsetof(SamplerPluginConfig, stereoOutputs) == 0x10);
+static_assert(offsetof(SamplerPluginConfig, unused14) == 0x14);
+static_assert(offsetof(SamplerPluginConfig, reserved18) == 0x18);
+static_assert(offsetof(SamplerPluginConfig, automatableCount) == 0x24);
+static_assert(offsetof(SamplerPluginConfig, hasAudioInput) == 0x28);
+static_assert(offsetof(SamplerPluginConfig, reserved2C) == 0x2C);
 static_assert(offsetof(SamplerPluginConfig, vendorName) == 0x40);
 static_assert(offsetof(SamplerPluginConfig, productName) == 0x80);
 static_assert(offsetof(SamplerPluginConfig, multiForm) == 0xC0);
 static_assert(offsetof(SamplerPluginConfig, multiFormActive) == 0xC1);
+static_assert(offsetof(SamplerPluginConfig, reservedC2) == 0xC2);
+static_assert(offsetof(SamplerPluginConfig, multiInputs) == 0xC4);
+static_assert(offsetof(SamplerPluginConfig, multiOutputs) == 0xC8);
+static_assert(offsetof(SamplerPluginConfig, reservedCC) == 0xCC);
 static_assert(offsetof(SamplerPluginConfig, multiUniqueId) == 0xD0);
+static_assert(offsetof(SamplerPluginConfig, multiFamilyId) == 0xD4);
+static_assert(offsetof(SamplerPluginConfig, unusedD8) == 0xD8);
+static_assert(offsetof(SamplerPluginConfig, reservedDC) == 0xDC);
 static_assert(offsetof(SamplerPluginConfig, magicEnd) == 0xFC);
 
 // This product's record.

@@ -12,3 +12,4 @@
 #include "shims/corefoundation/CFPropertyList.h"
 #include "shims/corefoundation/CFString.h"
 #include "shims/corefoundation/CFURL.h"
+#include "shims/corefoundation/CFUserNotification.h"

@@ -155,14 +155,7 @@ bool Instance::start(std::string& error)
         error = "bad audio settings";
         return false;
     }
-    const double rate = config.sampleRate;
-    audioSettings.sampleRate = rate;
-    audioSettings.sampleRateInt = vantor::saturatingCast<uint32_t>(rate);
-    audioSettings.samplePeriod = 1.0 / rate;
-    audioSettings.blockSize = config.blockSize;
-    audioSettings.blockDuration = double(config.blockSize) / rate;
-    audioSettings.inverseBlockSize = 1.0 / double(config.blockSize);
-    dispatch(kOpAudioSettingsChanged, reinterpret_cast<intptr_t>(&audioSettings), nullptr);
+    sendAudioSettings();
 
     initRecord = PluginInitRecord();
     initRecord.path = config.chipDatabasePath.empty() ? nullptr : config.chipDatabasePath.c_str();
@@ -196,6 +189,18 @@ bool Instance::start(std::string& error)
     started = true;
     handOverBlocks(restoring);
     return true;
+}
+
+void Instance::sendAudioSettings()
+{
+    const double rate = config.sampleRate;
+    audioSettings.sampleRate = rate;
+    audioSettings.sampleRateInt = vantor::saturatingCast<uint32_t>(rate);
+    audioSettings.samplePeriod = 1.0 / rate;
+    audioSettings.blockSize = config.blockSize;
+    audioSettings.blockDuration = double(config.blockSize) / rate;
+    audioSettings.inverseBlockSize = 1.0 / double(config.blockSize);
+    dispatch(kOpAudioSettingsChanged, reinterpret_cast<intptr_t>(&audioSettings), nullptr);
 }
 
 void Instance::readControllerMap()
@@ -287,6 +292,10 @@ intptr_t Instance::hostFunction(PluginHostRecord* host, int32_t op, intptr_t a, 
 
 void Instance::onHostCall(int32_t op, intptr_t a, void* b)
 {
+    if (quietHostCalls) {
+        onQuietHostCall(op, a, b);
+        return;
+    }
     HostCall call;
     call.op = op;
     call.a = a;

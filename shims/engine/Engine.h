@@ -57,6 +57,9 @@ private:
     DeleteInstanceFunction deleteInstance = nullptr;
 };
 
+// Items 384-511 (media transport) are not restored with a saved state.
+inline constexpr uint32_t kMediaItemFirst = 384, kMediaItemEnd = 512;
+
 struct EngineConfig
 {
     double sampleRate = 48000.0;
@@ -180,6 +183,27 @@ public:
     // position and bar start. Returns the events handed over; -1 when frames exceeds the block
     // size or the instance is not started.
     int64_t process(uint32_t frames, std::vector<vantor::HDMIDIEvent> events);
+    // The plug-in's form of a block (EngineHostProcess.cpp): the engine's own events, then the
+    // caller's, copied as they are (at most 2048 together); the caller's transport (null: tempo
+    // 120, 4/4, position 0; positions and tempo that are not finite are replaced); the module's
+    // channel 0 copied to every output that is not null. Item events of either direction go
+    // into the value table. Records no host call and allocates nothing. Returns the events
+    // handed over; -1, outputs zeroed, when frames exceeds the block size, the instance is not
+    // started or the events do not fit. With `render` false the module is not called.
+    int64_t processInto(uint32_t frames, const vantor::HDMIDIEvent* engineEvents, uint32_t engineCount,
+                        const vantor::HDMIDIEvent* events, uint32_t count, const vantor::SyncInfo* transport,
+                        float* const* outputs, uint32_t outputCount, bool render = true);
+    // Before start: the settings start uses. After: changed settings are sent again (opcode 12)
+    // and the buffers resized. False for a rate that is not finite and positive or a block size
+    // of 0 or above kMaxBlockSize.
+    bool setAudioSettings(double sampleRate, uint32_t blockSize);
+    // On a started instance: each saved block is copied back into the block of the same id and
+    // index (made when missing) and sent with sub-command 1, in the order of the handover. The
+    // values are the caller's to send. False, nothing changed, when a saved block is smaller
+    // than the block it would go into or has an unknown id.
+    bool reloadBlocks(const EngineState& state);
+    const ModuleEvents& getOutgoingBlock() const { return *outgoingBlock; }
+    bool isStarted() const { return started; }
 
     const float* channel(uint32_t c) const { return c < channelCount ? buffers[c].data() : nullptr; }
     uint32_t getChannelCount() const { return channelCount; }
@@ -215,13 +239,18 @@ private:
     };
     static intptr_t hostFunction(PluginHostRecord* host, int32_t op, intptr_t a, void* b);
     void onHostCall(int32_t op, intptr_t a, void* b);
+    // During processInto: answers and value-table updates only, nothing recorded.
+    void onQuietHostCall(int32_t op, intptr_t a, void* b);
     void readControllerMap();
+    // Opcode 12 with the configured rate and block size.
+    void sendAudioSettings();
     // The fixed set of blocks after init: fresh with sub-command 0, or from `saved`.
     void handOverBlocks(const EngineState* saved);
     SharedBlock& addSharedBlock(uint32_t id, uint64_t index, size_t size);
     SharedBlock* sharedBlockAt(const void* address) const;
     void onBlockNotified(SharedBlock& block, intptr_t a, HostCall& call);
-    void readParameterChanges(SharedBlock& block, HostCall& call);
+    // `call` null: the values only, no record of the listed items.
+    void readParameterChanges(SharedBlock& block, HostCall* call);
     void takeParameterTable(const SharedBlock& block);
     void logBlockCall(const HostCall& call);
 
@@ -260,6 +289,7 @@ private:
 
     std::vector<std::unique_ptr<SharedBlock>> sharedBlocks;
     const EngineState* restoring = nullptr;  // set while restoreState runs start
+    bool quietHostCalls = false;             // set while processInto runs the module
     // The parameter-change block's value table as the engine last saw it.
     std::array<float, 2048> parameterTable{};
     std::vector<uint8_t> canvasDump;

@@ -213,7 +213,7 @@ void Instance::onBlockNotified(SharedBlock& block, intptr_t a, HostCall& call)
     call.payload.assign(p, p + std::min(block.size, ExtensionBlock::kHeaderSize));
     if (a == 2) {
         if (block.id == ParameterChangeBlock::kId)
-            readParameterChanges(block, call);
+            readParameterChanges(block, &call);
         return;
     }
     if (a != 1)
@@ -239,7 +239,7 @@ void Instance::onBlockNotified(SharedBlock& block, intptr_t a, HostCall& call)
     case ParameterChangeBlock::kId:
         // The module re-formatted the table: it reports no values, only a new starting point.
         takeParameterTable(block);
-        readParameterChanges(block, call);
+        readParameterChanges(block, &call);
         break;
     default:
         break;
@@ -248,13 +248,13 @@ void Instance::onBlockNotified(SharedBlock& block, intptr_t a, HostCall& call)
 
 // Values that changed since the engine last looked go into its value table (the re-read marker
 // excepted); the listed items are taken and the list emptied.
-void Instance::readParameterChanges(SharedBlock& block, HostCall& call)
+void Instance::readParameterChanges(SharedBlock& block, HostCall* call)
 {
     uint8_t* p = block.bytes.get();
     const uint32_t count =
         std::min<uint32_t>(readU32(p, ParameterChangeBlock::kCountOffset), ParameterChangeBlock::kEntries);
-    for (uint32_t i = 0; i < count; ++i)
-        call.items.push_back(readU16(p, ParameterChangeBlock::kListOffset + 2 * size_t(i)));
+    for (uint32_t i = 0; call && i < count; ++i)
+        call->items.push_back(readU16(p, ParameterChangeBlock::kListOffset + 2 * size_t(i)));
     for (size_t item = 0; item < ParameterChangeBlock::kEntries; ++item) {
         const float v = readF32(p, ParameterChangeBlock::kValuesOffset + 4 * item);
         if (std::memcmp(&v, &parameterTable[item], sizeof v) == 0)
@@ -306,10 +306,9 @@ bool Instance::restoreState(const EngineState& state, std::string& error)
     if (!ok)
         return false;
 
-    constexpr size_t kMediaFirst = 384, kMediaEnd = 512;  // media transport: not restored
     std::vector<vantor::HDMIDIEvent> events;
     for (size_t item = 0; item < kControllerItems; ++item) {
-        if (item >= kMediaFirst && item < kMediaEnd)
+        if (item >= kMediaItemFirst && item < kMediaItemEnd)
             continue;
         vantor::HDMIDIEvent e;
         e.kind = kEventControllerItem;
