@@ -49,8 +49,9 @@ function(vantor_bench_folder folder)
 endfunction()
 
 # vantor_6502_programs(<target> <config> [DEPENDS files...]): every NAME.s in the calling folder's
-# programs/ assembled with ca65 and linked with ld65 by programs/<config> into NAME.bin under the
-# binary folder's programs/; <target> builds them all. Sets VANTOR_6502_IMAGE_DIR to that folder.
+# programs/ assembled with ca65 and linked with ld65 by programs/NAME.cfg when there is one, else
+# by programs/<config>, into NAME.bin under the binary folder's programs/; <target> builds them
+# all. Sets VANTOR_6502_IMAGE_DIR to that folder.
 function(vantor_6502_programs target config)
     cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
     find_program(CA65 ca65 REQUIRED)
@@ -64,11 +65,15 @@ function(vantor_6502_programs target config)
         get_filename_component(stem ${src} NAME_WE)
         set(object ${image_dir}/${stem}.o)
         set(image ${image_dir}/${stem}.bin)
+        set(link_config ${program_dir}/${config})
+        if(EXISTS ${program_dir}/${stem}.cfg)
+            set(link_config ${program_dir}/${stem}.cfg)
+        endif()
         add_custom_command(
             OUTPUT ${image}
             COMMAND ${CA65} --include-dir ${program_dir} -o ${object} ${src}
-            COMMAND ${LD65} -C ${program_dir}/${config} -o ${image} ${object}
-            DEPENDS ${src} ${program_dir}/${config} ${ARG_DEPENDS}
+            COMMAND ${LD65} -C ${link_config} -o ${image} ${object}
+            DEPENDS ${src} ${link_config} ${ARG_DEPENDS}
             COMMENT "Assembling 6502 test program ${stem}"
             VERBATIM)
         list(APPEND images ${image})

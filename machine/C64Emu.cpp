@@ -1,5 +1,6 @@
 #include "machine/C64Emu.h"
 
+#include "machine/C1541.h"
 #include "machine/C64Cartridges.h"
 #include "machine/C64RomSet.h"
 #include "media/MediaCallback.h"
@@ -224,6 +225,7 @@ C64Emu::~C64Emu()
     cpu.reset();
     cartridge.reset();
     vic.reset();
+    drive.reset();
     iecHost.reset();
     cia2.reset();
     cia1.reset();
@@ -232,7 +234,7 @@ C64Emu::~C64Emu()
 // ---------------------------------------------------------------------------------------------
 // Building and starting
 
-bool C64Emu::buildMachine(PixelCanvas* screen, DiskFile* /*diskImage: the drive takes it*/)
+bool C64Emu::buildMachine(PixelCanvas* screen, DiskFile* diskImage, bool withDrive)
 {
     if (!screen)
         return false;
@@ -242,8 +244,13 @@ bool C64Emu::buildMachine(PixelCanvas* screen, DiskFile* /*diskImage: the drive 
     cia1 = std::make_unique<mos6526_new>(this, "CIA1");
     cia2 = std::make_unique<mos6526_new>(this, "CIA2");
     ciaOwed = ciaQuiet = 0;
+    drive.reset();
     iecHost = std::make_unique<cbm_iec_host_device>("C64H");
-    // The drive, given diskImage, joins the bus here.
+    if (withDrive) {
+        drive = std::make_unique<C1541>("1541", iecHost.get());
+        drive->setDisk(diskImage);
+        iecHost->addDevice(drive.get(), drive.get());
+    }
     vic = std::make_unique<VICII>(this, colourRam, ram, screen, ntscMachine);
     vicView = ~0u;
     updateVicView();
@@ -422,13 +429,18 @@ uint64_t C64Emu::playPeriod(double clock) const
 
 void C64Emu::tick(uint64_t cycles)
 {
-    // The drive comes first, then CIA2, CIA1, the video chip and the cartridge.
+    // The drive comes first, then CIA2, CIA1, the video chip and the cartridge. The drive and
+    // the CIAs run only when one of them has something to do, or when they are touched.
     ciaOwed += cycles;
     if (ciaOwed > ciaQuiet) {
+        if (drive)
+            drive->tick(ciaOwed);
         cia2->run(ciaOwed);
         cia1->run(ciaOwed);
         ciaOwed = 0;
         ciaQuiet = std::min(cia2->quietCycles(), cia1->quietCycles());
+        if (drive)
+            ciaQuiet = std::min(ciaQuiet, drive->cyclesToTimer() - 1);
     }
     if (cycles == 1) [[likely]]
         vic->step();
@@ -445,6 +457,8 @@ void C64Emu::catchUpCias()
     if (!cia1)
         return;
     if (ciaOwed) {
+        if (drive)
+            drive->tick(ciaOwed);
         cia2->run(ciaOwed);
         cia1->run(ciaOwed);
         ciaOwed = 0;

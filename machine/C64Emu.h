@@ -1,8 +1,8 @@
 #pragma once
 // The emulated C64 that plays tunes and programs: 64 KB of RAM behind the PLA's banking and the
 // processor port, colour RAM, keyboard matrix and joysticks, the 6502, two CIAs, the IEC bus host
-// and the video chip, and optionally a cartridge. SID accesses leave the machine through a
-// MediaCallback; the machine runs exactly the cycles it is asked for.
+// with its 1541, the video chip, and optionally a cartridge. SID accesses leave the machine
+// through a MediaCallback; the machine runs exactly the cycles it is asked for.
 
 #include "cpu/M6502.h"
 #include "machine/CBMMapper.h"
@@ -18,6 +18,7 @@
 #include <string_view>
 
 class MediaCallback;
+class C1541;
 class DiskFile;
 struct PixelCanvas;
 struct C64RomImages;
@@ -54,8 +55,9 @@ public:
     C64Emu(const C64Emu&) = delete;
     C64Emu& operator=(const C64Emu&) = delete;
 
-    // Creates the devices; false without a screen. The drive will attach to diskImage.
-    bool buildMachine(PixelCanvas* screen, DiskFile* diskImage = nullptr);
+    // Creates the devices; false without a screen. The drive serves diskImage (none: a dummy
+    // program for every name); withDrive false leaves the bus empty (for comparisons).
+    bool buildMachine(PixelCanvas* screen, DiskFile* diskImage = nullptr, bool withDrive = true);
     // Resets and lets the machine boot to the BASIC prompt (state 3); false without a CPU.
     bool bootMachine();
     // A CRT image; false when no cartridge could be made of it.
@@ -124,7 +126,17 @@ public:
         return cia2.get();
     }
     VICII* getVic() { return vic.get(); }
-    cbm_iec_host_device* getIecHost() { return iecHost.get(); }
+    // The bus and the drive brought up to the present cycle.
+    cbm_iec_host_device* getIecHost()
+    {
+        catchUpCias();
+        return iecHost.get();
+    }
+    C1541* getDrive()
+    {
+        catchUpCias();
+        return drive.get();
+    }
     CBMMapper* getCartridge() { return cartridge.get(); }
 
 private:
@@ -134,8 +146,8 @@ private:
     };
 
     void resetMachine();
-    // The CIAs run behind the rest of the machine while only their counters move; this runs the
-    // cycles they owe before anything reads or changes them.
+    // The CIAs and the drive run behind the rest of the machine while only their counters move;
+    // this runs the cycles they owe (the drive first) before anything reads or changes them.
     void catchUpCias();
     uint64_t runSlice(uint64_t cycles, double clock);
     void playCall();
@@ -170,6 +182,7 @@ private:
     std::unique_ptr<mos6526_new> cia1;
     std::unique_ptr<mos6526_new> cia2;
     std::unique_ptr<cbm_iec_host_device> iecHost;
+    std::unique_ptr<C1541> drive;
     std::unique_ptr<VICII> vic;
     std::unique_ptr<CBMMapper> cartridge;
     std::unique_ptr<M6502CPP::M6502> cpu;
@@ -197,8 +210,8 @@ private:
     bool done = false;
     RunRequest runRequest;
     uint64_t todCycles = 0;  // x mainsRate, towards the next time-of-day pulse
-    uint64_t ciaOwed = 0;    // cycles the CIAs have not run yet
-    uint64_t ciaQuiet = 0;   // cycles both may owe without missing a change
+    uint64_t ciaOwed = 0;    // cycles the CIAs and the drive have not run yet
+    uint64_t ciaQuiet = 0;   // cycles they may owe without missing a change or a drive timer
     uint16_t tuneFlags = 0;
 
     uint8_t portDdr = 0, portData = 0, portLatch = 0;

@@ -2,13 +2,17 @@
 // a PSID at play (text mode with the display on, 25 SID stores per frame) on a callback that does
 // nothing and on one that renders a SID chip on every renderChips; an RSID storing 25 SID
 // registers per raster interrupt; eight expanded sprites over a multicolour bitmap; the PSID in
-// advance(16) and advance(20000) slices. CpuAlone is the ceiling: the same tune's CPU work through
-// stepState on a flat RAM bus, with nothing else.
+// advance(16) and advance(20000) slices; the drive's share, idle and serving a LOAD loop. CpuAlone
+// is the ceiling: the same tune's CPU work through stepState on a flat RAM bus, with nothing else.
 #include "machine/C64Emu.h"
 #include "media/MediaCallback.h"
 #include "sid/SIDEmu.h"
 
 #include "fixtures/c64/C64Tunes.h"
+#include "fixtures/c64/D64Builder.h"
+#include "fixtures/c64/SerialLoadProgram.h"
+#include "machine/DiskImages.h"
+#include "support/VirtualFile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -67,10 +71,10 @@ struct Rig {
     std::unique_ptr<C64Emu> machine;
     Bytes image;
 
-    Rig(MediaCallback* media, const fixtures::PsidBuilder& tune)
+    Rig(MediaCallback* media, const fixtures::PsidBuilder& tune, DiskFile* disk = nullptr, bool withDrive = true)
     {
         machine = std::make_unique<C64Emu>(media, "", false);
-        machine->buildMachine(&canvas);
+        machine->buildMachine(&canvas, disk, withDrive);
         image = tune.hostImage();
         if (!machine->installTune(fixtures::psidHeader(image), tune.hostDataSize(), 0, ""))
             throw std::runtime_error("tune did not install");
@@ -84,9 +88,10 @@ void report(benchmark::State& state, uint64_t cycles)
     state.counters["x_realtime"] = Counter(double(cycles) / kPal, Counter::kIsRate);
 }
 
-void runMachine(benchmark::State& state, MediaCallback* media, const fixtures::PsidBuilder& tune, uint64_t slice)
+void runMachine(benchmark::State& state, MediaCallback* media, const fixtures::PsidBuilder& tune, uint64_t slice,
+                DiskFile* disk = nullptr, bool withDrive = true)
 {
-    Rig rig(media, tune);
+    Rig rig(media, tune, disk, withDrive);
     uint64_t cycles = 0;
     for (auto _ : state) {
         for (uint64_t done = 0; done < kCyclesPerIteration;)
@@ -130,6 +135,81 @@ void BM_C64PsidSlice(benchmark::State& state)
     runMachine(state, &media, counterTune(), uint64_t(state.range(0)));
 }
 BENCHMARK(BM_C64PsidSlice)->Arg(16)->Arg(20000);
+
+// The drive's share. Idle: the PSID with and without the drive on the bus. Serving: the tests'
+// LOAD routine loading "HELLO" over and over through CIA2 port A (about a million cycles a
+// load), against the same routine on a bus with no drive (it finds no device and tries again)
+// and against a loop that polls the bus as the routine does.
+void BM_C64PsidNoDrive(benchmark::State& state)
+{
+    NullMedia media;
+    runMachine(state, &media, counterTune(), 441, nullptr, false);
+}
+BENCHMARK(BM_C64PsidNoDrive);
+
+void BM_C64PsidDriveIdle(benchmark::State& state)
+{
+    NullMedia media;
+    runMachine(state, &media, counterTune(), 441, nullptr, true);
+}
+BENCHMARK(BM_C64PsidDriveIdle);
+
+void runSerialLoad(benchmark::State& state, bool withDrive)
+{
+    namespace sl = fixtures::serial_load;
+    const Bytes program = sl::program(std::string(MACHINE_TEST_PROGRAM_DIR) + "/serial_load.bin", "HELLO", true);
+    if (program.empty()) {
+        state.SkipWithError("serial_load.bin missing");
+        return;
+    }
+    fixtures::D64Builder builder;
+    builder.addFile("HELLO", Bytes(600, 0x5A));
+    const Bytes image = builder.image();
+    vantor::VirtualRAMFile source(image.data(), image.size());
+    D64File disk(&source);
+    disk.scan();
+    NullMedia media;
+    // Started at $080D without a KERNAL; the routine needs none.
+    Rig rig(&media, fixtures::PsidBuilder().rsid().load(sl::kStart).init(0x080D).code(program), &disk, withDrive);
+    uint64_t cycles = 0;
+    for (auto _ : state) {
+        for (uint64_t done = 0; done < kCyclesPerIteration;)
+            done += rig.machine->advance(441, kPal);
+        cycles += kCyclesPerIteration;
+    }
+    report(state, cycles);
+    const uint8_t* ram = rig.machine->ramView();
+    state.counters["loads"] = double(ram[sl::kLoops] | ram[sl::kLoops + 1] << 8);
+    state.counters["status"] = double(ram[sl::kStatus]);
+}
+
+void BM_C64SerialLoadNoDrive(benchmark::State& state) { runSerialLoad(state, false); }
+BENCHMARK(BM_C64SerialLoadNoDrive);
+
+// The machine's own cost of a program polling the bus: the routine's wait loop (BIT $DD00,
+// branch, DEX, BNE) forever, no drive. Without a drive the routine above mostly runs a delay
+// loop, which the machine steps more cheaply than I/O reads.
+void BM_C64BusPollNoDrive(benchmark::State& state)
+{
+    const Bytes code = {
+        0xA0, 0x00,        // 1000 LDY #0
+        0xA2, 0x00,        // 1002 LDX #0
+        0x2C, 0x00, 0xDD,  // 1004 BIT $DD00
+        0x10, 0xF7,        // 1007 BPL $1000   (DATA in stays high)
+        0xCA,              // 1009 DEX
+        0xD0, 0xF8,        // 100A BNE $1004
+        0x88,              // 100C DEY
+        0xD0, 0xF5,        // 100D BNE $1004
+        0x4C, 0x00, 0x10,  // 100F JMP $1000
+    };
+    NullMedia media;
+    runMachine(state, &media, fixtures::PsidBuilder().rsid().load(0x1000).init(0x1000).code(code), 441, nullptr,
+               false);
+}
+BENCHMARK(BM_C64BusPollNoDrive);
+
+void BM_C64SerialLoadDriveServing(benchmark::State& state) { runSerialLoad(state, true); }
+BENCHMARK(BM_C64SerialLoadDriveServing);
 
 // The ceiling: the tune's CPU work alone, play called every frame, on a flat RAM bus.
 class FlatBus : public M6502CPP::Listener {

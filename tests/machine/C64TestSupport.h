@@ -40,11 +40,11 @@ struct C64Rig {
     std::unique_ptr<C64Emu> machine;
     Bytes image;  // the last installed tune
 
-    explicit C64Rig(const std::string& romFolder = "", bool ntsc = false)
+    explicit C64Rig(const std::string& romFolder = "", bool ntsc = false, DiskFile* disk = nullptr)
     {
         canvas = {red, green, blue, 0, pixels.data(), 272, 384, &canvasListener};
         machine = std::make_unique<C64Emu>(&media, romFolder, ntsc);
-        EXPECT_TRUE(machine->buildMachine(&canvas));
+        EXPECT_TRUE(machine->buildMachine(&canvas, disk));
         media.clock = [this] { return machine->getTotalCycles(); };
     }
 

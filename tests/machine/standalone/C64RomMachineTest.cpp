@@ -1,10 +1,14 @@
 // The machine with a ROM set: marker BASIC ($B0) and character ROM ($C0) images and the tests'
 // own mini KERNAL, loaded once for the whole process.
 #include "../C64TestSupport.h"
+#include "../DriveRig.h"
 
 #include "fixtures/TempDir.h"
 #include "fixtures/c64/CrtBuilder.h"
+#include "fixtures/c64/SerialLoadProgram.h"
+#include "machine/C1541.h"
 #include "machine/C64RomSet.h"
+#include "machine/DirectoryListing.h"
 
 #include <gtest/gtest.h>
 
@@ -203,6 +207,40 @@ TEST_F(C64RomMachine, PsidPlaysOverTheKernal)
     rig.run(10 * kPalFrame + 2000);
     EXPECT_EQ(rig.peek(kCounter), 11);
     EXPECT_EQ(rig.media.registers[0][0], 11);
+}
+
+// The tests' LOAD routine, started by the mini KERNAL as a BASIC program, loads through CIA2
+// port A from the drive: the bytes at $C000, their count and the status byte.
+TEST_F(C64RomMachine, SerialLoadThroughCia2)
+{
+    namespace sl = fixtures::serial_load;
+    const Bytes image = drive_rig::standardImage();
+    const auto disk = drive_rig::openD64(image);
+    DiskFileEntry listing;
+    ASSERT_TRUE(buildDirectoryListing(disk.get(), listing));
+    const struct {
+        const char* name;
+        const Bytes& bytes;
+        uint8_t status;
+    } kCases[] = {
+        {"HELLO", drive_rig::helloBytes(), 0},
+        {"$", listing.bytes, 0},
+        {"NOPE", {}, sl::kReadTimeOut},
+    };
+    for (const auto& c : kCases) {
+        const Bytes program = sl::program(std::string(MACHINE_TEST_PROGRAM_DIR) + "/serial_load.bin", c.name);
+        ASSERT_FALSE(program.empty());
+        C64Rig rig(romFolder(), false, disk.get());
+        ASSERT_TRUE(rig.install(fixtures::PsidBuilder().rsid().flags(psid::kFlagBasic).load(sl::kStart).code(program)));
+        for (uint64_t ran = 0; ran < 3'000'000 && !rig.peek(sl::kDone); ran += 10'000)
+            rig.run(10'000);
+        ASSERT_EQ(rig.peek(sl::kDone), 1) << c.name;
+        EXPECT_EQ(rig.peek(sl::kStatus), c.status) << c.name;
+        const size_t length = rig.peek(sl::kLength) | rig.peek(sl::kLength + 1) << 8;
+        ASSERT_EQ(length, c.bytes.size()) << c.name;
+        EXPECT_EQ(screenAt(*rig.machine, sl::kBuffer, length), c.bytes) << c.name;
+        EXPECT_EQ(rig.machine->getDrive()->role(), C1541::kRoleNone) << c.name;
+    }
 }
 
 }  // namespace

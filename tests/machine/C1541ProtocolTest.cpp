@@ -1,0 +1,193 @@
+// The drive's side of the bus protocol, cycle by cycle: its answer to ATN, the end-or-identify
+// acknowledge as listener, the bit timing as talker, and the decoding of every command byte.
+#include "DriveRig.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+using drive_rig::Bytes;
+using drive_rig::Rig;
+using Edge = fixtures::IecBusMaster::Edge;
+
+namespace {
+
+std::vector<Edge> edgesOf(const std::vector<Edge>& all, int line)
+{
+    std::vector<Edge> out;
+    for (const Edge& e : all)
+        if (e.line == line)
+            out.push_back(e);
+    return out;
+}
+
+TEST(C1541Protocol, DataPulledFiftyCyclesAfterAtn)
+{
+    // From rest, and from waiting for a first bit after the end of a LISTEN sequence.
+    for (const bool afterListen : {false, true}) {
+        Rig rig;
+        if (afterListen) {
+            ASSERT_TRUE(rig.master.listen(8, 0xF0, "X"));
+            ASSERT_EQ(rig.drive.currentState(), C1541::cSTATE_WAIT_FIRST_BIT);
+        }
+        std::vector<Edge> edges;
+        rig.master.setEdgeLog(&edges);
+        rig.master.set(IEC_ATN, 0);
+        const uint64_t start = rig.master.cycles();
+        rig.master.idle(300);
+        const std::vector<Edge> data = edgesOf(edges, IEC_DATA);
+        ASSERT_EQ(data.size(), 1u) << afterListen;
+        EXPECT_EQ(data[0].level, 0) << afterListen;
+        EXPECT_EQ(data[0].cycle - start, 50u) << afterListen;
+    }
+}
+
+TEST(C1541Protocol, TalkerPauseIsAcknowledgedForSeventyThreeCycles)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.master.sendUnderAtn({0x28}));  // LISTEN 8, acknowledged: DATA held
+    rig.master.set(IEC_ATN, 1);
+    std::vector<Edge> edges;
+    rig.master.setEdgeLog(&edges);
+    rig.master.set(IEC_CLK, 1);  // ready to send, and then nothing
+    const uint64_t ready = rig.master.cycles();
+    rig.master.idle(20000);
+    const std::vector<Edge> data = edgesOf(edges, IEC_DATA);
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[0].level, 1);  // ready for data
+    EXPECT_EQ(data[0].cycle - ready, 130u);
+    EXPECT_EQ(data[1].level, 0);  // CLK left released for 200 cycles: end-or-identify
+    EXPECT_EQ(data[1].cycle - data[0].cycle, 200u);
+    EXPECT_EQ(data[2].level, 1);
+    EXPECT_EQ(data[2].cycle - data[1].cycle, 73u);
+    // Then it waits for CLK with no time limit.
+    EXPECT_EQ(rig.drive.currentState(), C1541::cSTATE_WAIT_FIRST_BIT);
+    EXPECT_FALSE(rig.drive.timerPending());
+    const std::vector<Edge> clk = edgesOf(edges, IEC_CLK);
+    ASSERT_EQ(clk.size(), 1u);  // the master's own release only
+    EXPECT_EQ(clk[0].cycle, ready);
+}
+
+TEST(C1541Protocol, TalkerBitTiming)
+{
+    const Bytes image = drive_rig::standardImage();
+    Rig rig(&image);
+    ASSERT_TRUE(rig.master.listen(8, 0xF0, "HELLO"));
+    ASSERT_TRUE(rig.master.sendUnderAtn({0x48, 0x60}));
+    ASSERT_TRUE(rig.master.turnAround());  // the drive has pulled CLK
+    const uint64_t turned = rig.master.cycles();
+    std::vector<Edge> edges;
+    rig.master.setEdgeLog(&edges);
+    const fixtures::IecBusMaster::Received r = rig.master.receive(3);
+    ASSERT_EQ(r.bytes, Bytes(drive_rig::helloBytes().begin(), drive_rig::helloBytes().begin() + 3));
+
+    const std::vector<Edge> clk = edgesOf(edges, IEC_CLK);
+    // The drive's release 200 cycles after the turnaround, then per byte: eight bits (pull,
+    // release) and the byte's end (pull, release when the listener acknowledges).
+    ASSERT_GE(clk.size(), 1u + 3 * 18);
+    EXPECT_EQ(clk[0].level, 1);
+    EXPECT_EQ(clk[0].cycle - turned, 200u);
+    for (size_t byte = 0; byte < 3; ++byte) {
+        const size_t at = 1 + byte * 18;
+        for (size_t bit = 0; bit < 8; ++bit) {
+            const Edge& pull = clk[at + 2 * bit];
+            const Edge& release = clk[at + 2 * bit + 1];
+            const Edge& next = clk[at + 2 * bit + 2];
+            ASSERT_EQ(pull.level, 0);
+            ASSERT_EQ(release.level, 1);
+            EXPECT_EQ(release.cycle - pull.cycle, 115u) << "byte " << byte << " bit " << bit;
+            EXPECT_EQ(next.cycle - release.cycle, 75u) << "byte " << byte << " bit " << bit;
+        }
+    }
+}
+
+struct Snapshot
+{
+    uint32_t role;
+    uint8_t primary, secondary;
+    std::array<C1541::Channel, 16> channels;
+    std::string name;
+    const DiskFileEntry* file;
+
+    static Snapshot of(const C1541& d)
+    {
+        Snapshot s{d.role(), d.primary(), d.secondary(), {}, d.nameBytes(), d.file()};
+        for (unsigned i = 0; i < 16; ++i)
+            s.channels[i] = d.channel(i);
+        return s;
+    }
+};
+
+void expectSame(const Snapshot& got, const Snapshot& want, const std::string& what)
+{
+    EXPECT_EQ(got.role, want.role) << what;
+    EXPECT_EQ(got.primary, want.primary) << what;
+    EXPECT_EQ(got.secondary, want.secondary) << what;
+    for (unsigned i = 0; i < 16; ++i) {
+        EXPECT_EQ(got.channels[i].open, want.channels[i].open) << what << " channel " << i;
+        EXPECT_EQ(got.channels[i].owner, want.channels[i].owner) << what << " channel " << i;
+    }
+    EXPECT_EQ(got.name, want.name) << what;
+    EXPECT_EQ(got.file, want.file) << what;
+}
+
+TEST(C1541Protocol, EveryCommandByteUnderAtn)
+{
+    // Before the byte: channel 2 opened by device 8 with the name "HELLO", UNLISTEN sent; then
+    // the byte alone (not addressed) or after LISTEN 8 (listening).
+    const Bytes image = drive_rig::standardImage();
+    for (const bool listening : {false, true}) {
+        for (int b = 0; b < 256; ++b) {
+            Rig rig(&image);
+            ASSERT_TRUE(rig.master.listen(8, 0xF2, "HELLO"));
+            Snapshot want = Snapshot::of(rig.drive);
+            ASSERT_EQ(want.channels[2].open, 1);
+            ASSERT_EQ(want.name, "HELLO");
+            if (listening)
+                want.role = C1541::kRoleListener;
+
+            const uint8_t s = b & 0x0F;
+            if (b == 0x3F) {  // UNLISTEN
+                want.role = C1541::kRoleNone;
+            } else if (b == 0x5F) {  // UNTALK
+                want.role = C1541::kRoleNone;
+                want.name.clear();
+            } else if (b >= 0x20 && b <= 0x2F) {  // LISTEN s
+                want.primary = s;
+                if (!listening && s == 8)
+                    want.role = C1541::kRoleListener;
+            } else if (b >= 0x40 && b <= 0x4F) {  // TALK s
+                want.primary = s;
+                if (!listening && s == 8)
+                    want.role = C1541::kRoleTalker;
+            } else if (b >= 0x60 && b <= 0x6F) {  // SECOND s
+                want.secondary = s;
+                if (s == 2) {
+                    want.role = C1541::kRoleTalkReady;
+                    want.file = &rig.disk->files[1];
+                } else if (s == 15) {
+                    want.role = C1541::kRoleTalkReady;
+                    want.channels[15] = {1, 0, 8};
+                    want.file = &C1541::dummyStatusFile();
+                }
+            } else if (b >= 0xE0 && b <= 0xEF) {  // CLOSE s
+                want.secondary = s;
+                if (s == 2)
+                    want.channels[2].open = 0;
+            } else if (b >= 0xF0) {  // OPEN s
+                want.secondary = s;
+                if (listening)
+                    want.channels[s] = {1, 0, 8};
+            }
+
+            const bool sent = listening ? rig.master.sendUnderAtn({0x28, uint8_t(b)})
+                                        : rig.master.sendUnderAtn({uint8_t(b)});
+            const std::string what = (listening ? "listening, byte " : "byte ") + std::to_string(b);
+            ASSERT_TRUE(sent) << what;
+            expectSame(Snapshot::of(rig.drive), want, what);
+        }
+    }
+}
+
+}  // namespace
