@@ -1,5 +1,7 @@
 #include "media/MediaReader.h"
 
+#include "media/VGMReader.h"
+
 void MediaReader::resetPlayback()
 {
     playing = false;
@@ -22,7 +24,7 @@ void setReaderFactory(ReaderFactory* factory)
 
 ReaderFactory* getReaderFactory()
 {
-    return g_readerFactory;
+    return g_readerFactory ? g_readerFactory : &registerLogReaderFactory();
 }
 
 }  // namespace VGM

@@ -78,8 +78,7 @@ public:
 
 namespace VGM {
 
-// Builds the register-log reader that ChipController::loadMediaPath opens; the register-log
-// library installs one.
+// Builds the register-log reader that ChipController::loadMediaPath opens.
 class ReaderFactory
 {
 public:
@@ -95,6 +94,7 @@ protected:
 
 // Null uninstalls. Installed once at start-up, before any instrument exists.
 void setReaderFactory(ReaderFactory* factory);
+// The installed factory, else the register-log reader's own.
 ReaderFactory* getReaderFactory();
 
 }  // namespace VGM

@@ -4,7 +4,10 @@
 
 #include "CommandLine.h"
 #include "SignalAnalysis.h"
+#include "fixtures/ArchiveWriters.h"
+#include "fixtures/ChipLogWriters.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/VgmBuilder.h"
 #include "shims/engine/Engine.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +178,48 @@ TEST_F(C64Render, AFileNoReaderTakesPlaysNoDemo)
     const Wav w = renderWav(quoted(file) + " --seconds 0.5");
     ASSERT_EQ(w.left.size(), 24000u);
     EXPECT_LT(rmsBetween(w.left, 0.0, 0.5), 1e-3);  // below -60 dBFS: no notes
+}
+
+// Register logs given as FILE open through the register-log reader: the title reaches text slot
+// 1; a SID log plays its note, and logs of chips the instrument does not play render their
+// length in silence, titled as not playable by the player display.
+TEST_F(C64Render, RegisterLogsOpenAsFiles)
+{
+    const std::string vgmx = dir.write("song.vgmx", "<VGMX>\n<Chip type=\"6581\" clock=\"985248\" rate=\"44100\">\n"
+                                                    "<W r=\"24\" v=\"15\" dt=\"0\"/>\n<W r=\"5\" v=\"0\" dt=\"0\"/>\n"
+                                                    "<W r=\"6\" v=\"240\" dt=\"0\"/>\n<W r=\"0\" v=\"69\" dt=\"0\"/>\n"
+                                                    "<W r=\"1\" v=\"29\" dt=\"0\"/>\n<W r=\"4\" v=\"17\" dt=\"0\"/>\n"
+                                                    "<D dt=\"132300\"/>\n</Chip>\n</VGMX>\n");
+    const std::string log = dir / "log.txt";
+    const Wav sid = renderWav(quoted(vgmx) + " --seconds 2 --module-channels --log " + quoted(log));
+    ASSERT_EQ(sid.left.size(), 96000u);
+    EXPECT_EQ(sid.right, std::vector<float>(sid.right.size(), 0.0f));
+    const std::string hostLog = fixtures::readFile(log);
+    EXPECT_NE(hostLog.find("block=32391 index=1 text=\" - song.vgmx\""), std::string::npos) << hostLog;
+    EXPECT_NEAR(peakHz(sid.left, 0.25), 440.0, kBin);  // registers 0/1 = 0x1D45
+    EXPECT_GT(rmsBetween(sid.left, 0.25, 2.0), 0.01);
+
+    fixtures::VgmBuilder vgm;
+    vgm.clock(fixtures::VgmBuilder::kYm2612, 7670453);
+    for (uint8_t ch = 0; ch < 3; ++ch)
+        vgm.write(0x52, uint8_t(0xA4 + ch), 0x22).write(0x52, uint8_t(0xA0 + ch), 0x69).write(0x52, 0x28, uint8_t(0xF0 | ch));
+    vgm.wait(44100 * 2).end();
+    fixtures::YmFile ym;
+    ym.tag = "YM3!";
+    ym.frames = 100;
+    const std::pair<std::string, std::string> files[] = {
+        {dir.write("opn2.vgz", fixtures::asString(fixtures::makeGzip(vgm.text()))),
+         " - * No suitable data found! *"},
+        {dir.write("tune.ym", fixtures::asString(fixtures::makeGzip(fixtures::asString(fixtures::makeYm(ym))))),
+         "YM3! import - * No suitable data found! *"},
+    };
+    for (const auto& [file, title] : files) {
+        const Wav w = renderWav(quoted(file) + " --seconds 2 --log " + quoted(log));
+        ASSERT_EQ(w.left.size(), 96000u) << file;
+        EXPECT_LT(rmsBetween(w.left, 0.0, 2.0), 1e-3) << file;  // below -60 dBFS
+        const std::string opened = fixtures::readFile(log);
+        EXPECT_NE(opened.find("block=32391 index=1 text=\"" + title + "\""), std::string::npos) << opened;
+    }
 }
 
 TEST(C64Module, ExportsExactlyTheFourNames)

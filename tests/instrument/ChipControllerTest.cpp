@@ -1,7 +1,14 @@
 #include "ControllerDoubles.h"
 
+#include "fixtures/ArchiveWriters.h"
+#include "fixtures/ChipLogWriters.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/VgmBuilder.h"
+#include "media/VGMReader.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -429,6 +436,32 @@ TEST_F(ChipControllerTest, OpeningALog)
                              "display 3", "select 0", "text slot 1 Title 0",
                              "media parameter 18 0 0.000000", "image 4", "speed 1.000000"}));
     EXPECT_EQ(listener.image, factory.picture);
+}
+
+// With no other factory installed the register-log reader opens the file; a collection's
+// picture reaches the listener unchanged.
+TEST_F(ChipControllerTest, OpeningALogCollectionPublishesItsCover)
+{
+    fixtures::VgmBuilder vgm;
+    vgm.clock(fixtures::VgmBuilder::kSn76489, 3579545);
+    for (int i = 0; i < 4; ++i)
+        vgm.raw({0x50, 0x8F}).wait(735);
+    vgm.end();
+    const std::string png("\x89PNG\r\n\x1A\n cover", 14);
+    fixtures::TempDir dir;
+    const std::string zip = dir.write(
+        "logs.zip", fixtures::asString(fixtures::makeZip({{"a.vgm", vgm.text()}, {"cover.png", png}})));
+    const std::string plain = dir.write("b.vgm", vgm.text());
+
+    ASSERT_TRUE(controller->loadMediaPath(0, zip.c_str()));
+    EXPECT_NE(dynamic_cast<VGM::Reader*>(controller->getReader()), nullptr);
+    EXPECT_EQ(std::string(listener.image.begin(), listener.image.end()), png);
+    EXPECT_EQ(controller->getReader()->getSongCount(), 1u);
+
+    log.clear();
+    ASSERT_TRUE(controller->loadMediaPath(0, plain.c_str()));
+    EXPECT_TRUE(listener.image.empty());
+    EXPECT_NE(std::find(log.begin(), log.end(), "image 0"), log.end());
 }
 
 TEST_F(ChipControllerTest, FailedOpenLeavesNoReader)

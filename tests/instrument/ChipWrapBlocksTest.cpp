@@ -462,7 +462,7 @@ TEST(ExtensionCommands, FilePathBlocks)
         EXPECT_EQ(flags(path), 0u);
     }
 
-    const std::string file = dir.path() + "/tune.bin";
+    const std::string file = dir.path() + "/tune.unknown";  // no reader takes it
     ASSERT_TRUE(binFileExternalize(file, "abc", 3));
     const struct
     {
