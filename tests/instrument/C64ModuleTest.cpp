@@ -159,6 +159,19 @@ TEST_F(C64Render, DemoPhraseWithoutNotesOrScript)
     EXPECT_EQ(module.right, std::vector<float>(module.right.size(), 0.0f));
 }
 
+// Skipping silent chips is exact: the same file, byte for byte, as rendering every cycle.
+TEST_F(C64Render, ExactRenderWritesTheSameFile)
+{
+    for (const std::string options : {"--note 60 --seconds 10", ""}) {
+        const std::string skipping = dir / "skipping.wav", exact = dir / "exact.wav";
+        ASSERT_EQ(run(render(options + kNoDatabase + " -o " + quoted(skipping))).exitCode, 0);
+        ASSERT_EQ(run(render(options + kNoDatabase + " --exact-render -o " + quoted(exact))).exitCode, 0);
+        const std::string a = fixtures::readFile(skipping), b = fixtures::readFile(exact);
+        ASSERT_GT(a.size(), 400000u) << options;
+        EXPECT_TRUE(a == b) << "'" << options << "' differs";
+    }
+}
+
 TEST_F(C64Render, AFileNoReaderTakesPlaysNoDemo)
 {
     const std::string file = dir.write("unknown.bin", std::string(4096, '\x5A'));
