@@ -86,16 +86,16 @@ void fuzzSeeds(fuzz::Seeds& seeds)
     D64Builder disk;
     disk.name("FUZZDISK").id('F', 'Z').allocateInBam();
     disk.addFile("PROGRAM", fuzz::Bytes(600, 0x41));
-    D64Builder::FileSpec loop{"LOOP", fuzz::Bytes(3 * 254, 0x42)};
+    D64Builder::FilePlan loop{"LOOP", fuzz::Bytes(3 * 254, 0x42)};
     loop.loop = true;
     disk.addFile(loop);
-    D64Builder::FileSpec noStart{"NO START", {}};
+    D64Builder::FilePlan noStart{"NO START", {}};
     noStart.start = D64Builder::Place{0, 0};
     disk.addFile(noStart);
-    D64Builder::FileSpec offDisk{"OFF DISK", fuzz::Bytes(254, 0x43)};
+    D64Builder::FilePlan offDisk{"OFF DISK", fuzz::Bytes(254, 0x43)};
     offDisk.lastLink = D64Builder::Place{36, 2};
     disk.addFile(offDisk);
-    D64Builder::FileSpec indexZero{"INDEX ZERO", fuzz::Bytes(300, 0x44)};
+    D64Builder::FilePlan indexZero{"INDEX ZERO", fuzz::Bytes(300, 0x44)};
     indexZero.lastIndex = 0;
     for (int i = 0; i < 9; ++i)  // into the second directory sector
         disk.addFile("F" + std::to_string(i), fuzz::Bytes(size_t(10 + 40 * i), uint8_t(i)), uint8_t(0x80 + i % 5));

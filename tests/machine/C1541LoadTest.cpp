@@ -148,7 +148,7 @@ TEST(C1541Load, NoFileEndsWithEndOrIdentifyThenTimeOut)
 TEST(C1541Load, EntryWithoutBytesSendsNothing)
 {
     fixtures::D64Builder builder;
-    fixtures::D64Builder::FileSpec hollow{"HOLLOW", {}, 0x82};
+    fixtures::D64Builder::FilePlan hollow{"HOLLOW", {}, 0x82};
     hollow.start = fixtures::D64Builder::Place{0, 0};  // start track 0: listed with no bytes
     builder.addFile(hollow);
     builder.addFile("HELLO", drive_rig::helloBytes());

@@ -55,23 +55,23 @@ struct MainDisk
         EXPECT_EQ(builder.sector(chain[2].track, chain[2].sector)[1], 93);  // 1 + 92 bytes used
         expected.push_back({"PROGRAM", 0x82, program});
 
-        D64Builder::FileSpec indexOne{"INDEX ONE", counting(600, 2), 0x81};
+        D64Builder::FilePlan indexOne{"INDEX ONE", counting(600, 2), 0x81};
         indexOne.lastIndex = 1;
         builder.addFile(indexOne);
         expected.push_back({"INDEX ONE", 0x81, counting(508, 2)});
 
-        D64Builder::FileSpec noStart{"NO START", {}, 0x82};
+        D64Builder::FilePlan noStart{"NO START", {}, 0x82};
         noStart.start = D64Builder::Place{0, 0};
         builder.addFile(noStart);
         expected.push_back({"NO START", 0x82, {}});
 
-        D64Builder::FileSpec loop{"LOOP", counting(3 * 254, 3), 0x82};
+        D64Builder::FilePlan loop{"LOOP", counting(3 * 254, 3), 0x82};
         loop.loop = true;
         builder.addFile(loop);
         expected.push_back({"LOOP", 0x82, counting(3 * 254, 3)});
 
         // A link past the last track ends the chain after the sector's 254 bytes.
-        D64Builder::FileSpec offDisk{"OFF DISK", counting(254, 4), 0x82};
+        D64Builder::FilePlan offDisk{"OFF DISK", counting(254, 4), 0x82};
         offDisk.lastLink = D64Builder::Place{36, 0};
         builder.addFile(offDisk);
         expected.push_back({"OFF DISK", 0x82, counting(254, 4)});
@@ -203,7 +203,7 @@ TEST(D64File, LastSectorWithIndexZeroFailsTheScanKeepingEarlierFiles)
     D64Builder builder;
     builder.addFile("ONE", counting(300, 1));
     builder.addFile("TWO", counting(20, 2));
-    D64Builder::FileSpec bad{"BAD", counting(600, 3), 0x82};
+    D64Builder::FilePlan bad{"BAD", counting(600, 3), 0x82};
     bad.lastIndex = 0;
     builder.addFile(bad);
     builder.addFile("AFTER", counting(20, 4));
@@ -218,9 +218,9 @@ TEST(D64File, ChainRevisitingALaterSectorStopsThere)
 {
     // Five sectors; the last links back to the third.
     D64Builder builder;
-    D64Builder::FileSpec spec{"BACK", counting(5 * 254, 9), 0x82};
-    spec.lastLink = D64Builder::Place{1, 2};
-    const auto chain = builder.addFile(spec);
+    D64Builder::FilePlan plan{"BACK", counting(5 * 254, 9), 0x82};
+    plan.lastLink = D64Builder::Place{1, 2};
+    const auto chain = builder.addFile(plan);
     ASSERT_EQ(chain[2].track, 1);
     ASSERT_EQ(chain[2].sector, 2);
     auto image = open<D64File>(builder.image());
@@ -234,9 +234,9 @@ TEST(D64File, StartOutOfRangeListsAnEmptyFile)
     const D64Builder::Place kStarts[] = {{0, 0}, {36, 0}, {35, 17}, {255, 255}};
     for (const auto start : kStarts) {
         D64Builder builder;
-        D64Builder::FileSpec spec{"X", {}, 0x82};
-        spec.start = start;
-        builder.addFile(spec);
+        D64Builder::FilePlan plan{"X", {}, 0x82};
+        plan.start = start;
+        builder.addFile(plan);
         auto image = open<D64File>(builder.image());
         ASSERT_TRUE(image->scan());
         ASSERT_EQ(image->files.size(), 1u);
@@ -249,9 +249,9 @@ TEST(D64File, LinkSectorIsCheckedOnlyAgainstTheImage)
     // 17/21 is the header sector 18/0 by sector number: a chain may go there.
     D64Builder builder;
     builder.name("HDR");
-    D64Builder::FileSpec spec{"WRAP", counting(254, 0), 0x82};
-    spec.lastLink = D64Builder::Place{17, 21};
-    builder.addFile(spec);
+    D64Builder::FilePlan plan{"WRAP", counting(254, 0), 0x82};
+    plan.lastLink = D64Builder::Place{17, 21};
+    builder.addFile(plan);
     const Bytes bytes = builder.image();
     auto image = open<D64File>(bytes);
     ASSERT_TRUE(image->scan());
@@ -395,9 +395,9 @@ TEST(D71File, ScanReadsBothSides)
     D64Builder builder;
     builder.name("TWO SIDES").id('C', 'D');
     // The file's second sector is the second side's first.
-    D64Builder::FileSpec spec{"SIDES", counting(254, 1), 0x82};
-    spec.lastLink = D64Builder::Place{36, 0};
-    builder.addFile(spec);
+    D64Builder::FilePlan plan{"SIDES", counting(254, 1), 0x82};
+    plan.lastLink = D64Builder::Place{36, 0};
+    builder.addFile(plan);
     Bytes bytes = builder.image();
     bytes.resize(349696, 0);
     uint8_t* second = bytes.data() + 683 * 256;

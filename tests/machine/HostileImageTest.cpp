@@ -23,10 +23,10 @@ Bytes sampleD64()
     fixtures::D64Builder builder;
     builder.name("HOSTILE").id('H', 'X');
     for (int i = 0; i < 12; ++i) {
-        fixtures::D64Builder::FileSpec spec{"F" + std::to_string(i), Bytes(size_t(i) * 180 + 3, uint8_t(i)),
+        fixtures::D64Builder::FilePlan plan{"F" + std::to_string(i), Bytes(size_t(i) * 180 + 3, uint8_t(i)),
                                             uint8_t(0x80 + i % 5)};
-        spec.loop = i == 4;
-        builder.addFile(spec);
+        plan.loop = i == 4;
+        builder.addFile(plan);
     }
     return builder.image();
 }
@@ -185,7 +185,7 @@ TEST(HostileImages, FullDirectorySharingOneLongFileIsReadWhole)
     const Bytes data(400 * 254, 0x33);
     const auto chain = builder.addFile("LONG", data);
     for (int i = 1; i < 144; ++i) {
-        fixtures::D64Builder::FileSpec alias{"ALIAS" + std::to_string(i), {}};
+        fixtures::D64Builder::FilePlan alias{"ALIAS" + std::to_string(i), {}};
         alias.start = chain.front();
         builder.addFile(alias);
     }
