@@ -367,23 +367,6 @@ TEST(PSIDReaderQueries, PlayerOptionZeroPicksTheNoteTable)
 // ---------------------------------------------------------------------------------------------
 // Starting songs
 
-std::string screenRow(C64Emu& machine, int row)
-{
-    std::string out;
-    for (int i = 0; i < 40; ++i)
-        out += char(machine.ramView()[0x0400 + 40 * row + i]);
-    return out;
-}
-
-std::string asScreenCodes(const std::string& text)
-{
-    std::string out;
-    for (const char c : text)
-        out += char(c64ScreenCode(uint8_t(c)));
-    out.resize(40, char(32));
-    return out;
-}
-
 TEST(PSIDReaderSongs, InformationTextOnTheScreen)
 {
     Bytes code(4096, 0x00);

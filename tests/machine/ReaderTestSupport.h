@@ -46,4 +46,22 @@ struct ReaderRig {
     const PSIDHeader& header() { return *reader->getHeader(); }
 };
 
+// Row `row` of the text screen at $0400, and `text` as the screen codes of a 40-column row.
+inline std::string screenRow(C64Emu& machine, int row)
+{
+    std::string out;
+    for (int i = 0; i < 40; ++i)
+        out += char(machine.ramView()[0x0400 + 40 * row + i]);
+    return out;
+}
+
+inline std::string asScreenCodes(const std::string& text)
+{
+    std::string out;
+    for (const char c : text)
+        out += char(c64ScreenCode(uint8_t(c)));
+    out.resize(40, char(32));
+    return out;
+}
+
 }  // namespace reader_test

@@ -30,23 +30,6 @@ constexpr const char* kNfo =
     "REFERENCE: https://example.org/counter\n"
     "\n";
 
-std::string screenRow(C64Emu& machine, int row)
-{
-    std::string out;
-    for (int i = 0; i < 40; ++i)
-        out += char(machine.ramView()[0x0400 + 40 * row + i]);
-    return out;
-}
-
-std::string asScreenCodes(const std::string& text)
-{
-    std::string out;
-    for (const char c : text)
-        out += char(c64ScreenCode(uint8_t(c)));
-    out.resize(40, char(32));
-    return out;
-}
-
 TEST(SidIdOnce, LoadedByTheFirstTuneWithADataFolder)
 {
     fixtures::TempDir data, other;
