@@ -1,6 +1,7 @@
 // The built plug-in bundle as a host opens it: its exports, the entry pair, the factory's
 // classes and the compatibility text.
 
+#include "tests/instrument/CommandLine.h"
 #include "vst3/IPluginCompatibility.h"
 
 #include <pluginterfaces/base/ipluginbase.h>
@@ -13,7 +14,6 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -51,19 +51,8 @@ std::string uid(const TUID id)
 
 TEST(PluginBundle, ExportsExactlyTheFiveEntries)
 {
-    std::FILE* pipe = popen("nm -D --defined-only '" PLUGIN_FILE_PATH "'", "r");
-    ASSERT_NE(pipe, nullptr);
-    std::set<std::string> names;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-            text.pop_back();
-        names.insert(text.substr(text.rfind(' ') + 1));
-    }
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(names, (std::set<std::string>{"DeinitModule", "GetPluginFactory", "InitModule", "ModuleEntry",
-                                            "ModuleExit"}));
+    EXPECT_EQ(commandline::definedDynamicSymbols(PLUGIN_FILE_PATH),
+              (std::set<std::string>{"DeinitModule", "GetPluginFactory", "InitModule", "ModuleEntry", "ModuleExit"}));
 }
 
 TEST(PluginBundle, EntryPairCountsAndRefusesAnUnmatchedExit)
