@@ -135,6 +135,7 @@ bool File::scanDirectory(uint64_t freeBlocks)
     freeBytes = freeBlocks * kSectorBytes;
     freeDataBytes = freeBlocks * kDataBytesPerSector;
     files.clear();
+    scanBytes_ = 0;
 
     // A directory that revisits a sector ends there.
     std::fill(visited_.begin(), visited_.end(), 0);
@@ -181,14 +182,13 @@ bool File::readChain(uint64_t track, uint64_t sector, DiskFileEntry& file)
             return true;
         chainVisited_[index] = 1;
         const uint8_t* bytes = image_.data() + index * kSectorBytes;
-        if (bytes[0] != 0) {
-            file.bytes.insert(file.bytes.end(), bytes + 2, bytes + kSectorBytes);
-        } else {
-            const uint8_t last = bytes[1];
-            if (last == 0)
-                return false;
-            file.bytes.insert(file.bytes.end(), bytes + 2, bytes + last + 1);
-        }
+        if (bytes[0] == 0 && bytes[1] == 0)
+            return false;
+        const uint8_t* end = bytes[0] != 0 ? bytes + kSectorBytes : bytes + bytes[1] + 1;
+        scanBytes_ += uint64_t(end - (bytes + 2));
+        if (scanBytes_ > kMaxScanBytes)
+            return false;
+        file.bytes.insert(file.bytes.end(), bytes + 2, end);
         track = bytes[0];
         sector = bytes[1];
         if (track == 0 || track > tracks_ || sectorIndex(track, sector) >= sectorCount())

@@ -41,8 +41,13 @@ public:
     virtual bool encodeTrack(uint64_t track, GcrBits& bits) const;
 
     // Reads the chain of a 32-byte directory entry and appends the file; false when its last
-    // sector uses no byte at all (index byte 0).
+    // sector uses no byte at all (index byte 0), or when the files of this scan would pass
+    // kMaxScanBytes.
     bool readFileChain(const uint8_t* entry);
+
+    // What one scan reads into files at most. A sound image holds under 350 KB of files;
+    // cross-linked chains in a hostile one could repeat its sectors into gigabytes.
+    static constexpr uint64_t kMaxScanBytes = uint64_t(16) << 20;
 
     uint64_t trackCount() const { return tracks_; }
     uint64_t sectorCount() const { return validFlags_.size(); }
@@ -69,6 +74,7 @@ private:
     std::vector<uint8_t> validFlags_;
     std::vector<uint8_t> visited_;       // directory walk: sectors already read
     std::vector<uint8_t> chainVisited_;  // file walk: sectors already read
+    uint64_t scanBytes_ = 0;             // read into files by this scan
 };
 
 }  // namespace CBMDOS

@@ -119,21 +119,37 @@ bool encodeSectorGcr(GcrBits& bits, uint8_t track, uint8_t sector, const uint8_t
 
 void decodeGcrTrack(GcrDecodeContext& context, const GcrBits& bits, FILE* log)
 {
-    GcrBits block;
-    const auto close = [&] {
-        if (!decodeGcrBlock(context, packBits(block), log))
+    // Each block is packed into one buffer reused across the track.
+    std::vector<uint8_t> block;
+    block.reserve(bits.size() / 8);
+    size_t start = 0;
+    const auto close = [&](size_t end) {
+        block.resize((end - start) / 8);
+        const uint8_t* from = bits.data() + start;
+        for (uint8_t& byte : block) {
+            uint8_t value = 0;
+            for (size_t b = 0; b < 8; ++b)
+                value = uint8_t(value << 1 | (from[b] & 1));
+            byte = value;
+            from += 8;
+        }
+        if (!decodeGcrBlock(context, block, log))
             context.track = context.sector = kNoHeader;
-        block.clear();
+        start = end;
     };
+    // A block ends before the 0 that follows a sync.
     unsigned ones = 0;
-    for (const uint8_t bit : bits) {
-        if (!bit && ones >= kMinSyncRun)
-            close();
-        block.push_back(bit);
-        ones = bit ? ones + 1 : 0;
+    for (size_t i = 0; i < bits.size(); ++i) {
+        if (bits[i]) {
+            ++ones;
+            continue;
+        }
+        if (ones >= kMinSyncRun)
+            close(i);
+        ones = 0;
     }
-    if (!block.empty())
-        close();
+    if (start < bits.size())
+        close(bits.size());
 }
 
 bool decodeGcrBlock(GcrDecodeContext& context, const std::vector<uint8_t>& block, FILE* log)

@@ -30,7 +30,7 @@ public:
     const std::string& tag() const { return deviceTag; }
 
 private:
-    uint32_t reserved = 0;
+    [[maybe_unused]] uint32_t reserved = 0;
     device_t* owner;
     std::string deviceTag;
 };

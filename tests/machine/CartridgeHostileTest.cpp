@@ -42,25 +42,12 @@ bool exercise(const Bytes& image)
     return sum != ~0u;
 }
 
-// One image per type, several packets of mixed sizes and windows.
-CrtBuilder sample(uint16_t type)
-{
-    CrtBuilder builder(type);
-    builder.lines(0, 0)
-        .chip(0, 0x8000, 0x4000, true)
-        .chip(1, 0x8000, 0x2000)
-        .chip(1, 0xA000, 0x1000)
-        .chip(2, 0xE000, 0x2000)
-        .chip(3, 0x8000, 0x1000);
-    return builder;
-}
-
 }  // namespace
 
 TEST(CartHostile, TruncationsAreRefusedOrFailExceptAtPacketEnds)
 {
     for (const uint16_t type : {0, 32}) {
-        const CrtBuilder builder = sample(type);
+        const CrtBuilder builder = fixtures::mixedPacketCartridge(type);
         const Bytes full = builder.bytes();
         std::vector<size_t> starts;  // of each packet, and the image's end
         for (size_t i = 0; i <= 5; ++i)
@@ -83,7 +70,7 @@ TEST(CartHostile, TruncationsAreRefusedOrFailExceptAtPacketEnds)
         }
     }
     for (const uint16_t type : kTypes) {
-        const Bytes full = sample(type).bytes();
+        const Bytes full = fixtures::mixedPacketCartridge(type).bytes();
         for (size_t length = 0; length <= full.size(); length += 251)
             exercise(Bytes(full.begin(), full.begin() + length));
     }
@@ -93,7 +80,7 @@ TEST(CartHostile, SeededBitFlipsNeverReadOutsideTheImage)
 {
     std::mt19937 rng(31);
     for (const uint16_t type : kTypes) {
-        const Bytes full = sample(type).bytes();
+        const Bytes full = fixtures::mixedPacketCartridge(type).bytes();
         for (int round = 0; round < 1000; ++round) {
             Bytes image = full;
             const int flips = 1 + int(rng() % 4);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 using Bytes = std::vector<uint8_t>;
@@ -116,6 +117,109 @@ TEST(HostileImages, D71AndD81)
         bytes.resize(819200, uint8_t(round));
         checkSectorImage<D81File>(bytes, "D81");
     }
+}
+
+// Every sector but 0 in one ring, each a directory sector whose 8 entries start files on the
+// ring: 8 files per sector, each running round the whole image.
+template <class Image>
+Bytes crossLinkedRing()
+{
+    const Image geometry(nullptr);
+    const uint64_t sectors = geometry.sectorCount();
+    // A link naming sector n: sector numbers 1-254 on an earlier track start (0 or 0xFF would
+    // end the directory walk).
+    const auto link = [&](uint64_t n, uint8_t* to) {
+        for (uint64_t track = geometry.trackCount(); track >= 1; --track) {
+            const uint64_t first = geometry.sectorIndex(track, 0);
+            if (first < n && n - first <= 254) {
+                to[0] = uint8_t(track);
+                to[1] = uint8_t(n - first);
+                return;
+            }
+        }
+        FAIL() << "no link to sector " << n;
+    };
+    Bytes bytes(sectors * 256, 0);
+    for (uint64_t n = 1; n < sectors; ++n) {
+        uint8_t* sector = &bytes[n * 256];
+        for (uint64_t entry = 0; entry < 8; ++entry) {
+            sector[32 * entry + 2] = 0x82;
+            link(1 + (n * 8 + entry) % (sectors - 1), sector + 32 * entry + 3);
+        }
+        link(n + 1 < sectors ? n + 1 : 1, sector);
+    }
+    return bytes;
+}
+
+template <class Image>
+void checkScanBudget(const char* what)
+{
+    SCOPED_TRACE(what);
+    const Bytes bytes = crossLinkedRing<Image>();
+    vantor::VirtualRAMFile source(bytes.data(), bytes.size());
+    Image image(&source);
+    // Without a budget the files would add up to 8 x sectors^2 x 254 bytes (1 GB for a D64).
+    EXPECT_FALSE(image.scan());
+    uint64_t total = 0;
+    for (const DiskFileEntry& file : image.files) {
+        EXPECT_EQ(file.bytes.size(), 254 * (image.sectorCount() - 1));
+        total += file.bytes.size();
+    }
+    EXPECT_LE(total, CBMDOS::File::kMaxScanBytes);
+    EXPECT_GT(total + 254 * image.sectorCount(), CBMDOS::File::kMaxScanBytes);
+    DiskFileEntry listing;
+    ASSERT_TRUE(buildDirectoryListing(&image, listing));
+    EXPECT_EQ(listing.bytes.size(), 64 + 32 * image.files.size());
+}
+
+TEST(HostileImages, CrossLinkedFilesStopAtTheScanBudget)
+{
+    checkScanBudget<D64File>("D64");
+    checkScanBudget<D71File>("D71");
+}
+
+TEST(HostileImages, FullDirectorySharingOneLongFileIsReadWhole)
+{
+    // 144 entries (all of track 18) naming one 400-block file: 14.6 MB, inside the budget.
+    fixtures::D64Builder builder;
+    const Bytes data(400 * 254, 0x33);
+    const auto chain = builder.addFile("LONG", data);
+    for (int i = 1; i < 144; ++i) {
+        fixtures::D64Builder::FileSpec alias{"ALIAS" + std::to_string(i), {}};
+        alias.start = chain.front();
+        builder.addFile(alias);
+    }
+    const Bytes bytes = builder.image();
+    vantor::VirtualRAMFile source(bytes.data(), bytes.size());
+    D64File image(&source);
+    ASSERT_TRUE(image.scan());
+    ASSERT_EQ(image.files.size(), 144u);
+    for (const DiskFileEntry& file : image.files)
+        ASSERT_TRUE(file.bytes == data) << file.name;
+}
+
+TEST(HostileImages, G64HalfTracksSharingOneLongTrack)
+{
+    // All 84 offsets name one 65535-byte track of 3-byte sync blocks: the most one header can
+    // make the decoder read.
+    Bytes bytes(684, 0);
+    memcpy(bytes.data(), "GCR-1541", 8);
+    bytes[9] = 84;
+    for (size_t i = 0; i < 84; ++i)
+        bytes[12 + 4 * i + 1] = 684 >> 8, bytes[12 + 4 * i] = 684 & 0xFF;
+    bytes.push_back(0xFF);
+    bytes.push_back(0xFF);
+    for (size_t i = 0; i < 65535; ++i)
+        bytes.push_back(i % 3 == 2 ? 0x52 : 0xFF);
+    vantor::VirtualRAMFile source(bytes.data(), bytes.size());
+    G64File image(&source);
+    ASSERT_TRUE(image.scan());
+    ASSERT_EQ(image.tracks.size(), 84u);
+    for (const G64File::Track& t : image.tracks) {
+        EXPECT_EQ(t.length, 65535);
+        EXPECT_EQ(t.data, image.fileData.data() + 686);
+    }
+    EXPECT_FALSE(image.hasDecodedSectors);
 }
 
 TEST(HostileImages, G64TruncationsAndBitFlips)
