@@ -48,14 +48,31 @@ function(vantor_bench_folder folder)
     endif()
 endfunction()
 
+# vantor_6502_image(<image> <source> <config> [DEPENDS files...]): <source> assembled with ca65
+# (its own folder searched for includes) and linked with ld65 by <config> into <image>.
+function(vantor_6502_image image src config)
+    cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+    find_program(CA65 ca65 REQUIRED)
+    find_program(LD65 ld65 REQUIRED)
+    get_filename_component(stem ${src} NAME_WE)
+    get_filename_component(src_dir ${src} DIRECTORY)
+    get_filename_component(image_dir ${image} DIRECTORY)
+    set(object ${image_dir}/${stem}.o)
+    add_custom_command(
+        OUTPUT ${image}
+        COMMAND ${CA65} --include-dir ${src_dir} -o ${object} ${src}
+        COMMAND ${LD65} -C ${config} -o ${image} ${object}
+        DEPENDS ${src} ${config} ${ARG_DEPENDS}
+        COMMENT "Assembling 6502 program ${stem}"
+        VERBATIM)
+endfunction()
+
 # vantor_6502_programs(<target> <config> [DEPENDS files...]): every NAME.s in the calling folder's
 # programs/ assembled with ca65 and linked with ld65 by programs/NAME.cfg when there is one, else
 # by programs/<config>, into NAME.bin under the binary folder's programs/; <target> builds them
 # all. Sets VANTOR_6502_IMAGE_DIR to that folder.
 function(vantor_6502_programs target config)
     cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-    find_program(CA65 ca65 REQUIRED)
-    find_program(LD65 ld65 REQUIRED)
     set(program_dir ${CMAKE_CURRENT_SOURCE_DIR}/programs)
     set(image_dir ${CMAKE_CURRENT_BINARY_DIR}/programs)
     file(GLOB program_sources CONFIGURE_DEPENDS ${program_dir}/*.s)
@@ -63,20 +80,12 @@ function(vantor_6502_programs target config)
     set(images)
     foreach(src ${program_sources})
         get_filename_component(stem ${src} NAME_WE)
-        set(object ${image_dir}/${stem}.o)
-        set(image ${image_dir}/${stem}.bin)
         set(link_config ${program_dir}/${config})
         if(EXISTS ${program_dir}/${stem}.cfg)
             set(link_config ${program_dir}/${stem}.cfg)
         endif()
-        add_custom_command(
-            OUTPUT ${image}
-            COMMAND ${CA65} --include-dir ${program_dir} -o ${object} ${src}
-            COMMAND ${LD65} -C ${link_config} -o ${image} ${object}
-            DEPENDS ${src} ${link_config} ${ARG_DEPENDS}
-            COMMENT "Assembling 6502 test program ${stem}"
-            VERBATIM)
-        list(APPEND images ${image})
+        vantor_6502_image(${image_dir}/${stem}.bin ${src} ${link_config} DEPENDS ${ARG_DEPENDS})
+        list(APPEND images ${image_dir}/${stem}.bin)
     endforeach()
     add_custom_target(${target} DEPENDS ${images})
     set(VANTOR_6502_IMAGE_DIR ${image_dir} PARENT_SCOPE)

@@ -450,10 +450,10 @@ void SIDCtrl::setInstrumentOption(uint32_t index, double value)
     const int32_t v = roundToInt(value);
     switch (index) {
     case 2:
-        playerOptions.secondSid = uint16_t(v);
+        playerOptions.sidAddresses[1] = uint16_t(v);
         break;
     case 3:
-        playerOptions.thirdSid = uint16_t(v);
+        playerOptions.sidAddresses[2] = uint16_t(v);
         break;
     case 4:
         asidReceiver.reset();

@@ -6,6 +6,7 @@
 
 #include "instrument/ChipController.h"
 #include "instrument/SIDPatch.h"
+#include "machine/PSIDReader.h"
 #include "media/SID_shadow.h"
 #include "sid/ChanActivityQuerier.h"
 #include "sid/ChipSubWriter.h"
@@ -50,6 +51,15 @@ public:
     static constexpr uint32_t kGateCheckHostVersion = 1006;  // gate actions need a sounding voice
     static constexpr size_t kRingWords = 65536;
     static constexpr size_t kChunkWords = 256;
+    static constexpr size_t kMaxCaptureFrames = 18000;
+    static constexpr uint32_t kFirstPlayerKind = 77;  // media chip kinds 77-80: chips 12-15
+    static constexpr uint64_t kBankFileSize = 132608;
+    static constexpr uint64_t kSmallInstrumentLimit = 130;
+    static constexpr uint64_t kCanvasRows = 272;
+    static constexpr uint64_t kCanvasColumns = 384;
+    // Tune render: machine runs in a row that render nothing before the rest of the block is
+    // rendered without it (a reader that cannot run).
+    static constexpr uint32_t kMaxStalledRuns = 16;
     static constexpr float kDacInitialStep = 0.000125f;  // 8000 samples per second
 
     // Parameter numbers. Oscillator n (0-2) has parameter 16 n + k for SID_sub parameter k.
@@ -71,9 +81,7 @@ public:
     // Handed by address to every tune reader: SID addresses and the tune chips' settings.
     struct PlayerOptions
     {
-        uint16_t sidBase = 0xD400;
-        uint16_t secondSid = 0;  // 0: the tune's own
-        uint16_t thirdSid = 0;
+        SidAddressList sidAddresses = {0xD400, 0, 0};  // SID 1, 2, 3; 0: the tune's own
         uint16_t option4 = 0;
         uint64_t tuneChipSettings[4] = {};  // word 0 is the chip model
     };
@@ -109,12 +117,36 @@ public:
     bool setRate(uint64_t newVideoStandard, double chipRate, double chipClock) override;
     void silencePlayerChips() override;
     uint64_t renderUntilEvent(uint64_t frames) override;
-    // Adds every enabled chip into channels[0]; the channel pointers are not moved.
+    // Adds every enabled chip into channels[0]; the channel pointers are not moved. Words
+    // rendered ahead by a tune come first; a playing tune then runs its machine for the block.
     void render(int32_t** channels, uint64_t channelCount, int32_t frames) override;
     void refreshAsidOutput() override;
+    // Patch files, patch banks, tracker instruments, and tunes and C64 images (only once a
+    // canvas exists): 1 when a tune was opened and its start song started, else 0.
+    int64_t loadMedia(int64_t index, vantor::VirtualFile* file) override;
+    // The first canvas is kept: 272 x 384 with the PAL colours; every call clears its pixels.
+    PixelCanvas* attachCanvas(PixelCanvas* newCanvas) override;
+    // Colours 0-15 of the video chip; the canvas keeps them (screens leave its tables alone).
+    void setCanvasPalette(bool ntsc);
 
-    // MediaCallback.
+    // MediaCallback: player chips 12-15 are chip kinds 77-80.
     void releaseAllGates(uint32_t value) override;
+    void mediaStarted(const uint8_t* data, uint64_t size) override;
+    void addChip(uint32_t chipKind, uint32_t subtype, uint32_t eventRate) override;
+    void writeMediaRegister(uint32_t chipKind, uint64_t delay, uint32_t port, uint32_t reg,
+                            uint32_t value, double rate) override;
+    uint8_t readMediaRegister(uint32_t chipKind, uint64_t time, uint32_t port,
+                              uint32_t reg) override;
+    // The player chips' ticks up to the machine's present: into the block while its budget
+    // lasts, the rest into the surplus ring for the next render.
+    void renderChips(uint32_t chipKind, uint64_t ticks) override;
+    // A song starts: the capture starts afresh unless paused; the canvas takes the colours of
+    // the video standard.
+    void songSelected(uint64_t song) override;
+    // Player chips 12 up to the reader's chip count enabled, the others off.
+    void mediaChipCountChanged() override;
+    // One capture frame of chip 12 (at most kMaxCaptureFrames), then its gate flags cleared.
+    void captureRegisters(uint64_t tick) override;
 
     // ZRS::LayerListener: voice v is chip v, layers 0-2 its SID voices, layer 3 its DAC.
     using ZRS::SynthController::voicePitchChanged;
@@ -195,6 +227,10 @@ public:
     bool hasPatchBank() const { return patchBank != nullptr; }
     uint64_t getCaptureItem() const { return captureItem; }
     bool isCapturePaused() const { return capturePaused; }
+    const std::vector<SID_shadow>& getCaptureFrames() const { return captureFrames; }
+    int64_t getCaptureInterval() const { return captureInterval; }
+    // Words waiting in the surplus ring.
+    size_t surplusWords() const { return uint16_t(ringWrite - ringRead); }
     const std::string& getDataFolder() const { return dataFolder; }
 
 protected:
@@ -233,7 +269,14 @@ protected:
     void updateParameter(uint16_t index, float value);
     // One register of a synth chip: (shadow & keep) | set.
     void writeMasked(uint64_t chip, uint8_t reg, uint8_t keep, uint8_t set);
-    void renderEnabledChips(uint64_t ticks);
+    // Every enabled chip adds `ticks` words at `out`.
+    void renderEnabledChips(int32_t* out, uint64_t ticks);
+    // Tune path: the reader's machine runs until the block's budget is rendered.
+    void renderTune();
+    // The chip reset, its register image and gate flags all 0.
+    void resetPlayerChip(uint64_t chip);
+    // Where the tracker instrument import stores its step programs.
+    virtual StepTableWriters& stepTableWriters();
     // The queue's next stretch, at most `frames` (0 only for 0); fires due timers.
     uint64_t nextStretch(uint64_t frames);
     void runPendingAdvance();

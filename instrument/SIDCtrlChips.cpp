@@ -121,9 +121,9 @@ uint64_t SIDCtrl::renderUntilEvent(uint64_t frames)
     return nextStretch(frames);
 }
 
-void SIDCtrl::renderEnabledChips(uint64_t ticks)
+void SIDCtrl::renderEnabledChips(int32_t* out, uint64_t ticks)
 {
-    std::fill(std::begin(cursors), std::end(cursors), outCursor);
+    std::fill(std::begin(cursors), std::end(cursors), out);
     for (size_t i = 0; i < kChips; ++i)
         if (chipEnabled[i])
             if (ChipEmu* chip = chipAt(i))
@@ -132,13 +132,67 @@ void SIDCtrl::renderEnabledChips(uint64_t ticks)
 
 void SIDCtrl::render(int32_t** channels, uint64_t /*channelCount*/, int32_t frames)
 {
+    if (reader)
+        reader->setUserValue(&hostSync);
     outCursor = channels[0];
     frameBudget = frames;
+    // Words a tune rendered ahead of the last block come first, stored as they are.
+    while (frameBudget > 0 && ringRead != ringWrite) {
+        *outCursor++ = surplusRing[ringRead++];
+        --frameBudget;
+    }
+    if (reader && !reader->isDrivenByTimers() && reader->playing) {
+        runPendingAdvance();
+        if (reader && reader->playing) {
+            renderTune();
+            return;
+        }
+    }
     while (frameBudget > 0) {
         runPendingAdvance();
         const uint64_t n = nextStretch(uint64_t(frameBudget));
-        renderEnabledChips(n);
+        renderEnabledChips(outCursor, n);
         outCursor += n;
         frameBudget -= int32_t(n);
+    }
+}
+
+void SIDCtrl::renderTune()
+{
+    // The machine renders through renderChips, which spends the budget. A run may spend none:
+    // its cycles were run ahead before, or it stored nothing to a SID and the next run renders
+    // them first. A reader that runs nothing at all would never spend it.
+    uint32_t stalled = 0;
+    while (frameBudget > 0) {
+        const int32_t before = frameBudget;
+        reader->advanceTicks(uint64_t(frameBudget), getRate());
+        if (frameBudget != before) {
+            stalled = 0;
+        } else if (++stalled == kMaxStalledRuns) {
+            renderChips(kFirstPlayerKind, uint64_t(frameBudget));
+            break;
+        }
+    }
+}
+
+void SIDCtrl::renderChips(uint32_t /*chipKind*/, uint64_t ticks)
+{
+    if (ticks == 0)
+        return;
+    if (frameBudget > 0) {
+        const uint64_t now = std::min(ticks, uint64_t(frameBudget));
+        renderEnabledChips(outCursor, now);
+        outCursor += now;
+        frameBudget -= int32_t(now);
+        ticks -= now;
+    }
+    // The machine ran past the block: the rest waits in the ring, rendered in chunks.
+    while (ticks > 0) {
+        const uint64_t n = std::min<uint64_t>(ticks, kChunkWords);
+        std::fill_n(chunkBuffer.get(), n, 0);
+        renderEnabledChips(chunkBuffer.get(), n);
+        for (uint64_t i = 0; i < n; ++i)
+            surplusRing[ringWrite++] = chunkBuffer[i];
+        ticks -= n;
     }
 }

@@ -113,4 +113,13 @@ bool ZRGFile::seek(int64_t position) { return stream_ && fseeko(stream_, off_t(p
 
 int64_t ZRGFile::tell() { return stream_ ? int64_t(ftello(stream_)) : -1; }
 
+std::string virtualFileName(VirtualFile& file)
+{
+    if (const auto* disk = dynamic_cast<const ZRGFile*>(&file))
+        return disk->getPath();
+    if (const auto* ram = dynamic_cast<const VirtualRAMFile*>(&file))
+        return ram->name;
+    return {};
+}
+
 }  // namespace vantor

@@ -83,4 +83,7 @@ private:
     int64_t length_ = 0;
 };
 
+// The path a ZRGFile was opened on, or a VirtualRAMFile's label; empty for anything else.
+std::string virtualFileName(VirtualFile& file);
+
 }  // namespace vantor

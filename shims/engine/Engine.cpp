@@ -162,6 +162,8 @@ bool Instance::start(std::string& error)
     initRecord.hostVersion = config.hostVersion;
     dispatch(kOpInitWithRecord, reinterpret_cast<intptr_t>(&initRecord), nullptr);
     initResult = initRecord.result;
+    if (!config.dataFolder.empty())
+        dispatch(kOpSetDataFolder, reinterpret_cast<intptr_t>(config.dataFolder.c_str()), nullptr);
     sendMasterSettings(kMasterPolyphony, double(config.polyphony));
 
     dispatch(kOpGetInputCount, 0, &inputCount);

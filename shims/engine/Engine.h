@@ -65,6 +65,7 @@ struct EngineConfig
     double sampleRate = 48000.0;
     uint32_t blockSize = 256;
     std::string chipDatabasePath;  // empty: the init record carries a null path
+    std::string dataFolder;        // sent after init (ROM images, signature files); empty: not sent
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;  // answer of host opcode 13 for note 69
     double tempo = 120.0;
@@ -142,8 +143,9 @@ public:
 
     // newInstance with the identifier; false with a message when the module returns null.
     bool create(const std::string& identifier, std::string& error);
-    // Audio settings (op 12), init (op 19), the polyphony (op 21, master setting 3), then the
-    // queries 3, 4, 7, 15, 10, 17 and 18, then the shared blocks (handOverBlocks).
+    // Audio settings (op 12), init (op 19), the data folder (op 24) when one is configured, the
+    // polyphony (op 21, master setting 3), then the queries 3, 4, 7, 15, 10, 17 and 18, then the
+    // shared blocks (handOverBlocks).
     bool start(std::string& error);
     // On a created instance that was not started: the same start, but the saved blocks are copied
     // back and sent with sub-command 1 (the canvas with 0, which alone attaches it) in the order

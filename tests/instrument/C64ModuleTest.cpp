@@ -168,7 +168,8 @@ TEST_F(C64Render, AFileNoReaderTakesPlaysNoDemo)
 }
 
 // Register logs given as FILE open through the register-log reader: the title reaches text slot
-// 1, and logs of chips the instrument does not play render their length in silence.
+// 1; a SID log plays its note, and logs of chips the instrument does not play render their
+// length in silence, titled as not playable by the player display.
 TEST_F(C64Render, RegisterLogsOpenAsFiles)
 {
     const std::string vgmx = dir.write("song.vgmx", "<VGMX>\n<Chip type=\"6581\" clock=\"985248\" rate=\"44100\">\n"
@@ -182,6 +183,8 @@ TEST_F(C64Render, RegisterLogsOpenAsFiles)
     EXPECT_EQ(sid.right, std::vector<float>(sid.right.size(), 0.0f));
     const std::string hostLog = fixtures::readFile(log);
     EXPECT_NE(hostLog.find("block=32391 index=1 text=\" - song.vgmx\""), std::string::npos) << hostLog;
+    EXPECT_NEAR(peakHz(sid.left, 0.25), 440.0, kBin);  // registers 0/1 = 0x1D45
+    EXPECT_GT(rmsBetween(sid.left, 0.25, 2.0), 0.01);
 
     fixtures::VgmBuilder vgm;
     vgm.clock(fixtures::VgmBuilder::kYm2612, 7670453);
@@ -192,9 +195,10 @@ TEST_F(C64Render, RegisterLogsOpenAsFiles)
     ym.tag = "YM3!";
     ym.frames = 100;
     const std::pair<std::string, std::string> files[] = {
-        {dir.write("opn2.vgz", fixtures::asString(fixtures::makeGzip(vgm.text()))), " - "},
+        {dir.write("opn2.vgz", fixtures::asString(fixtures::makeGzip(vgm.text()))),
+         " - * No suitable data found! *"},
         {dir.write("tune.ym", fixtures::asString(fixtures::makeGzip(fixtures::asString(fixtures::makeYm(ym))))),
-         "YM3! import - tune"},
+         "YM3! import - * No suitable data found! *"},
     };
     for (const auto& [file, title] : files) {
         const Wav w = renderWav(quoted(file) + " --seconds 2 --log " + quoted(log));

@@ -95,7 +95,10 @@ public:
     {
         reports.push_back({"synth", 0, n, kind, value});
     }
-    void notifyMediaParameter(uint32_t, uint32_t, float) override {}
+    void notifyMediaParameter(uint32_t n, uint32_t kind, float value) override
+    {
+        reports.push_back({"media", 0, n, kind, value});
+    }
     void notifyAutomationSlot(uint64_t slot, uint32_t n, uint32_t kind, float value) override
     {
         reports.push_back({"slot", slot, n, kind, value});
@@ -105,7 +108,7 @@ public:
     void notifyIdle() override {}
     void setTextSlot0(const char*) override {}
     void setTextSlot1(const char*) override {}
-    void setModRoutingText(const char*) override {}
+    void setModRoutingText(const char* text) override { routingTexts.push_back(text ? text : "(null)"); }
     void publishImageFile(const uint8_t*, uint64_t) override {}
     void setDisplayInfo(const uint8_t* info) override { displayInfo = info; }
     void notifyHost(void*, uint32_t, uint32_t) override {}
@@ -124,6 +127,7 @@ public:
     }
 
     std::vector<Report> reports;
+    std::vector<std::string> routingTexts;
     const uint8_t* displayInfo = nullptr;
 };
 
@@ -178,6 +182,34 @@ public:
     uint64_t advanceCalls = 0;
 };
 
+// A reader run by the render like a tune: each run renders `perRun` ticks of the chips through
+// the callback (or asks for the rest of the budget with kWhole) and reports `chipCount` chips.
+class TickReader : public MediaReader
+{
+public:
+    static constexpr uint64_t kWhole = ~uint64_t(0);
+
+    explicit TickReader(MediaCallback* cb) : MediaReader(cb) { playing = true; }
+    bool selectSong(uint64_t) override { return true; }
+    uint64_t getSongCount() override { return 1; }
+    bool isDrivenByTimers() override { return false; }
+    uint64_t getChipCount() override { return chipCount; }
+    uint64_t advanceTicks(uint64_t ticks, double rate) override
+    {
+        asked.push_back(ticks);
+        lastRate = rate;
+        const uint64_t n = perRun == kWhole ? ticks : perRun;
+        if (n)
+            callback->renderChips(77, n);
+        return ticks;
+    }
+
+    uint64_t perRun = kWhole;
+    uint64_t chipCount = 1;
+    std::vector<uint64_t> asked;
+    double lastRate = 0.0;
+};
+
 // The controller with its protected parts reachable and the capture calls recorded.
 class TestCtrl : public SIDCtrl
 {
@@ -199,7 +231,8 @@ public:
     void patchFromShadowRegisters() override { captureCalls.push_back("shadows"); }
 
     // Takes ownership.
-    MidiReader* adoptReader(MidiReader* r)
+    template <class R>
+    R* adoptReader(R* r)
     {
         replaceReader(r);
         return r;

@@ -28,23 +28,26 @@ namespace {
 constexpr const char* kUsage =
     "usage: c64render [FILE] [-o OUT.wav] [--module PATH] [--rate HZ] [--block N]\n"
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
-    "                 [--chipdb PATH] [--host-version N] [--a4 HZ] [--log FILE]\n"
+    "                 [--chipdb PATH] [--data FOLDER] [--host-version N] [--a4 HZ] [--log FILE]\n"
     "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
     "--note or --script it plays the built-in demo phrase (--print-demo shows its script).\n"
-    "  FILE              handed to the module to open before the first block\n"
+    "  FILE              a tune, program, disk or cartridge image or chip log handed to the\n"
+    "                    module before the first block; it plays alone unless --note or\n"
+    "                    --script add notes\n"
     "  -o OUT.wav        output file (default out.wav)\n"
     "  --module PATH     instrument module (default: the built C64Module)\n"
     "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
     "  --block N         block size in frames, 1..8192 (default 256)\n"
-    "  --seconds S       length (default: the demo's length, else 2)\n"
+    "  --seconds S       length (default: the demo's length; 60 with FILE; else 2)\n"
     "  --note N,...      notes held from the start\n"
     "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
     "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
     "                    T midi S D1 D2 | T master K V   (T in seconds, # comments)\n"
     "  --chipdb PATH     chip database handed to the module's init\n"
+    "  --data FOLDER     the module's data folder: C64 ROM images, player signature files\n"
     "  --host-version N  engine interface version given to init (default 2123)\n"
     "  --a4 HZ           tuning answered to the module's note-frequency request (default 440)\n"
     "  --log FILE        log of every dispatcher call and host request\n"
@@ -55,6 +58,7 @@ constexpr const char* kUsage =
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
 constexpr double kDemoSeconds = 8.0;
+constexpr double kFileSeconds = 60.0;
 constexpr const char* kDemoScript = R"(# c64render demo phrase: 120 bpm, four bars of 2 s
 # Synth parameters are items 768 + n.
 0     item 768 1536    # Osc1 PW
@@ -148,6 +152,7 @@ struct Options
     float velocity = 0.8f;
     std::string script;
     std::string chipdb;
+    std::string data;
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;
     std::string log;
@@ -265,6 +270,8 @@ int parseOptions(int argc, char** argv, Options& o)
                 o.script = v;
             } else if (arg == "--chipdb") {
                 o.chipdb = v;
+            } else if (arg == "--data") {
+                o.data = v;
             } else if (arg == "--host-version") {
                 if (!toInt(v, 0, UINT32_MAX, n))
                     return fail("bad --host-version " + v);
@@ -367,9 +374,13 @@ int run(const Options& o)
     config.sampleRate = o.rate;
     config.blockSize = o.block;
     config.chipDatabasePath = o.chipdb;
+    config.dataFolder = o.data;
     config.hostVersion = o.hostVersion;
     config.a4 = o.a4;
-    const double seconds = o.seconds >= 0.0 ? o.seconds : demo ? kDemoSeconds : 2.0;
+    const double seconds = o.seconds >= 0.0   ? o.seconds
+                           : demo             ? kDemoSeconds
+                           : !o.file.empty()  ? kFileSeconds
+                                              : 2.0;
     const uint64_t total = uint64_t(std::llround(seconds * o.rate));
     uint64_t dropped = 0, late = 0;
     {
