@@ -130,6 +130,10 @@ int64_t samplesToNextBeat(double tempo, double ppqPosition, double barStart, int
 inline constexpr uint32_t kEngineSDKVersion = 2123;
 inline constexpr uint64_t kMaxModuleEvents = 2048;
 inline constexpr uint64_t kControllerItems = 1792;
+// Controller items of two render switches (value >= 0.5 is on): every chip renders every cycle
+// (silence is not skipped); the output chain resamples in a single stage.
+inline constexpr int32_t kExactChipRenderItem = 263;
+inline constexpr int32_t kSingleStageChainItem = 264;
 
 // Events of one block: engine -> module (incoming) and module -> engine (outgoing). The
 // controller map of dispatcher opcode 10 has the same layout (count 1792, kind 0xB0 entries).

@@ -105,6 +105,9 @@ public:
     // advanced past the rendered ticks.
     virtual void render(int32_t** channels, uint64_t channelCount, int32_t frames);
     virtual void unusedControllerHook20() {}
+    // Every chip renders every cycle, cut at every timer (tests compare against it).
+    virtual void setExactRender(bool on) { exactRender = on; }
+    bool isExactRender() const { return exactRender; }
 
     // MediaCallback: the reader reports here.
     void mediaStarted(const uint8_t* /*data*/, uint64_t /*size*/) override {}
@@ -179,4 +182,5 @@ protected:
     HostSync hostSync;
     PixelCanvas* canvas = nullptr;  // not owned
     double speed = 1.0;
+    bool exactRender = false;
 };

@@ -3,6 +3,7 @@
 #include "instrument/ChipWrap.h"
 
 #include "instrument/ChipController.h"
+#include "instrument/DecimatingProvider.h"
 #include "instrument/CommandLock.h"
 #include "instrument/Repackager.h"
 #include "instrument/SIDCtrl.h"
@@ -121,6 +122,7 @@ ChipWrap::ChipWrap(PluginHostRecord* hostRecord, const char* nameText, size_t na
 ChipWrap::~ChipWrap()
 {
     provider.reset();
+    decimating.reset();
     repackager.reset();
     controller.reset();
     sidCtrl = nullptr;

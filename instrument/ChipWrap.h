@@ -34,6 +34,7 @@ class SynthParams;
 class ChipController;
 class SIDCtrl;
 class SpeexProvider;
+class DecimatingProvider;
 template <typename T>
 class Repackager;
 
@@ -94,6 +95,7 @@ public:
     static constexpr int32_t kTuneChipItems = 1216;
     static constexpr int32_t kSlotItems = 1280;
     static constexpr int32_t kChipRateItem = 262;
+    static_assert(kExactChipRenderItem == kOutputItems + 7 && kSingleStageChainItem == kOutputItems + 8);
 
     // Output settings (item - 256).
     enum OutputSetting : uint64_t {
@@ -103,6 +105,8 @@ public:
         kDetune = 3,
         kOutputFilterMode = 4,
         kResamplerQuality = 5,
+        kExactChipRender = 7,
+        kSingleStageChain = 8,
     };
 
     // `name` is `nameLength` bytes, not necessarily terminated. Only "C64" builds chips and a
@@ -203,6 +207,8 @@ public:
     uint32_t getHostInterfaceVersion() const { return hostInterfaceVersion; }
     uint64_t getMaxTicks() const { return maxTicks; }
     int32_t getResamplerQuality() const { return resamplerQuality; }
+    bool isExactChipRender() const { return exactChipRender; }
+    bool isSingleStageChain() const { return singleStageChain; }
     int64_t getOutputFilterMode() const { return outputFilterMode; }
     int64_t getClockIndex() const { return clockIndex; }
     double getDetune() const { return detune; }
@@ -214,6 +220,7 @@ public:
     const SIDOutputFilter& outputFilter(size_t c) const { return outputFilters[c % kMaxChannels]; }
     bool isHighPassPrimed() const { return primeHighPass; }
     const SpeexProvider* getProvider() const { return provider.get(); }
+    const DecimatingProvider* getDecimatingProvider() const { return decimating.get(); }
     const Repackager<float>* getRepackager() const { return repackager.get(); }
     const PixelCanvas& getCanvas() const { return *canvas; }
     const void* getCanvasBlock() const { return canvasBlock; }
@@ -260,12 +267,20 @@ private:
     double hostRate() const { return audioSettings.sampleRate; }
     // The chip rate of the fastest clock at the largest detune: the resampler is sized for it.
     uint64_t fastestChipRate() const;
+    // Sets up the resampling stage of the chain in use and hands it to the repackager.
+    void setupResampler(bool both);
+    // The chain's chip-rate stage: the chips' ticks scaled, then the one-pole filters.
+    void singleStageChannel(uint64_t c, const int32_t* in, float* out, uint64_t n);
+    void decimatedChannel(uint64_t c, const int32_t* in, float* out, uint64_t n);
 
     std::unique_ptr<uint8_t[]> displayRecord;
-    std::unique_ptr<SpeexProvider> provider;
+    std::unique_ptr<SpeexProvider> provider;        // the single stage
+    std::unique_ptr<DecimatingProvider> decimating;  // decimator, then speexdsp
     std::unique_ptr<Repackager<float>> repackager;
     std::string name;
     int32_t resamplerQuality = 0;
+    bool exactChipRender = false;
+    bool singleStageChain = false;
     int64_t outputFilterMode = 0;
     int64_t clockIndex = 0;
     double lastClock = -1.0;

@@ -3,6 +3,7 @@
 #include "instrument/ChipWrap.h"
 
 #include "instrument/ChipController.h"
+#include "instrument/DecimatingProvider.h"
 #include "instrument/Repackager.h"
 #include "instrument/SIDCtrl.h"
 #include "instrument/SpeexProvider.h"
@@ -136,6 +137,8 @@ bool ChipWrap::init(const char* path, void* /*argument*/, uint32_t hostVersion)
 
     provider = std::make_unique<SpeexProvider>();
     provider->setInputRateLimit(fastestChipRate());
+    decimating = std::make_unique<DecimatingProvider>();
+    decimating->setInputRateLimit(fastestChipRate());
     repackager = std::make_unique<Repackager<float>>();
     repackager->setup(maxTicks, channels);
     repackager->setProvider(provider.get());
@@ -177,11 +180,7 @@ void ChipWrap::updateChipRate(bool force)
     if (controller)
         controller->setRate(uint64_t(clockIndex), chipRate, clock);
     resampleRatio = chipRate / rate;
-    // A running resampler keeps its read position and the repackager its pending input, so rate
-    // automation bends the pitch without a jump.
-    provider->setup(outputChannelCount, roundedRate(chipRate), vantor::saturatingCast<uint64_t>(rate),
-                    resamplerQuality, !provider->hasResampler());
-    repackager->setProvider(provider.get());
+    setupResampler(!provider->hasResampler());
 
     for (uint32_t c = 0; c < outputChannelCount; ++c) {
         lp[c].setSampleRate(chipRate);
@@ -191,6 +190,23 @@ void ChipWrap::updateChipRate(bool force)
         hp[c].setSampleRate(chipRate);
         hp[c].updateCoefficients();
     }
+}
+
+void ChipWrap::setupResampler(bool both)
+{
+    // A running resampler keeps its read position and the repackager its pending input, so rate
+    // automation bends the pitch without a jump. Both chains are made at init, so a later switch
+    // allocates nothing.
+    const uint64_t in = roundedRate(chipRate), out = vantor::saturatingCast<uint64_t>(hostRate());
+    if (singleStageChain || both)
+        provider->setup(outputChannelCount, in, out, resamplerQuality, !provider->hasResampler());
+    if (!singleStageChain || both) {
+        decimating->setup(outputChannelCount, in, out, resamplerQuality, maxTicks);
+        for (uint32_t c = 0; c < outputChannelCount; ++c)
+            decimating->setHighPass(c, hp[c].getCutoff());
+    }
+    repackager->setProvider(singleStageChain ? static_cast<Provider<float>*>(provider.get())
+                                             : static_cast<Provider<float>*>(decimating.get()));
 }
 
 uint64_t ChipWrap::fastestChipRate() const
@@ -242,6 +258,20 @@ void ChipWrap::setOutputParameter(uint64_t index, double value)
             outputFilters[c].updateCoefficients();
         }
         break;
+    case kExactChipRender:
+        exactChipRender = value >= 0.5;
+        if (controller)
+            controller->setExactRender(exactChipRender);
+        break;
+    case kSingleStageChain:
+        if (singleStageChain != (value >= 0.5)) {
+            singleStageChain = value >= 0.5;
+            if (provider && repackager) {
+                setupResampler(false);
+                repackager->clearPending();
+            }
+        }
+        break;
     case kResamplerQuality: {
         const int32_t previous = resamplerQuality;
         resamplerQuality =
@@ -269,6 +299,8 @@ void ChipWrap::setChannelHighPassCutoff(uint64_t channel, double cutoff)
         return;
     hp[channel].setCutoff(cutoff < 0.0 ? kDefaultHighPass : cutoff);
     hp[channel].updateCoefficients();
+    if (decimating)
+        decimating->setHighPass(channel, hp[channel].getCutoff());
 }
 
 void ChipWrap::setChannelScale(uint64_t channel, int32_t steps)
@@ -332,28 +364,60 @@ void ChipWrap::renderSubBlock(float** buffers, uint64_t frames)
         for (uint32_t c = 0; c < channels; ++c) {
             float* out = buffers[c] + done;
             const int32_t* in = tickBuffer.get() + c * maxTicks;
-            // A channel no chip wrote, with both filters at rest, gives exactly zero (channel 1
-            // of the SID instrument): its filters and the next clearing of its ticks are skipped.
-            const bool silent = allZero(in, n);
-            zeroTicks[c] = silent ? std::max(zeroTicks[c], n) : 0;
-            if (silent && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
-                std::fill_n(out, n, 0.0f);
-                if (c == 0)
-                    primeHighPass = false;  // primed to the first sample: 0, as it is
-                continue;
-            }
-            const float s = scale[c];
-            for (uint64_t i = 0; i < n; ++i)
-                out[i] = float(in[i]) * s;
-            if (primeHighPass) {
-                primeHighPass = false;
-                hp[c].setState(double(out[0]));
-            }
-            hp[c].process(out, clampToInt(n));
-            lp[c].process(out, clampToInt(n));
+            if (singleStageChain)
+                singleStageChannel(c, in, out, n);
+            else
+                decimatedChannel(c, in, out, n);
         }
         done += n;
     }
+}
+
+void ChipWrap::singleStageChannel(uint64_t c, const int32_t* in, float* out, uint64_t n)
+{
+    // A channel no chip wrote, with both filters at rest, gives exactly zero (channel 1 of the
+    // SID instrument): its filters and the next clearing of its ticks are skipped.
+    const bool silent = allZero(in, n);
+    zeroTicks[c] = silent ? std::max(zeroTicks[c], n) : 0;
+    if (silent && hp[c].getState() == 0.0 && lp[c].getState() == 0.0) {
+        std::fill_n(out, n, 0.0f);
+        if (c == 0)
+            primeHighPass = false;  // primed to the first sample: 0, as it is
+        return;
+    }
+    const float s = scale[c];
+    for (uint64_t i = 0; i < n; ++i)
+        out[i] = float(in[i]) * s;
+    if (primeHighPass) {
+        primeHighPass = false;
+        hp[c].setState(double(out[0]));
+    }
+    hp[c].process(out, clampToInt(n));
+    lp[c].process(out, clampToInt(n));
+}
+
+// The low-pass settles exactly on a constant input; the high-pass runs after the decimator.
+void ChipWrap::decimatedChannel(uint64_t c, const int32_t* in, float* out, uint64_t n)
+{
+    const bool silent = allZero(in, n);
+    zeroTicks[c] = silent ? std::max(zeroTicks[c], n) : 0;
+    const float s = scale[c];
+    const float first = n > 0 ? float(in[0]) * s : 0.0f;
+    if (c == 0 && primeHighPass) {
+        primeHighPass = false;
+        lp[c].setState(double(first));
+        decimating->primeHighPass(first);
+    }
+    const double state = lp[c].getState();
+    if (silent && state == 0.0) {
+        std::fill_n(out, n, 0.0f);
+        return;
+    }
+    if (state == double(first) && std::all_of(in, in + n, [&](int32_t v) { return v == in[0]; })) {
+        std::fill_n(out, n, first);  // settled on a constant input
+        return;
+    }
+    lp[c].processTicks(in, s, out, n);
 }
 
 // ---------------------------------------------------------------------------------------------

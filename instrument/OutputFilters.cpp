@@ -19,6 +19,39 @@ void LPFilter::process(float* buffer, int frames)
     state = s;
 }
 
+void LPFilter::processTicks(const int32_t* ticks, float scale, float* out, uint64_t frames)
+{
+    constexpr uint64_t kBlock = 8;
+    constexpr double kSettled = 1e-12;
+    const double c = c0, a = 1.0 - c0;
+    double power[kBlock];  // a^(k + 1)
+    power[0] = a;
+    for (uint64_t k = 1; k < kBlock; ++k)
+        power[k] = power[k - 1] * a;
+    double s = state;
+    uint64_t i = 0;
+    for (; i + kBlock <= frames; i += kBlock) {
+        double v[kBlock];
+        v[0] = c * double(float(ticks[i]) * scale);
+        for (uint64_t k = 1; k < kBlock; ++k)
+            v[k] = a * v[k - 1] + c * double(float(ticks[i + k]) * scale);
+        for (uint64_t k = 0; k < kBlock; ++k)
+            out[i + k] = float(v[k] + power[k] * s);
+        s = v[kBlock - 1] + power[kBlock - 1] * s;
+        const double last = double(float(ticks[i + kBlock - 1]) * scale);
+        if (std::fabs(last - s) <= kSettled)
+            s = last;
+    }
+    for (; i < frames; ++i) {
+        const double x = double(float(ticks[i]) * scale);
+        s += c * (x - s);
+        if (std::fabs(x - s) <= kSettled)
+            s = x;
+        out[i] = float(s);
+    }
+    state = s;
+}
+
 void HPFilter::process(float* buffer, int frames)
 {
     double s = state;

@@ -151,6 +151,7 @@ void SIDCtrl::setNoteTable(const void* record)
 
 void SIDCtrl::layerVoicesReset(uint64_t layer)
 {
+    catchUpAll();
     if (swallowPopListener)
         swallowPopListener->swallowPop(layer, 0);
     for (size_t c = 0; c < kSynthChips; ++c)
@@ -457,6 +458,7 @@ void SIDCtrl::setInstrumentOption(uint32_t index, double value)
         break;
     case 4:
         asidReceiver.reset();
+        catchUpAll();
         if (value == -1.0) {
             asidInput = true;
             setChipEnabled(15, true);

@@ -121,6 +121,8 @@ public:
     // rendered ahead by a tune come first; a playing tune then runs its machine for the block.
     void render(int32_t** channels, uint64_t channelCount, int32_t frames) override;
     void refreshAsidOutput() override;
+    // Also on the chips and the sampled-sound channels.
+    void setExactRender(bool on) override;
     // Patch files, patch banks, tracker instruments, and tunes and C64 images (only once a
     // canvas exists): 1 when a tune was opened and its start song started, else 0.
     int64_t loadMedia(int64_t index, vantor::VirtualFile* file) override;
@@ -261,14 +263,34 @@ protected:
     };
 
     bool chipPresent(uint64_t chip) const;
-    ChipEmu* chipAt(uint64_t chip) const { return chipPresent(chip) ? (*chips)[chip] : nullptr; }
-    SIDEmu* sidChip(uint64_t chip) const { return chip < kChips ? sidChips[chip] : nullptr; }
+    // A chip reached during a render is first rendered up to the present.
+    ChipEmu* chipAt(uint64_t chip)
+    {
+        if (!chipPresent(chip))
+            return nullptr;
+        catchUp(chip);
+        return (*chips)[chip];
+    }
+    SIDEmu* sidChip(uint64_t chip)
+    {
+        if (chip >= kChips)
+            return nullptr;
+        catchUp(chip);
+        return sidChips[chip];
+    }
+    // While the synth path renders, each chip is rendered only when something reaches it (a
+    // register write, a read, a change of its enable flag) and at the end of the call, so a timer
+    // cuts only the render of the chip it writes. A chip that rests over the whole call adds its
+    // constant with the others in one pass.
+    void catchUp(uint64_t chip);
+    void catchUpAll();
     // The voice manager whose voices play layer `layer` of the current patch.
     ZRS::VoiceManager& layerVoiceManager(uint64_t layer);
     // Clamp, hand to the index's actions and report to the host as sent (kind 0).
     void updateParameter(uint16_t index, float value);
     // One register of a synth chip: (shadow & keep) | set.
     void writeMasked(uint64_t chip, uint8_t reg, uint8_t keep, uint8_t set);
+    void renderEveryCycle();
     // Every enabled chip adds `ticks` words at `out`.
     void renderEnabledChips(int32_t* out, uint64_t ticks);
     // Tune path: the reader's machine runs until the block's budget is rendered.
@@ -312,5 +334,11 @@ protected:
     std::string dataFolder;
     SwallowPopListener* swallowPopListener = nullptr;
     SIDEmu* sidChips[kChips] = {};  // the list's SID chips, null for others
+    // The synth render in progress: channel 0 of the call, the present, each chip's end.
+    int32_t* lazyBase = nullptr;
+    uint64_t lazyNow = 0;
+    uint64_t lazyEnd = 0;
+    uint64_t lazyDone[kChips] = {};
+    int64_t restingSum = 0;  // constants of the chips resting through the whole call
     std::array<uint8_t, 16> asidMessage{};
 };

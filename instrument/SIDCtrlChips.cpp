@@ -148,6 +148,29 @@ void SIDCtrl::render(int32_t** channels, uint64_t /*channelCount*/, int32_t fram
             return;
         }
     }
+    if (exactRender || frameBudget <= 0) {
+        renderEveryCycle();
+        return;
+    }
+    lazyBase = outCursor;
+    lazyNow = 0;
+    lazyEnd = uint64_t(frameBudget);
+    std::fill(std::begin(lazyDone), std::end(lazyDone), 0);
+    restingSum = 0;
+    while (frameBudget > 0) {
+        runPendingAdvance();
+        const uint64_t n = nextStretch(uint64_t(frameBudget));
+        lazyNow += n;
+        outCursor += n;
+        frameBudget -= int32_t(n);
+    }
+    catchUpAll();
+    addSaturating(lazyBase, lazyEnd, int32_t(std::clamp<int64_t>(restingSum, INT32_MIN, INT32_MAX)));
+    lazyBase = nullptr;
+}
+
+void SIDCtrl::renderEveryCycle()
+{
     while (frameBudget > 0) {
         runPendingAdvance();
         const uint64_t n = nextStretch(uint64_t(frameBudget));
@@ -155,6 +178,44 @@ void SIDCtrl::render(int32_t** channels, uint64_t /*channelCount*/, int32_t fram
         outCursor += n;
         frameBudget -= int32_t(n);
     }
+}
+
+void SIDCtrl::catchUp(uint64_t chip)
+{
+    if (!lazyBase || chip >= kChips)
+        return;
+    const uint64_t from = lazyDone[chip], to = lazyNow;
+    if (from >= to)
+        return;
+    lazyDone[chip] = to;
+    if (!chipEnabled[chip] || !chipPresent(chip))
+        return;
+    SIDEmu* sid = sidChips[chip];
+    if (sid && sid->skipResting(to - from)) {
+        if (from == 0 && to == lazyEnd)
+            restingSum += sid->restingOutput();
+        else
+            addSaturating(lazyBase + from, to - from, sid->restingOutput());
+        return;
+    }
+    int32_t* at[4] = {lazyBase + from, lazyBase + from, lazyBase + from, lazyBase + from};
+    (*chips)[chip]->render(at, to - from);
+}
+
+void SIDCtrl::catchUpAll()
+{
+    for (uint64_t c = 0; c < kChips; ++c)
+        catchUp(c);
+}
+
+void SIDCtrl::setExactRender(bool on)
+{
+    ChipController::setExactRender(on);
+    for (SIDEmu* chip : sidChips)
+        if (chip)
+            chip->setExactRender(on);
+    for (std::unique_ptr<SID_DAC_sub>& dac : dacSubs)
+        dac->setExactRender(on);
 }
 
 void SIDCtrl::renderTune()

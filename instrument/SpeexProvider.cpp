@@ -38,11 +38,11 @@ uint64_t SpeexProvider::gcd(uint64_t a, uint64_t b)
 }
 
 bool SpeexProvider::setup(uint64_t channels, uint64_t inputRate, uint64_t outputRate,
-                          int32_t quality, bool skipZeros)
+                          int32_t quality, bool skipZeros, uint64_t divisor)
 {
     constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
     if (channels == 0 || channels > kMax32 || inputRate == 0 || outputRate == 0 ||
-        inputRate > kMax32 || outputRate > kMax32)
+        inputRate > kMax32 || outputRate > kMax32 || divisor == 0 || divisor > inputRate)
         return false;
     quality = std::clamp(quality, 0, kMaxQuality);
     const bool created = !state;
@@ -55,18 +55,20 @@ bool SpeexProvider::setup(uint64_t channels, uint64_t inputRate, uint64_t output
         resamplerChannels = channels;
         sizedInputRate = sizedOutputRate = 0;
     }
+    // Sized for the undivided rate, so any later divisor fits.
     const uint64_t limit = std::min(std::max(inputRate, inputRateLimit), kMax32);
     const bool resize = outputRate != sizedOutputRate || limit > sizedInputRate;
     if (resize)
         sizeFor(limit, outputRate);
 
-    const uint64_t g = gcd(inputRate, outputRate);
+    const uint64_t rate = (inputRate + divisor - 1) / divisor;
+    const uint64_t g = gcd(rate, outputRate);
     channelCount = channels;
-    inputReduced = inputRate / g;
+    inputReduced = rate / g;
     outputReduced = outputRate / g;
     speex_resampler_set_quality(state, quality);
-    speex_resampler_set_rate(state, uint32_t(inputRate), uint32_t(outputRate));
-    ratio = double(inputRate) / double(outputRate);
+    speex_resampler_set_rate(state, uint32_t(rate), uint32_t(outputRate));
+    ratio = double(rate) / double(outputRate);
     if (resize && !created) {
         speex_resampler_reset_mem(state);  // the history went through the sizing rates
         speex_resampler_skip_zeros(state);
@@ -106,6 +108,21 @@ void SpeexProvider::process(float** input, float** output, uint64_t* inputFrames
         in = uint32_t(inGiven);
         out = uint32_t(outRoom);
         speex_resampler_process_float(state, uint32_t(c), input[c], &in, output[c], &out);
+    }
+    *inputFrames = in;
+    *outputFrames = out;
+}
+
+void SpeexProvider::processChannel(uint64_t channel, const float* input, uint64_t* inputFrames,
+                                   float* output, uint64_t* outputFrames)
+{
+    constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+    uint32_t in = uint32_t(std::min(*inputFrames, kMax32));
+    uint32_t out = uint32_t(std::min(*outputFrames, kMax32));
+    if (!state || channel >= std::min(channelCount, resamplerChannels)) {
+        in = out = 0;
+    } else {
+        speex_resampler_process_float(state, uint32_t(channel), input, &in, output, &out);
     }
     *inputFrames = in;
     *outputFrames = out;

@@ -3,6 +3,7 @@
 
 #include "instrument/Provider.h"
 
+#include <algorithm>
 #include <cstdint>
 
 struct SpeexResamplerState_;
@@ -28,8 +29,13 @@ public:
     // quality 10 and every input rate up to the limit: later setups that change only the input
     // rate or the quality then allocate nothing and can run on the audio thread. Sizing a
     // running resampler resets it.
+    //
+    // With a divisor d above 1 the input runs at inputRate / d, rounded up: the resampler then
+    // takes its input slightly faster than it comes (a few parts per million), so a caller that
+    // renders ahead never piles input up. (speexdsp misbehaves on running rate changes when the
+    // ratio's denominator exceeds the output rate, so the ratio keeps one.)
     bool setup(uint64_t channels, uint64_t inputRate, uint64_t outputRate, int32_t quality,
-               bool skipZeros);
+               bool skipZeros, uint64_t divisor = 1);
     // The fastest input rate setups will ask for; 0 (the default) sizes for each input rate as it
     // comes.
     void setInputRateLimit(uint64_t rate) { inputRateLimit = rate; }
@@ -38,6 +44,9 @@ public:
     // channel's. Without a resampler nothing is consumed or produced.
     void process(float** input, float** output, uint64_t* inputFrames,
                  uint64_t* outputFrames) override;
+    // One channel on its own; the counts as for process.
+    void processChannel(uint64_t channel, const float* input, uint64_t* inputFrames, float* output,
+                        uint64_t* outputFrames);
     // (u64)(frames x ratio), at least 1.
     uint64_t inputFramesFor(uint64_t outputFrames) override;
     void reset() override;
@@ -49,6 +58,8 @@ public:
     uint64_t getInputRateReduced() const { return inputReduced; }
     uint64_t getOutputRateReduced() const { return outputReduced; }
     uint64_t getChannelCount() const { return channelCount; }
+    // Taps of the running filter (input samples one output sees).
+    uint64_t filterLength() const { return uint64_t(2 * std::max<int64_t>(inLatency, 0)); }
 
     // Greatest common divisor by halving and subtraction; gcd(0, n) = n.
     static uint64_t gcd(uint64_t a, uint64_t b);

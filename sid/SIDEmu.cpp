@@ -78,6 +78,7 @@ I parameterInteger(float value)
 
 SIDEmu::SIDEmu() : profile(&defaultSIDChipInfo())
 {
+    applied.fill(-1);
     info.clocks.assign(kSidClockList.begin(), kSidClockList.end());
     info.chipType = "6581";
     info.family = "SID";
@@ -115,6 +116,7 @@ void SIDEmu::registerChipParameters()
 
 bool SIDEmu::init(uint64_t n, const char* path, uint32_t value)
 {
+    wake();
     initValue = value;
     n = std::clamp<uint64_t>(n, 1, kMaxBlockCycles);
     bool ok = true;
@@ -151,6 +153,7 @@ bool SIDEmu::init(uint64_t n, const char* path, uint32_t value)
 
 void SIDEmu::useDatabase(const SIDDatabase& db)
 {
+    wake();
     if (db.chipCount() == 0)
         return;
     database = &db;
@@ -163,6 +166,7 @@ void SIDEmu::powerOn() { reset(); }
 
 void SIDEmu::reset()
 {
+    wake();
     for (uint16_t r = 0; r <= 24; ++r)
         writeRegister(r, 0);
     for (SIDVoice& v : voices)
@@ -181,6 +185,13 @@ void SIDEmu::writeRegister(uint16_t reg, uint8_t value, uint64_t)
     registers[reg & 31] = value;
     busValue = value;
     busAge = 0;
+    if (reg < 32) {
+        // Writing the value a register already holds changes nothing that sounds.
+        if (applied[reg] != value)
+            wake();
+        const bool inert = (reg == 27 || reg >= 29) && !extensionsEnabled;
+        applied[reg] = inert ? int16_t(-1) : int16_t(value);
+    }
     switch (reg) {
     case 0: case 1: case 2: case 3: case 4: case 5: case 6:
     case 7: case 8: case 9: case 10: case 11: case 12: case 13:
@@ -272,6 +283,7 @@ void SIDEmu::setPaddles(uint64_t index, float value)
 
 void SIDEmu::setParameter(uint64_t index, float value)
 {
+    wake();
     const bool on = value > 0.0f;
     switch (index) {
     case SIDParam::kModel:
@@ -329,12 +341,14 @@ void SIDEmu::setParameter(uint64_t index, float value)
 
 void SIDEmu::setFilterParameter(uint32_t index, float value)
 {
+    wake();
     measuredFilter.setParameter(index, value);
     linearFilter.setParameter(index, value);
 }
 
 void SIDEmu::applyAdsrBehavior()
 {
+    wake();
     const uint32_t c = extensionsEnabled ? adsrBehavior : 2;
     for (SIDVoice& v : voices)
         v.envelope.setBehaviour(c != 2, c == 1 || c == 4, c < 2);
@@ -342,6 +356,7 @@ void SIDEmu::applyAdsrBehavior()
 
 void SIDEmu::applyCombinedTables()
 {
+    wake();
     const uint16_t* tables[4];
     uint8_t quirk = 0, generated = 0;
     if (combineWaveMode != 0) {
@@ -368,6 +383,7 @@ void SIDEmu::applyCombinedTables()
 
 void SIDEmu::selectChip(int64_t index, uint32_t value)
 {
+    wake();
     if (!databaseLoaded || !database)
         return;
     const uint64_t chip = uint64_t(std::max<int64_t>(index, 0));
@@ -406,13 +422,19 @@ void SIDEmu::selectChip(int64_t index, uint32_t value)
 
 void SIDEmu::updateOutputDc()
 {
+    wake();
     outputDcLevel = baseDc + dcBias + profile->filterDcBias + profile->volumeDcBias;
 }
 
-void SIDEmu::markModified() { measuredFilter.setFirstBlock(); }
+void SIDEmu::markModified()
+{
+    wake();
+    measuredFilter.setFirstBlock();
+}
 
 void SIDEmu::markModifiedForPops()
 {
+    wake();
     if (!filterPops)
         return;
     measuredFilter.setFirstBlock();
@@ -443,10 +465,89 @@ void SIDEmu::render(int32_t* const* outputs, uint64_t cycles)
     int32_t* out = outputs ? outputs[outputChannel] : nullptr;
     while (cycles > 0) {
         const uint64_t n = std::min(cycles, blockCapacity);
-        renderPiece(out, n);
+        if (resting) {
+            advanceResting(n);
+            if (out)
+                addSaturating(out, n, restOutput);
+        } else {
+            renderPiece(out, n);
+            resting = !exactRender && canRest(n);
+        }
         if (out)
             out += n;
         cycles -= n;
+    }
+}
+
+bool SIDEmu::skipResting(uint64_t cycles)
+{
+    if (!resting || blockCapacity == 0)
+        return false;
+    busAge = busAge + cycles < busAge ? UINT64_MAX : busAge + cycles;
+    if (busAge >= kBusDecayCycles)
+        busValue = 0;
+    while (cycles > 0) {
+        const uint64_t n = std::min(cycles, blockCapacity);
+        advanceResting(n);
+        cycles -= n;
+    }
+    return true;
+}
+
+void SIDEmu::setExactRender(bool on)
+{
+    exactRender = on;
+    wake();
+}
+
+bool SIDEmu::directOscillators(bool uses[3], std::size_t& user) const
+{
+    unsigned users = 0;
+    user = 0;
+    for (std::size_t v = 0; v < 3; ++v) {
+        uses[v] = (voices[v].control & (kSyncBit | kRingBit)) != 0;
+        if (uses[v]) {
+            ++users;
+            user = v;
+        }
+    }
+    return users == 0 || (users == 1 && !(voices[kSource[user]].waveform == 6 && linearModel));
+}
+
+bool SIDEmu::canRest(uint64_t n)
+{
+    bool uses[3];
+    std::size_t user;
+    if (n == 0 || !directOscillators(uses, user))
+        return false;
+    const int64_t leak = SIDEnvelope::leakTerm(oscLeak ? kLeakLevels[linearModel ? 0 : 1] : 0.0f);
+    for (const SIDVoice& v : voices)
+        if (v.outputBuffer[n - 1] != 0 || !v.envelope.isSilentFromNowOn(leak))
+            return false;
+    if (linearModel ? !linearFilter.isAtRest() : !measuredFilter.isAtRest())
+        return false;
+    // What the last cycle added, through the output stage's four-lane path.
+    int32_t one[4] = {};
+    const float mix[4] = {directMix[n - 1], directMix[n - 1], directMix[n - 1], directMix[n - 1]};
+    outputFrom(mix, one, 4);
+    restOutput = one[0];
+    return true;
+}
+
+void SIDEmu::advanceResting(uint64_t n)
+{
+    bool uses[3];
+    std::size_t user;
+    directOscillators(uses, user);
+    const SIDVoice& source = voices[kSource[user]];
+    const uint32_t acc = source.accumulator, freq = source.frequency;
+    const uint8_t msb = uint8_t((acc >> 23) & 1);
+    for (std::size_t v = 0; v < 3; ++v) {
+        if (uses[v])
+            voices[v].advanceWaveBlock(n, 1, acc, freq, msb);
+        else
+            voices[v].advanceWaveBlock(n, 0, 0, 0, 0);
+        voices[v].envelope.advance(n);
     }
 }
 
@@ -463,31 +564,23 @@ void SIDEmu::renderPiece(int32_t* out, uint64_t n)
 void SIDEmu::renderOscillators(uint64_t n)
 {
     bool uses[3];
-    unsigned users = 0;
     std::size_t user = 0;
-    for (std::size_t v = 0; v < 3; ++v) {
-        uses[v] = (voices[v].control & (kSyncBit | kRingBit)) != 0;
-        if (uses[v]) {
-            ++users;
-            user = v;
-        }
+    if (!directOscillators(uses, user)) {
+        renderPhases(n);
+        return;
     }
-    if (users == 0) {
+    if (!(uses[0] || uses[1] || uses[2])) {
         for (SIDVoice& v : voices)
             v.renderWaveBlock(v.outputBuffer, n, 0, 0, 0, 0);
         return;
     }
+    // Every call gets the source as it was before the block; the dependent voice steps its own
+    // copy.
     const SIDVoice& source = voices[kSource[user]];
-    if (users == 1 && !(source.waveform == 6 && linearModel)) {
-        // Every call gets the source as it was before the block; the dependent voice steps its
-        // own copy.
-        const uint32_t acc = source.accumulator, freq = source.frequency;
-        const uint8_t msb = uint8_t((acc >> 23) & 1);
-        for (std::size_t v = 0; v < 3; ++v)
-            voices[v].renderWaveBlock(voices[v].outputBuffer, n, uses[v] ? 1 : 0, acc, freq, msb);
-        return;
-    }
-    renderPhases(n);
+    const uint32_t acc = source.accumulator, freq = source.frequency;
+    const uint8_t msb = uint8_t((acc >> 23) & 1);
+    for (std::size_t v = 0; v < 3; ++v)
+        voices[v].renderWaveBlock(voices[v].outputBuffer, n, uses[v] ? 1 : 0, acc, freq, msb);
 }
 
 // Steps the three accumulators together, cycle by cycle, with test, the saw+pulse quirk and hard
@@ -718,6 +811,26 @@ inline int32_t addFixedPoint(int32_t to, float y)
     return int32_t(std::clamp<int64_t>(int64_t(to) + v, INT32_MIN, INT32_MAX));
 }
 
+}  // namespace
+
+void addSaturating(int32_t* out, uint64_t n, int32_t c)
+{
+    if (c == 0)
+        return;
+    const I32x4 c4 = {c, c, c, c};
+    uint64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        I32x4 o;
+        std::memcpy(&o, out + i, sizeof o);
+        o = saturatingAdd4(o, c4);
+        std::memcpy(out + i, &o, sizeof o);
+    }
+    for (; i < n; ++i)
+        out[i] = int32_t(std::clamp<int64_t>(int64_t(out[i]) + c, INT32_MIN, INT32_MAX));
+}
+
+namespace {
+
 template <bool Clip>
 void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, float ceiling, float kneeLevel)
 {
@@ -753,10 +866,15 @@ void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, fl
 
 void SIDEmu::outputStage(int32_t* out, uint64_t n)
 {
+    outputFrom(directMix, out, n);
+}
+
+void SIDEmu::outputFrom(const float* mix, int32_t* out, uint64_t n)
+{
     const float g = digiMute ? 1.0f : float(volume) * kVolumeStep;
     const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
     if (linearModel && clipping)
-        outputInto<true>(out, directMix, n, outputDcLevel, g, ceiling, kneeLevel);
+        outputInto<true>(out, mix, n, outputDcLevel, g, ceiling, kneeLevel);
     else
-        outputInto<false>(out, directMix, n, outputDcLevel, g, ceiling, kneeLevel);
+        outputInto<false>(out, mix, n, outputDcLevel, g, ceiling, kneeLevel);
 }

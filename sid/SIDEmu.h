@@ -14,6 +14,9 @@
 
 class SIDDatabase;
 
+// Adds c to n words with saturation, as a chip adds its output.
+void addSaturating(int32_t* out, uint64_t n, int32_t c);
+
 namespace sid_emu_detail {
 
 // Mixer DC level by routing: entries 0-127 (64 x voice-3-off + 8 x routing + mode) fall by one
@@ -122,6 +125,19 @@ public:
     // choice take effect only while it is 1.
     uint8_t extensionsEnabled = 0;
 
+    // A chip whose voices are silent until the next register write and whose filter and output
+    // stage no longer change renders by adding its constant output and moving its oscillators and
+    // envelopes on in closed form: the same samples and state as rendering every cycle. With
+    // exact rendering every cycle is rendered.
+    void setExactRender(bool on);
+    bool isExactRender() const { return exactRender; }
+    // The chip is skipping silence; its output is restingOutput() per cycle.
+    bool isResting() const { return resting; }
+    int32_t restingOutput() const { return restOutput; }
+    // While resting: moves the chip on by `cycles` as render does, without adding its output,
+    // and returns true; otherwise does nothing and returns false.
+    bool skipResting(uint64_t cycles);
+
     // State view.
     const SIDVoice& voice(std::size_t v) const { return voices[v]; }
     float voiceLevel(std::size_t v) const { return voiceLevels[v]; }
@@ -174,6 +190,14 @@ private:
     void setResonance(uint32_t q);
     void renderPiece(int32_t* out, uint64_t n);
     void renderPhases(uint64_t n);
+    // After a rendered piece of n cycles: whether every later cycle adds what the last one added.
+    bool canRest(uint64_t n);
+    void advanceResting(uint64_t n);
+    // Which voices take a ring or sync source; false when the oscillators need the stepped-phase
+    // path.
+    bool directOscillators(bool uses[3], std::size_t& user) const;
+    void wake() { resting = false; }
+    void outputFrom(const float* mix, int32_t* out, uint64_t n);
 
     SIDFilter_table measuredFilter;
     SIDFilterLinear linearFilter;
@@ -217,4 +241,9 @@ private:
     uint32_t initValue = kDefaultInitValue;
     const SIDDatabase* database = nullptr;
     const SIDChipRecord* record = nullptr;
+    bool exactRender = false;
+    bool resting = false;
+    int32_t restOutput = 0;
+    // The value whose effect each register 0-31 holds now; -1 when unknown or without effect.
+    std::array<int16_t, 32> applied;
 };

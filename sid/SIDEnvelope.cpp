@@ -40,6 +40,33 @@ inline void scaleRun(uint32_t* buffer, uint64_t count, const int16_t* waveDac, i
         scaleRunWith<true>(buffer, count, waveDac, multiplier);
 }
 
+// A quiet envelope held at zero passed over `cycles` cycles: only the 15-bit rate counter moves,
+// and a rate match leaves M set for one cycle and X for the next.
+void skipHeldAtZero(uint64_t cycles, uint32_t period, uint32_t& counter, uint8_t& m, uint8_t& x)
+{
+    uint32_t c = counter;
+    m = x = 0;
+    if (c > period) {
+        // A counter above the period runs on to the wrap without a match.
+        const uint64_t toWrap = kRateCounterWrap - c;
+        if (cycles < toWrap) {
+            counter = uint32_t(c + cycles);
+            return;
+        }
+        cycles -= toWrap;
+        c = 0;
+    }
+    const uint64_t toMatch = period - c;  // cycles before the one that matches
+    if (cycles <= toMatch) {
+        counter = uint32_t(c + cycles);
+        return;
+    }
+    const uint64_t since = (cycles - toMatch - 1) % period;  // cycles after the last match
+    counter = uint32_t(1 + since);
+    m = since == 0;
+    x = since == 1;
+}
+
 }  // namespace
 
 void SIDEnvelope::init()
@@ -135,7 +162,7 @@ void SIDEnvelope::render(uint32_t* buffer, uint64_t n, float leak)
     if (n == 0)
         return;
     if (!behaviourFixed) {
-        renderCycleExact(buffer, n, leakTerm(leak));
+        renderCycleExact<true>(buffer, n, leakTerm(leak));
         return;
     }
     const bool noLeak = leak == 0.0f;
@@ -154,26 +181,50 @@ void SIDEnvelope::render(uint32_t* buffer, uint64_t n, float leak)
 
 void SIDEnvelope::renderExp(uint32_t* buffer, uint64_t n)
 {
-    renderFixed<false>(buffer, n, 0);
+    renderFixed<false, true>(buffer, n, 0);
 }
 
 void SIDEnvelope::renderExpLeak(uint32_t* buffer, uint64_t n, float leak)
 {
-    renderFixed<false>(buffer, n, leakTerm(leak));
+    renderFixed<false, true>(buffer, n, leakTerm(leak));
 }
 
 void SIDEnvelope::renderLin(uint32_t* buffer, uint64_t n)
 {
-    renderFixed<true>(buffer, n, 0);
+    renderFixed<true, true>(buffer, n, 0);
 }
 
 void SIDEnvelope::renderLinLeak(uint32_t* buffer, uint64_t n, float leak)
 {
-    renderFixed<true>(buffer, n, leakTerm(leak));
+    renderFixed<true, true>(buffer, n, leakTerm(leak));
 }
 
-// Quirk-free forms: whole runs of cycles between two steps at one multiplier.
-template <bool Linear>
+void SIDEnvelope::advance(uint64_t n)
+{
+    if (n == 0)
+        return;
+    if (!behaviourFixed)
+        renderCycleExact<false>(nullptr, n, 0);
+    else if (linearRelease)
+        renderFixed<true, false>(nullptr, n, 0);
+    else
+        renderFixed<false, false>(nullptr, n, 0);
+}
+
+bool SIDEnvelope::isSilentFromNowOn(int64_t leak) const
+{
+    if (envelopeLevel != 0 || int64_t(envelopeDac[0]) + leak != 0)
+        return false;
+    if (behaviourFixed)
+        return !attackPhase;
+    // Held at zero: only a gate edge releases the level, and the DAC already shows it.
+    return holdAtZero && gate == previousGate && !attackEnd && dacStage1 == 0 && dacStage2 == 0;
+}
+
+// Quirk-free forms: whole runs of cycles between two steps at one multiplier. Without Write the
+// state alone moves; a level held at 0 whose steps change nothing but the counter is then passed
+// over in one step.
+template <bool Linear, bool Write>
 void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
 {
     uint32_t period = currentPeriod();
@@ -207,8 +258,20 @@ void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
     uint64_t done = 0;
     while (done < n) {
         const uint64_t toStep = counter < period ? uint64_t(period - counter) + 1 : 1;
+        if (!Write && level == 0 && !inAttack && expPer == 1 && (Linear ? expCount >= 1 : expCount == 0)) {
+            // Every step from here on leaves the level and the exponential counter as they are.
+            uint64_t m = n - done;
+            if (m < toStep) {
+                counter += uint32_t(m);
+            } else {
+                m -= toStep;
+                counter = 1 + uint32_t(m % period);
+            }
+            break;
+        }
         const uint64_t run = std::min(n - done, toStep);
-        scaleRun(buffer + done, run, waveDac, int64_t(envelopeDac[level]) + leak);
+        if constexpr (Write)
+            scaleRun(buffer + done, run, waveDac, int64_t(envelopeDac[level]) + leak);
         done += run;
         counter += uint32_t(run - 1);
         if (counter >= period) {
@@ -242,6 +305,7 @@ void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
 // "Exp DR, HW Bugs": one cycle at a time with the chip's pipeline of pending flags. Quiet stretches
 // (nothing pending, DAC stages settled) run as whole runs up to the next counter match or wrap;
 // they do exactly what the per-cycle steps would do there.
+template <bool Write>
 void SIDEnvelope::renderCycleExact(uint32_t* buffer, uint64_t n, int64_t leak)
 {
     const int16_t* wave = waveDac;
@@ -258,6 +322,15 @@ void SIDEnvelope::renderCycleExact(uint32_t* buffer, uint64_t n, int64_t leak)
 
     uint64_t i = 0;
     while (i < n) {
+        if (!Write && !(m | x | k | e) && z && level == 0 && stage1 == 0 && stage2 == 0 &&
+            prevGate == gateOn && expCount == 0 && expPer == 1) {
+            // Held at zero and quiet: a rate match now only sets M, which moves the exponential
+            // counter from 0 back to 0 and raises X one cycle later, which then steps nothing.
+            // The counter is passed over in closed form; the flags follow from the cycles since
+            // the last match.
+            skipHeldAtZero(n - i, period, counter, m, x);
+            break;
+        }
         if (i != 0 && !(m | x | k | e) && stage1 == level && stage2 == level) {
             uint32_t quiet = 0;
             if (counter < period)
@@ -266,7 +339,8 @@ void SIDEnvelope::renderCycleExact(uint32_t* buffer, uint64_t n, int64_t leak)
                 quiet = kRateCounterWrap - 1 - counter;
             const uint64_t run = std::min<uint64_t>(quiet, n - i);
             if (run != 0) {
-                scaleRun(buffer + i, run, wave, int64_t(env[level]) + leak);
+                if constexpr (Write)
+                    scaleRun(buffer + i, run, wave, int64_t(env[level]) + leak);
                 counter += uint32_t(run);
                 i += run;
                 continue;
@@ -274,7 +348,8 @@ void SIDEnvelope::renderCycleExact(uint32_t* buffer, uint64_t n, int64_t leak)
         }
 
         // 1. Sample with the level two cycles late.
-        buffer[i] = scaledSample(buffer[i], wave, int64_t(env[stage2]) + leak);
+        if constexpr (Write)
+            buffer[i] = scaledSample(buffer[i], wave, int64_t(env[stage2]) + leak);
         stage2 = stage1;
         stage1 = level;
 

@@ -69,6 +69,11 @@ public:
     void renderExpLeak(uint32_t* buffer, uint64_t n, float leak);
     void renderLin(uint32_t* buffer, uint64_t n);
     void renderLinLeak(uint32_t* buffer, uint64_t n, float leak);
+    // Moves the state on by n cycles exactly as render would, without the samples.
+    void advance(uint64_t n);
+    // The level stays 0 until the next gate edge and every sample it scales is 0 (its DAC
+    // multiplier at level 0 plus `leak`, the integer leak term, is 0).
+    bool isSilentFromNowOn(int64_t leak) const;
 
     // Behaviour flags ("ADSR Behavior"): the choice sets pipelining equal to behaviourFixed.
     void setBehaviour(bool fixed, bool fastAttack, bool linear);
@@ -110,8 +115,9 @@ public:
     static int32_t leakTerm(float leak);
 
 private:
-    template <bool Linear>
+    template <bool Linear, bool Write>
     void renderFixed(uint32_t* buffer, uint64_t n, int64_t leak);
+    template <bool Write>
     void renderCycleExact(uint32_t* buffer, uint64_t n, int64_t leak);
     uint32_t currentPeriod() const;
 

@@ -57,9 +57,10 @@ bool parameterScale(float v, float exponent, float& scale)
 
 // Runs one block through a per-cycle function. After the first cycle, when the states did not
 // change, the run of inputs equal to the first repeats its output: the cycle would compute exactly
-// the same values from the same states and input.
+// the same values from the same states and input. Returns whether the last cycle left both states
+// as they were.
 template <class Cycle>
-void runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
+bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
               float& lowState, bool shortcut)
 {
     float band = bandState, low = lowState;  // locals: stores to output cannot alias them
@@ -68,14 +69,21 @@ void runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n,
     const float y0 = cycle(x0, band, low);
     output[0] += y0;
     uint64_t i = 1;
-    if (shortcut && sameBits(band, band0) && sameBits(low, low0)) {
+    bool still = sameBits(band, band0) && sameBits(low, low0);
+    if (shortcut && still) {
         for (; i < n && sameBits(input[i], x0); ++i)
             output[i] += y0;
     }
-    for (; i < n; ++i)
+    if (i < n) {
+        for (; i + 1 < n; ++i)
+            output[i] += cycle(input[i], band, low);
+        const float bandBefore = band, lowBefore = low;
         output[i] += cycle(input[i], band, low);
+        still = sameBits(band, bandBefore) && sameBits(low, lowBefore);
+    }
     bandState = band;
     lowState = low;
+    return still;
 }
 
 }  // namespace
@@ -151,7 +159,7 @@ SID_SCALAR_LOOP void SIDFilterLinear::process(
         lowRef = lowRef - f * bandRef;
         return g * (hp * h + bp * bandRef + lp * lowRef);
     };
-    runBlock(cycle, input, output, n, band, low, shortcut);
+    settled = runBlock(cycle, input, output, n, band, low, shortcut);
     bandState = band;
     lowState = low;
 }
@@ -385,7 +393,14 @@ void SIDFilter_table::process(const float* input, float* output, uint64_t n, flo
         lowRef = lowNext;
         return y;
     };
-    runBlock(cycle, input, output, n, band, low, shortcut);
+    settled = runBlock(cycle, input, output, n, band, low, shortcut);
     bandState = band;
     lowState = low;
+}
+
+bool SIDFilter_table::isAtRest() const
+{
+    if (!record)
+        return true;  // processes nothing
+    return settled && !firstBlock && pendingInputStep == 0.0f && record->adjustinputbias == lastInputOffset;
 }

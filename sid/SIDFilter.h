@@ -36,6 +36,9 @@ public:
     void clearBandState() { bandState = 0.0f; }
     // Test switch for the constant-input shortcut (on by default; results are identical).
     void setConstantInputShortcut(bool on) { shortcut = on; }
+    // The last processed cycle left both states as they were, and nothing is pending: every
+    // further cycle of the same input adds the same value.
+    bool isAtRest() const { return settled && !firstBlock; }
 
     float getRate() const { return rate; }
     float getFrequencyCoefficient() const { return frequencyCoefficient; }
@@ -62,6 +65,7 @@ private:
     float gain = 1.0f;
     uint8_t firstBlock = 0;
     bool shortcut = true;
+    bool settled = false;
 };
 
 class SIDFilter_table {
@@ -92,6 +96,8 @@ public:
     // A jump of the input DC level, added to the low-pass state by the next process.
     void addPendingInputStep(float step) { pendingInputStep += step; }
     void setConstantInputShortcut(bool on) { shortcut = on; }
+    // As SIDFilterLinear::isAtRest, with no input step or offset change pending.
+    bool isAtRest() const;
 
     // Curve read position for a raw index: 0..2046.9999, NaN gives 0.
     static float curvePosition(float raw);
@@ -149,4 +155,5 @@ private:
     float lastInputOffset = 0.0f;
     float pendingInputStep = 0.0f;
     bool shortcut = true;
+    bool settled = false;
 };

@@ -30,6 +30,11 @@ public:
     void renderWaveBlock(uint32_t* out, uint64_t count, uint32_t hasSource, uint32_t sourceAccumulator,
                          uint32_t sourceFrequency, uint8_t sourceMsb);
 
+    // The same state changes as renderWaveBlock with the same arguments, without the output; the
+    // cycles in which only the accumulators step cost nothing.
+    void advanceWaveBlock(uint64_t count, uint32_t hasSource, uint32_t sourceAccumulator,
+                          uint32_t sourceFrequency, uint8_t sourceMsb);
+
     // Renders `count` cycles from accumulator tops the caller has already stepped (bits 12-23 of each
     // cycle's accumulator; ownTops[-1] and ownTops[-2] are the two cycles before the block).
     // `sourceTops` is read only by ring entries whose waveform has the triangle without the saw.

@@ -154,6 +154,8 @@ void SID_DAC_sub::renderSample()
         s = 0.0f;
     if (dacMode < kVolume || dacMode > kKvrb)
         return;
+    if (!exactRender && ownedMask == 0 && (dacMode == kVolume || dacMode == kOneBit) && playedOut())
+        return;
     const float level = voiceLevel * amplitude;
     switch (dacMode) {
     case kVolume:
@@ -367,6 +369,16 @@ void SID_DAC_sub::endPlayback()
 {
     releaseRegisters();
     voicesPrepared = false;
+}
+
+bool SID_DAC_sub::playedOut() const
+{
+    switch (loopMode) {
+    case kRegion: return playPos >= regionEnd;
+    case kContinue:
+    case kFullWave: return playPos >= sampleEnd;
+    default: return false;
+    }
 }
 
 void SID_DAC_sub::advancePosition()

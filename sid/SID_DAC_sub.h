@@ -75,6 +75,9 @@ public:
     void setScheduler(vantor::QuantumManager* manager) { scheduler = manager; }
     void setActivityQuerier(ChanActivityQuerier* querier) { activityQuerier = querier; }
     void setLinearModelTable(bool linear) { linearModelTable = linear; }
+    // Without it, a firing after the sample has played out in the volume and one-bit encodings
+    // leaves the chip alone: its encoder would take registers and at once give them back.
+    void setExactRender(bool on) { exactRender = on; }
     bool isLinearModelTable() const { return linearModelTable; }
 
     // The register writer's merge for a synth write (not DIRECT_WRITE) to this channel's chip:
@@ -133,6 +136,7 @@ public:
     bool compressorOn = false;
     bool voicesPrepared = false;
     bool linearModelTable = false;
+    bool exactRender = false;
     // Register ownership: while bit r of ownedMask is set the channel holds ownedBits[r] of register
     // r at ownedValue[r]; both are 0 otherwise. savedValue[r] is the synth's last write.
     uint64_t ownedMask = 0;
@@ -154,4 +158,6 @@ private:
     void encodeTesslow(float s, float level);
     void encodeKvrb(float s, float level);
     uint64_t ticksFor(double x);
+    // The position has reached the end of the loop mode's playing (advancePosition only ends).
+    bool playedOut() const;
 };

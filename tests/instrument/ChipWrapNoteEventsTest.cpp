@@ -4,6 +4,7 @@
 
 #include "ChipWrapFixtures.h"
 #include "SignalAnalysis.h"
+#include "instrument/DecimatingProvider.h"
 
 #include <gtest/gtest.h>
 
@@ -219,9 +220,11 @@ TEST(ChipWrapNoteEvents, TuningsAndNoteIds)
 #if defined(__x86_64__)
 TEST(ChipWrapNoteEvents, BlocksKeepTheCallersFloatingPointModeAndDecayToZero)
 {
+  for (const bool singleStage : {true, false}) {
     Started s;
     Blocks blocks(s.entry);
-    blocks.run(kBlock, {itemEvent(260, 1.0f)});  // output stage mode 1
+    // output stage mode 1
+    blocks.run(kBlock, {itemEvent(260, 1.0f), itemEvent(kSingleStageChainItem, singleStage ? 1.0f : 0.0f)});
     // A step of the ticks, then exact silence: without flushing, the filters' decay ends in
     // subnormal numbers that stay (the low-pass state at -3 x 4.9e-324 after 3.3 s).
     s.spy().constant = 1000000;
@@ -240,9 +243,18 @@ TEST(ChipWrapNoteEvents, BlocksKeepTheCallersFloatingPointModeAndDecayToZero)
     blocks.render(10.0, kRate, kBlock);
     const auto subnormal = [](auto x) { return std::fpclassify(x) == FP_SUBNORMAL; };
     const acme::ChipWrap& w = *s.wrap;
-    EXPECT_GT(std::fabs(w.highPass(0).getState()), 0.0);  // still decaying, far from the limits
+    const DecimatingProvider& d = *w.getDecimatingProvider();
+    // The single stage's high-pass is still decaying, far from the limits; the decimated chain's
+    // has settled on exactly 0 and its resampler rests.
+    if (singleStage) {
+        EXPECT_GT(std::fabs(w.highPass(0).getState()), 0.0);
+    } else {
+        EXPECT_EQ(d.getHighPassState(0), 0.0);
+        EXPECT_TRUE(d.isResting(0));
+    }
     for (size_t c = 0; c < 2; ++c) {
         EXPECT_FALSE(subnormal(w.highPass(c).getState())) << c;
+        EXPECT_FALSE(subnormal(d.getHighPassState(c))) << c;
         EXPECT_FALSE(subnormal(w.lowPass(c).getState())) << c;
         for (int k = 0; k < SIDOutputFilter::kSections; ++k) {
             const SIDOutputFilter::Section& q = w.outputFilter(c).getSection(k);
@@ -252,6 +264,7 @@ TEST(ChipWrapNoteEvents, BlocksKeepTheCallersFloatingPointModeAndDecayToZero)
     }
     for (uint32_t i = 0; i < kBlock; ++i)
         ASSERT_FALSE(subnormal(blocks.left[i])) << i;
+  }
 }
 #endif
 

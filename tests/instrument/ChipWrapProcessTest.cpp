@@ -351,9 +351,11 @@ TEST_F(ChipWrapDelivery, HugeAndMissingValuesInEverySettingKeepTheOutputFinite)
     }
 }
 
+// The single-stage chain: scale, high-pass and low-pass at the chip rate.
 TEST_F(ChipWrapDelivery, ChipTicksAreScaledAndChannelZerosHighPassPrimed)
 {
     ChipWrap& w = *s.wrap;
+    w.setOutputParameter(ChipWrap::kSingleStageChain, 1.0);
     std::vector<float> a(512), b(512);
     float* buffers[2] = {a.data(), b.data()};
 
@@ -388,6 +390,7 @@ TEST_F(ChipWrapDelivery, ChipTicksAreScaledAndChannelZerosHighPassPrimed)
 TEST_F(ChipWrapDelivery, ASilentChannelStaysExactUnderChangingSubBlocks)
 {
     ChipWrap& w = *s.wrap;
+    w.setOutputParameter(ChipWrap::kSingleStageChain, 1.0);
     std::vector<float> a(512), b(512);
     float* buffers[2] = {a.data(), b.data()};
     s.spy().constantChannel = 1;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -830,39 +832,58 @@ public:
     explicit TickTimer(uint64_t first, uint64_t period = kNever) : delay(first), every(period) {}
     uint64_t quantumElapsed(vantor::QuantumTimer*, uint64_t, double) override
     {
-        if (added)
+        if (added) {
             firedAt.push_back(owner->getNow());
+            if (onFire)
+                onFire(owner->getNow());
+        }
         added = true;
         return firedAt.empty() ? delay : every;
     }
+    std::function<void(uint64_t)> onFire;
     uint64_t delay, every;
     bool added = false;
     vantor::QuantumManager* owner = nullptr;
     std::vector<uint64_t> firedAt;
 };
 
+// Exact render: every enabled chip is cut at every due timer. Otherwise a chip is cut only where
+// a timer reaches it (here chip 13, by a register write at tick 800).
 TEST_F(SIDCtrlTest, RenderCutsAtDueTimers)
 {
-    ctrl->cancel(&ctrl->layerManager());
-    ctrl->setChipEnabled(0, true);
-    ctrl->setChipEnabled(13, true);
-    chip(13).mark = 100;
-    for (RecordingChip& c : chipObjects)
-        c.renders.clear();
-    TickTimer t(300, 500);
-    t.owner = ctrl.get();
-    ctrl->addTimer(&t, 0);
-    std::vector<int32_t> out(1000, 0);
-    int32_t* channels[2] = {out.data(), nullptr};
-    ctrl->render(channels, 2, 1000);
-    EXPECT_EQ(chip(0).renders, (std::vector<uint64_t>{300, 500, 200}));
-    EXPECT_EQ(chip(13).renders, (std::vector<uint64_t>{300, 500, 200}));
-    EXPECT_EQ(t.firedAt, (std::vector<uint64_t>{300, 800}));
-    for (int32_t w : out)
-        ASSERT_EQ(w, 101);
-    EXPECT_EQ(channels[0], out.data());
-    EXPECT_TRUE(chip(1).renders.empty());
-    ctrl->cancel(&t);
+    for (const bool exact : {true, false}) {
+        ctrl->setExactRender(exact);
+        ctrl->cancel(&ctrl->layerManager());
+        ctrl->setChipEnabled(0, true);
+        ctrl->setChipEnabled(13, true);
+        chip(13).mark = 100;
+        for (RecordingChip& c : chipObjects)
+            c.renders.clear();
+        TickTimer t(300, 500);
+        t.owner = ctrl.get();
+        const uint64_t start = ctrl->getNow();
+        t.onFire = [&](uint64_t now) {
+            if (now == start + 800)
+                ctrl->writeRegister(13, 24, 15);
+        };
+        ctrl->addTimer(&t, 0);
+        std::vector<int32_t> out(1000, 0);
+        int32_t* channels[2] = {out.data(), nullptr};
+        ctrl->render(channels, 2, 1000);
+        if (exact) {
+            EXPECT_EQ(chip(0).renders, (std::vector<uint64_t>{300, 500, 200}));
+            EXPECT_EQ(chip(13).renders, (std::vector<uint64_t>{300, 500, 200}));
+        } else {
+            EXPECT_EQ(chip(0).renders, (std::vector<uint64_t>{1000}));
+            EXPECT_EQ(chip(13).renders, (std::vector<uint64_t>{800, 200}));
+        }
+        EXPECT_EQ(t.firedAt, (std::vector<uint64_t>{start + 300, start + 800}));
+        for (int32_t w : out)
+            ASSERT_EQ(w, 101);
+        EXPECT_EQ(channels[0], out.data());
+        EXPECT_TRUE(chip(1).renders.empty());
+        ctrl->cancel(&t);
+    }
 }
 
 TEST_F(SIDCtrlTest, TimerDueForEverDoesNotHang)

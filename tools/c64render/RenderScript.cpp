@@ -56,6 +56,15 @@ vantor::HDMIDIEvent makeNoteOn(int32_t note, float velocity)
     return e;
 }
 
+vantor::HDMIDIEvent makeItem(int32_t index, float value)
+{
+    vantor::HDMIDIEvent e;
+    e.kind = vantor::kEventControllerItem;
+    e.index = index;
+    e.value = value;
+    return e;
+}
+
 vantor::HDMIDIEvent makeNoteOff(int32_t note)
 {
     vantor::HDMIDIEvent e;
@@ -109,9 +118,7 @@ bool parseRenderScript(const std::string& text, const std::string& source, doubl
             if (!parseInt(w[2], 0, int64_t(kControllerItems) - 1, i0) || !parseDouble(w[3], v) ||
                 std::fabs(v) > double(FLT_MAX))
                 return bad();
-            ev.event.kind = vantor::kEventControllerItem;
-            ev.event.index = int32_t(i0);
-            ev.event.value = float(v);
+            ev.event = makeItem(int32_t(i0), float(v));
         } else if (command == "midi" && w.size() == 5) {
             if (!parseInt(w[2], 0x80, 0xFF, i0) || !parseInt(w[3], 0, 127, i1) ||
                 !parseInt(w[4], 0, 127, i2))

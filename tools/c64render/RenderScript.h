@@ -42,3 +42,4 @@ bool parseRenderScript(const std::string& text, const std::string& source, doubl
 
 vantor::HDMIDIEvent makeNoteOn(int32_t note, float velocity);
 vantor::HDMIDIEvent makeNoteOff(int32_t note);
+vantor::HDMIDIEvent makeItem(int32_t index, float value);

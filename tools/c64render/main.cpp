@@ -30,6 +30,7 @@ constexpr const char* kUsage =
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--data FOLDER] [--host-version N] [--a4 HZ] [--log FILE]\n"
     "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
+    "                 [--exact-render] [--single-stage]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
@@ -53,7 +54,9 @@ constexpr const char* kUsage =
     "  --log FILE        log of every dispatcher call and host request\n"
     "  --canvas OUT      the module's canvas at the end, as PPM (PNG when OUT ends in .png)\n"
     "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n"
-    "  --module-channels the module's channels 0 and 1 as they are (default: channel 0 on both)\n";
+    "  --module-channels the module's channels 0 and 1 as they are (default: channel 0 on both)\n"
+    "  --exact-render    every chip renders every cycle (no silence skipped); the same samples\n"
+    "  --single-stage    resample the chips' rate in a single speexdsp stage\n";
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -159,6 +162,8 @@ struct Options
     std::string canvas;
     std::string syx;
     bool moduleChannels = false;
+    bool exactRender = false;
+    bool singleStage = false;
 };
 
 // One line on standard error, rewritten as a long render goes; only on a terminal.
@@ -231,6 +236,10 @@ int parseOptions(int argc, char** argv, Options& o)
         }
         if (arg == "--module-channels") {
             o.moduleChannels = true;
+            continue;
+        }
+        if (arg == "--exact-render" || arg == "--single-stage") {
+            (arg == "--exact-render" ? o.exactRender : o.singleStage) = true;
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {
@@ -329,6 +338,11 @@ int run(const Options& o)
     }
     for (int32_t note : o.notes)
         script.events.push_back({0, makeNoteOn(note, o.velocity)});
+    // The switches go first, ahead of everything at frame 0.
+    if (o.singleStage)
+        script.events.insert(script.events.begin(), {0, makeItem(kSingleStageChainItem, 1.0f)});
+    if (o.exactRender)
+        script.events.insert(script.events.begin(), {0, makeItem(kExactChipRenderItem, 1.0f)});
     std::stable_sort(script.events.begin(), script.events.end(),
                      [](const ScriptEvent& a, const ScriptEvent& b) { return a.frame < b.frame; });
     std::stable_sort(script.masters.begin(), script.masters.end(),

@@ -1,0 +1,229 @@
+// The decimating chain against the one-stage chain: the same level across 20 Hz-20 kHz at every
+// quality, what folds into the host band 100 dB down, and a channel that rests on silence picks
+// up a later tone at its level with the output stream on time.
+
+#include "instrument/DecimatingProvider.h"
+#include "instrument/OutputFilters.h"
+#include "instrument/SpeexProvider.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t kChipRate = 985248;
+constexpr uint64_t kChunk = 5000;
+
+using Source = std::function<float(uint64_t)>;
+
+Source tone(double hz, double amplitude = 0.5)
+{
+    return [hz, amplitude](uint64_t i) {
+        return float(amplitude * std::sin(2.0 * M_PI * hz * double(i) / double(kChipRate)));
+    };
+}
+
+// Amplitude of the tone in x[from..]: the Hann-weighted RMS about the weighted mean, which a
+// frequency off by a few parts per million leaves alone.
+double amplitudeOf(const std::vector<float>& x, size_t from)
+{
+    const size_t n = x.size() - from;
+    const auto weight = [n](size_t i) { return 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(n)); };
+    double sum = 0.0, weights = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        sum += weight(i) * double(x[from + i]);
+        weights += weight(i);
+    }
+    const double mean = sum / weights;
+    double power = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        power += weight(i) * (double(x[from + i]) - mean) * (double(x[from + i]) - mean);
+    return std::sqrt(2.0 * power / weights);
+}
+
+// Level of `hz` in x[from..] (Hann-windowed projection), as amplitude: for what folds, with
+// nothing else in the band.
+double amplitudeAt(const std::vector<float>& x, size_t from, double hz, double rate)
+{
+    std::complex<double> sum = 0.0;
+    double weights = 0.0;
+    const size_t n = x.size() - from;
+    for (size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(n));
+        sum += w * double(x[from + i]) * std::polar(1.0, -2.0 * M_PI * hz * double(i) / rate);
+        weights += w;
+    }
+    return 2.0 * std::abs(sum) / weights;
+}
+
+double db(double a)
+{
+    return 20.0 * std::log10(a);
+}
+
+// Chip-rate input in chunks, one channel, every output frame the provider gives.
+std::vector<float> runDecimating(DecimatingProvider& p, const Source& source, uint64_t frames,
+                                 uint64_t start = 0)
+{
+    std::vector<float> in(kChunk), out(kChunk), result;
+    for (uint64_t done = 0; done < frames; done += kChunk) {
+        for (uint64_t i = 0; i < kChunk; ++i)
+            in[i] = source(start + done + i);
+        float* ins[1] = {in.data()};
+        float* outs[1] = {out.data()};
+        uint64_t consumed = kChunk, produced = kChunk;
+        p.process(ins, outs, &consumed, &produced);
+        EXPECT_EQ(consumed, kChunk);
+        result.insert(result.end(), out.begin(), out.begin() + int64_t(produced));
+    }
+    return result;
+}
+
+// The one-stage chain: the 5 Hz high-pass at the chip rate, then speexdsp.
+std::vector<float> runSingle(SpeexProvider& p, HPFilter& hp, const Source& source, uint64_t frames)
+{
+    std::vector<float> in(kChunk), out(kChunk), result;
+    for (uint64_t done = 0; done < frames; done += kChunk) {
+        for (uint64_t i = 0; i < kChunk; ++i)
+            in[i] = source(done + i);
+        hp.process(in.data(), int(kChunk));
+        uint64_t offset = 0;
+        while (offset < kChunk) {
+            const float* ins[1] = {in.data() + offset};
+            float* outs[1] = {out.data()};
+            uint64_t consumed = kChunk - offset, produced = kChunk;
+            p.process(const_cast<float**>(ins), outs, &consumed, &produced);
+            result.insert(result.end(), out.begin(), out.begin() + int64_t(produced));
+            offset += consumed;
+            if (consumed == 0 && produced == 0)
+                break;
+        }
+    }
+    return result;
+}
+
+TEST(DecimatingProvider, LevelMatchesTheOneStageChainFrom20HzTo20kHz)
+{
+    struct Case
+    {
+        uint64_t host;
+        int32_t quality;
+        bool decimates;
+    };
+    const Case kCases[] = {{48000, 0, true}, {48000, 4, true}, {48000, 10, true},
+                           {44100, 1, true}, {44100, 10, true}, {96000, 3, true}};
+    const double kFrequencies[] = {20.0, 97.0, 1000.0, 6007.0, 12000.0, 17500.0, 20000.0};
+    for (const Case& c : kCases) {
+        DecimatingProvider decimating;
+        ASSERT_TRUE(decimating.setup(1, kChipRate, c.host, c.quality, kChunk));
+        EXPECT_EQ(decimating.getDecimation() > 1, c.decimates) << c.host << " q" << c.quality;
+        decimating.setHighPass(0, 5.0);
+        for (const double hz : kFrequencies) {
+            decimating.reset();
+            SpeexProvider single;
+            ASSERT_TRUE(single.setup(1, kChipRate, c.host, c.quality, true));
+            HPFilter hp;
+            hp.setCutoff(5.0);
+            hp.setSampleRate(double(kChipRate));
+            hp.updateCoefficients();
+            const uint64_t frames = kChipRate / 2;
+            const std::vector<float> a = runDecimating(decimating, tone(hz), frames);
+            const std::vector<float> b = runSingle(single, hp, tone(hz), frames);
+            const size_t from = c.host / 5;  // past the high-pass's and filters' settling
+            ASSERT_GT(a.size(), from + c.host / 5);
+            ASSERT_GT(b.size(), from + c.host / 5);
+            EXPECT_NEAR(db(amplitudeOf(a, from)), db(amplitudeOf(b, from)), 0.01)
+                << c.host << " Hz, quality " << c.quality << ", " << hz << " Hz";
+        }
+    }
+}
+
+// A full-scale tone at each frequency that the decimation folds onto 1, 10 or 19.9 kHz: whatever
+// reaches the host band stays at or below -100 dBFS.
+TEST(DecimatingProvider, WhatFoldsIntoTheBandStays100dBDown)
+{
+    for (const int32_t quality : {0, 4, 10}) {
+        DecimatingProvider p;
+        ASSERT_TRUE(p.setup(1, kChipRate, 48000, quality, kChunk));
+        p.setHighPass(0, 0.0);
+        const uint64_t m = p.getDecimation();
+        const double decimated = double(kChipRate) / double(m);
+        for (uint64_t k = 1; k <= m / 2; ++k) {
+            for (const double band : {1000.0, 10000.0, 19900.0}) {
+                for (const double sign : {-1.0, 1.0}) {
+                    const double hz = double(k) * decimated + sign * band;
+                    if (hz >= double(kChipRate) / 2.0)
+                        continue;
+                    p.reset();
+                    const std::vector<float> out = runDecimating(p, tone(hz, 1.0), kChipRate / 8);
+                    const size_t from = out.size() / 4;
+                    ASSERT_GT(out.size(), from + 1000);
+                    EXPECT_LE(db(amplitudeAt(out, from, band, 48000.0)), -100.0)
+                        << "quality " << quality << ", m " << m << ", " << hz << " Hz onto " << band;
+                }
+            }
+        }
+    }
+}
+
+// Silence lets a channel rest (exact zeros, speexdsp not called); a tone after the rest comes out
+// at the level of a tone from the start, and the stream keeps the ratio of the rates.
+TEST(DecimatingProvider, ARestingChannelResumesAtItsLevelAndOnTime)
+{
+    for (const int32_t quality : {0, 10}) {
+        DecimatingProvider p;
+        ASSERT_TRUE(p.setup(1, kChipRate, 48000, quality, kChunk));
+        const Source dc = [](uint64_t) { return 0.25f; };
+        const uint64_t restFrames = kChipRate;
+        const std::vector<float> rest = runDecimating(p, dc, restFrames);
+        EXPECT_TRUE(p.isResting(0));
+        ASSERT_GT(rest.size(), 1000u);
+        for (size_t i = rest.size() - 1000; i < rest.size(); ++i)
+            ASSERT_EQ(rest[i], 0.0f) << i;
+
+        const Source later = [](uint64_t i) {
+            return 0.25f + float(0.5 * std::sin(2.0 * M_PI * 1000.0 * double(i) / double(kChipRate)));
+        };
+        const std::vector<float> resumed = runDecimating(p, later, kChipRate / 2, restFrames);
+        EXPECT_FALSE(p.isResting(0));
+        // Every chip frame given (whole chunks) is worth 48000 / chip rate frames, less the
+        // resampler's delay.
+        const double given = double((restFrames + kChunk - 1) / kChunk + (kChipRate / 2 + kChunk - 1) / kChunk) *
+                             double(kChunk) * 48000.0 / double(kChipRate);
+        const double total = double(rest.size() + resumed.size());
+        EXPECT_LE(total, given) << quality;
+        EXPECT_GE(total, given - 200.0) << quality;
+
+        p.reset();
+        const std::vector<float> fresh = runDecimating(p, tone(1000.0), kChipRate / 2);
+        const size_t from = 4800;
+        EXPECT_NEAR(db(amplitudeOf(resumed, from)), db(amplitudeOf(fresh, from)), 0.01)
+            << quality;
+    }
+}
+
+TEST(DecimatingProvider, RefusesUnusableSetups)
+{
+    DecimatingProvider p;
+    EXPECT_FALSE(p.setup(0, kChipRate, 48000, 4, kChunk));
+    EXPECT_FALSE(p.setup(DecimatingProvider::kMaxChannels + 1, kChipRate, 48000, 4, kChunk));
+    EXPECT_FALSE(p.setup(1, 0, 48000, 4, kChunk));
+    EXPECT_FALSE(p.setup(1, kChipRate, 0, 4, kChunk));
+    EXPECT_FALSE(p.setup(1, kChipRate, 48000, 4, 0));
+    // Without a setup nothing is consumed or produced.
+    float x[4] = {}, y[4] = {};
+    float* in[1] = {x};
+    float* out[1] = {y};
+    uint64_t consumed = 4, produced = 4;
+    p.process(in, out, &consumed, &produced);
+    EXPECT_EQ(consumed, 0u);
+    EXPECT_EQ(produced, 0u);
+    // Up-sampling needs no decimator.
+    EXPECT_EQ(DecimatingProvider::decimationFor(22050, 48000, 4), 1u);
+}
+
+}  // namespace
