@@ -20,6 +20,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <set>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -32,6 +34,40 @@ TARNWrapperHolder::~TARNWrapperHolder()
     syncInfo = nullptr;
     delete wrapper;
     wrapper = nullptr;
+}
+
+namespace {
+
+std::mutex& handleLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::set<const void*>& liveHandles()
+{
+    static std::set<const void*> handles;
+    return handles;
+}
+
+void joinHandles(const PlugHandle* handle)
+{
+    const std::lock_guard<std::mutex> guard(handleLock());
+    liveHandles().insert(handle);
+}
+
+void leaveHandles(const PlugHandle* handle)
+{
+    const std::lock_guard<std::mutex> guard(handleLock());
+    liveHandles().erase(handle);
+}
+
+}  // namespace
+
+bool isLivePlugHandle(const void* address)
+{
+    const std::lock_guard<std::mutex> guard(handleLock());
+    return address && liveHandles().count(address) != 0;
 }
 
 }  // namespace vantor
@@ -104,9 +140,10 @@ PlugProcessor::PlugProcessor()
     setControllerClass(kControllerUID);
     pending.reserve(kPendingCapacity);
     scratch.reserve(kPendingCapacity);
+    vantor::joinHandles(this);
 }
 
-PlugProcessor::~PlugProcessor() = default;
+PlugProcessor::~PlugProcessor() { vantor::leaveHandles(this); }
 
 FUnknown* PlugProcessor::createInstance(void*) { return static_cast<IAudioProcessor*>(new PlugProcessor); }
 

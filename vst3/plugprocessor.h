@@ -51,6 +51,10 @@ static_assert(offsetof(PlugHandle, framesProcessed) == 24);
 static_assert(offsetof(PlugHandle, editingParameter) == 32 && offsetof(PlugHandle, bypass) == 36);
 #pragma GCC diagnostic pop
 
+// True while `address` is the handle block of a live processor (processors join on construction
+// and leave on destruction), so that a message's "No" is never taken for a block on trust.
+bool isLivePlugHandle(const void* address);
+
 // A state stream's bypass flag and engine chunk, in any of its three forms: the plain one (i32
 // bypass, u32 length, the chunk), a 176-byte "VstW" head with its flag at 12 and the chunk to
 // the end, or a 160-byte "CcnK" head with the chunk's big-endian length at 156.

@@ -45,22 +45,6 @@ using Steinberg::IPtr;
 using Steinberg::MemoryStream;
 using vantor::HDMIDIEvent;
 
-// A host whose application name is given.
-class NamedHost : public HostApplication
-{
-public:
-    explicit NamedHost(const char16_t* name) : name(name) {}
-    tresult PLUGIN_API getName(String128 out) override
-    {
-        std::u16string n(name);
-        std::memcpy(out, n.c_str(), (n.size() + 1) * sizeof(char16_t));
-        return kResultOk;
-    }
-
-private:
-    const char16_t* name;
-};
-
 // The engine's view of one process call.
 struct Sent
 {

@@ -6,6 +6,7 @@
 #include <pluginterfaces/vst/ivstevents.h>
 #include <pluginterfaces/vst/ivstmessage.h>
 #include <pluginterfaces/vst/ivstparameterchanges.h>
+#include <public.sdk/source/vst/hosting/hostclasses.h>
 
 #include <cstring>
 #include <string>
@@ -145,6 +146,22 @@ public:
     PROCESS_DOUBLE_UNKNOWN(IConnectionPoint)
 
     std::vector<std::pair<std::string, int64>> received;
+};
+
+// A host whose application name is given.
+class NamedHost : public HostApplication
+{
+public:
+    explicit NamedHost(const char16_t* name) : name(name) {}
+    tresult PLUGIN_API getName(String128 out) override
+    {
+        std::u16string n(name);
+        std::memcpy(out, n.c_str(), (n.size() + 1) * sizeof(char16_t));
+        return kResultOk;
+    }
+
+private:
+    const char16_t* name;
 };
 
 #undef PROCESS_DOUBLE_UNKNOWN

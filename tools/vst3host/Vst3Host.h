@@ -1,0 +1,37 @@
+#pragma once
+// A small VST3 host: opens a bundle's module, lists its classes, or creates its processor and
+// controller, connects them, plays one note through the processor and writes the audio to a WAV
+// file, then runs the state, the editor view and the teardown in reverse.
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace vst3host {
+
+struct Options
+{
+    std::string bundle;         // NAME.vst3, or the module file itself
+    bool list = false;          // list the classes and stop
+    std::string hostName = "vst3host";
+    double rate = 48000.0;
+    int32_t block = 512;
+    int32_t note = 69;
+    double seconds = 1.0;
+    std::string output;         // WAV file; none when empty
+};
+
+// False with a message for unknown options and values out of range.
+bool parseArguments(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The module file of a bundle folder: NAME.vst3/Contents/x86_64-linux/NAME.so.
+std::string moduleFile(const std::string& bundle);
+
+// 0 on success; what happened goes to `out`, failures name their step.
+int run(const Options& options, std::ostream& out);
+
+inline constexpr const char* kUsage =
+    "usage: vst3host BUNDLE [--list] [--host-name TEXT] [--rate HZ] [--block N] [--note N]\n"
+    "                [--seconds S] [-o OUT.wav]\n";
+
+}  // namespace vst3host
