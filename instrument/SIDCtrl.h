@@ -6,6 +6,7 @@
 
 #include "instrument/ChipController.h"
 #include "instrument/SIDPatch.h"
+#include "instrument/StepTableWriter.h"
 #include "machine/PSIDReader.h"
 #include "media/SID_shadow.h"
 #include "sid/ChanActivityQuerier.h"
@@ -341,4 +342,5 @@ protected:
     uint64_t lazyDone[kChips] = {};
     int64_t restingSum = 0;  // constants of the chips resting through the whole call
     std::array<uint8_t, 16> asidMessage{};
+    SynthStepTableWriters synthStepTables{*this};
 };

@@ -9,8 +9,11 @@
 #include "instrument/SIDCtrl.h"
 #include "media/MediaReader.h"
 #include "support/Threads.h"
+#include "synth/AutomTables.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -257,6 +260,51 @@ public:
     std::vector<std::string> captureCalls;
     vantor::Mutex* watched = nullptr;
     bool mutexFreeDuringCall = false;
+};
+
+// A controller over recording chips and host, with the 15 step tables handed over as the engine
+// does, formatted.
+class StepTableRig
+{
+public:
+    StepTableRig() : chipObjects(ChipController::kChips)
+    {
+        for (auto& chip : chipObjects)
+            chips.push_back(&chip);
+        ctrl = std::make_unique<SIDCtrl>(&chips, &listener);
+        ctrl->init("d/chips.db", 1006);
+        ctrl->setRate(0, 985248.0, 985248.0);
+        for (auto& block : blocks) {
+            block.assign(ZRS::kStepTableSize, 0);
+            ZRS::writeDefaultStepTable(block.data(), block.size());
+            ctrl->addStepTableBlock(block.data(), block.size(), 0);
+        }
+    }
+
+    uint8_t step(uint64_t slot, size_t i) const { return blocks[slot][ZRS::kStepTableStepsOffset + i]; }
+    std::vector<int> steps(uint64_t slot, size_t count) const
+    {
+        std::vector<int> out;
+        for (size_t i = 0; i < count; ++i)
+            out.push_back(step(slot, i));
+        return out;
+    }
+    uint32_t word(uint64_t slot, size_t offset) const
+    {
+        uint32_t v = 0;
+        std::memcpy(&v, blocks[slot].data() + offset, sizeof v);
+        return v;
+    }
+    uint32_t usedSize(uint64_t slot) const { return word(slot, 4); }
+    uint32_t flags(uint64_t slot) const { return word(slot, 12); }
+    uint16_t highestStep(uint64_t slot) const { return uint16_t(word(slot, 38)); }
+    float parameter(uint64_t slot, uint16_t p) const { return ctrl->getAutomSlotParameter(slot, p); }
+
+    std::vector<RecordingChip> chipObjects;
+    std::vector<ChipEmu*> chips;
+    RecordingListener listener;
+    std::vector<uint8_t> blocks[15];
+    std::unique_ptr<SIDCtrl> ctrl;
 };
 
 }  // namespace sidctrl_test
