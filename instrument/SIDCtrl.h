@@ -204,10 +204,25 @@ public:
     void setSwallowPopListener(SwallowPopListener* l) { swallowPopListener = l; }
     void setDataFolder(const char* folder) { dataFolder = folder ? folder : ""; }
 
-    // Register capture; the capture side fills these in.
+    // Register capture. Preview plays capture item `item` through a new log reader; the patch
+    // commands turn an item, or chip 12's register image, into the current patch and its
+    // step modulators.
     virtual void previewCaptureItem(uint64_t item);
     virtual void patchFromCaptureItem(uint64_t item);
     virtual void patchFromShadowRegisters();
+    // Writes item `item` as a VGMX file; false, and no file, on failure.
+    bool exportCaptureItem(uint64_t item, const char* path);
+    // The current item to `path` (capture frozen first).
+    bool exportMedia(int64_t index, const char* path) override;
+    // A VGMX file holding one SID stream becomes the patch (dt counted as machine cycles, a
+    // frame ending at each dt of 2301 or more); false, with nothing changed, for anything else.
+    bool importVgmxCapture(vantor::VirtualFile& file);
+    // Analyses every frame (all voices) and converts them; nothing for no frames.
+    virtual void patchFromFrames(const std::vector<SID_shadow>& frames, uint32_t clock, uint64_t voiceMask);
+    // 985248 (PAL) or 1022727 (NTSC).
+    uint32_t getMachineClock() const;
+    double captureSecondsPerFrame() const;
+    uint64_t getCyclesPerFrame() const { return captureInterval > 0 ? uint64_t(captureInterval) : 0; }
 
     // Inspection.
     SIDCTRLPatch& patch() { return *currentPatch; }

@@ -53,9 +53,9 @@ int64_t SIDCtrl::loadMedia(int64_t /*index*/, vantor::VirtualFile* file)
     capturePaused = false;
     if (!file)
         return 0;
-    // A capture file is imported by the capture side, which takes it as it comes.
+    // A capture file becomes the patch instead of being played.
     if (getFileExtension(vantor::virtualFileName(*file)) == "vgmx")
-        return 0;
+        return importVgmxCapture(*file) ? 1 : 0;
     for (uint64_t c = kFirstPlayerChip; c < kChips; ++c) {
         if (c == 15 && !asidInput)
             setChipEnabled(c, false);

@@ -262,6 +262,32 @@ public:
     bool mutexFreeDuringCall = false;
 };
 
+// The controller with its capture state open to the test; records the frames each conversion
+// receives.
+class CaptureCtrl : public SIDCtrl
+{
+public:
+    using SIDCtrl::SIDCtrl;
+
+    void patchFromFrames(const std::vector<SID_shadow>& frames, uint32_t clock, uint64_t voiceMask) override
+    {
+        converted.push_back({frames.size(), clock, voiceMask});
+        SIDCtrl::patchFromFrames(frames, clock, voiceMask);
+    }
+    std::vector<SID_shadow>& frames() { return captureFrames; }
+    void setCyclesPerFrame(int64_t cycles) { captureInterval = cycles; }
+    void setVideoStandard(uint64_t standard) { videoStandard = standard; }
+    SID_shadow& liveImage() { return shadows[kFirstPlayerChip]; }
+
+    struct Conversion
+    {
+        size_t frames;
+        uint32_t clock;
+        uint64_t voiceMask;
+    };
+    std::vector<Conversion> converted;
+};
+
 // A controller over recording chips and host, with the 15 step tables handed over as the engine
 // does, formatted.
 class StepTableRig
@@ -271,7 +297,7 @@ public:
     {
         for (auto& chip : chipObjects)
             chips.push_back(&chip);
-        ctrl = std::make_unique<SIDCtrl>(&chips, &listener);
+        ctrl = std::make_unique<CaptureCtrl>(&chips, &listener);
         ctrl->init("d/chips.db", 1006);
         ctrl->setRate(0, 985248.0, 985248.0);
         for (auto& block : blocks) {
@@ -304,7 +330,7 @@ public:
     std::vector<ChipEmu*> chips;
     RecordingListener listener;
     std::vector<uint8_t> blocks[15];
-    std::unique_ptr<SIDCtrl> ctrl;
+    std::unique_ptr<CaptureCtrl> ctrl;
 };
 
 }  // namespace sidctrl_test
