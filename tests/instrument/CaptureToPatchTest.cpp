@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <string>
@@ -383,6 +384,100 @@ TEST_F(CaptureFiles, OnlyTheLowerCaseExtensionImports)
     EXPECT_EQ(rig.ctrl->converted.size(), 1u);
     EXPECT_FALSE(loadFile(dir.write("x.VGMX", text)));
     EXPECT_EQ(rig.ctrl->converted.size(), 1u);
+}
+
+// A one-frame capture document: a pulse note on voice 0, then the closing second.
+std::string oneFrameDocument()
+{
+    std::string text = "<VGMX>\n<Chip id=\"0\" type=\"6581\" clock=\"985248\" rate=\"985248\">\n";
+    const int regs[][2] = {{0, 69}, {1, 29}, {2, 0}, {3, 8}, {4, 65}, {5, 9}, {6, 240}, {23, 1}, {24, 31}};
+    for (const auto& [r, v] : regs)
+        text += "<W r=\"" + std::to_string(r) + "\" v=\"" + std::to_string(v) + "\" dt=\"10\"/>\n";
+    return text + "<D dt=\"19566\"/>\n<D dt=\"985248\"/>\n</Chip>\n</VGMX>\n";
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kLengthStep = 8;
+constexpr int kFlips = 256;
+#else
+constexpr size_t kLengthStep = 1;
+constexpr int kFlips = -1;  // every bit
+#endif
+
+TEST_F(CaptureFiles, DamagedDocumentsLoadOrFailCleanly)
+{
+    const std::string good = oneFrameDocument();
+    ASSERT_LT(good.size(), 1024u);
+    auto load = [this](const std::string& bytes) {
+        vantor::VirtualRAMFile file(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        file.name = "x.vgmx";
+        rig.listener.routingTexts.clear();
+        rig.ctrl->loadMedia(0, &file);
+        for (const std::string& text : rig.listener.routingTexts)
+            EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 15);
+    };
+    load(good);
+    EXPECT_EQ(layer(0).attack, 0);
+    EXPECT_EQ(layer(0).decay, 9);
+    for (size_t length = 0; length < good.size(); length += kLengthStep)
+        load(good.substr(0, length));
+    const size_t bits = good.size() * 8;
+    const size_t flips = kFlips < 0 ? bits : size_t(kFlips);
+    uint32_t seed = 12345;
+    for (size_t n = 0; n < flips; ++n) {
+        seed = seed * 1664525u + 1013904223u;
+        const size_t bit = kFlips < 0 ? n : seed % bits;
+        std::string damaged = good;
+        damaged[bit / 8] = char(damaged[bit / 8] ^ (1 << (bit % 8)));
+        load(damaged);
+    }
+}
+
+TEST_F(CaptureFiles, ExtremeCapturesStayWithinTheLimits)
+{
+    // Empty: nothing to convert, nothing changed.
+    layer(0).pulseWidth = 321;
+    rig.listener.routingTexts.clear();
+    rig.ctrl->mediaCommand(4, nullptr, 1.0);
+    EXPECT_TRUE(rig.listener.routingTexts.empty());
+    EXPECT_EQ(layer(0).pulseWidth, 321);
+
+    // All-zero frames, and notes without frequency on every voice: nothing changed.
+    for (uint8_t control : {uint8_t(0), uint8_t(kPulse | kGate)}) {
+        auto& frames = rig.ctrl->frames();
+        frames.assign(100, SID_shadow());
+        for (size_t i = 0; i < frames.size(); ++i)
+            for (int v = 0; v < 3; ++v)
+                setVoice(frames[i], v, 0, uint8_t(control & ~(i == 50 ? kGate : 0)), uint16_t(i));
+        rig.ctrl->mediaCommand(4, nullptr, 1.0);
+        EXPECT_TRUE(rig.listener.routingTexts.empty());
+        EXPECT_EQ(layer(0).pulseWidth, 321);
+    }
+
+    // The most frames a capture holds, every field changing: at most 15 lines of 128 steps.
+    auto& frames = rig.ctrl->frames();
+    frames.assign(SIDCtrl::kMaxCaptureFrames, SID_shadow());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        for (int v = 0; v < 3; ++v)
+            setVoice(frames[i], v, uint16_t(3000 + i * 7 % 5000 + v), uint8_t(kGate | (i * 16 % 256 & 0xF0) | (i % 14)),
+                     uint16_t(i * 13 % 4096), uint8_t(i), uint8_t(i * 3));
+        for (int r = 21; r < 25; ++r)
+            frames[i].regs[r] = uint8_t(i * (r - 19));
+    }
+    rig.listener.reports.clear();
+    rig.ctrl->mediaCommand(4, nullptr, 1.0);
+    const std::string text = routing();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
+    for (const Report& r : rig.listener.reports) {
+        if (r.what == "slot" && r.n == 5) {
+            EXPECT_LE(r.value, 128.0f) << "slot " << r.a;
+        }
+    }
+    for (uint64_t slot = 0; slot < 15; ++slot)
+        EXPECT_LE(rig.highestStep(slot), 127) << slot;
+    // And its preview builds and plays.
+    rig.ctrl->mediaCommand(0, nullptr, 1.0);
+    EXPECT_NE(rig.ctrl->getReader(), nullptr);
 }
 
 TEST_F(CaptureFiles, MachineClockFollowsTheVideoStandard)
