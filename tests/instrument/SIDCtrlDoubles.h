@@ -278,6 +278,8 @@ public:
     void setCyclesPerFrame(int64_t cycles) { captureInterval = cycles; }
     void setVideoStandard(uint64_t standard) { videoStandard = standard; }
     SID_shadow& liveImage() { return shadows[kFirstPlayerChip]; }
+    // Takes ownership.
+    void adoptReader(MediaReader* r) { replaceReader(r); }
 
     struct Conversion
     {
