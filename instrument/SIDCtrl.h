@@ -28,6 +28,9 @@
 namespace vantor {
 class Mutex;
 }
+namespace VGM {
+class VGMX;
+}
 class ChipSubController;
 class SID_sub;
 class SIDEmu;
@@ -309,6 +312,9 @@ protected:
     void renderEveryCycle();
     // Every enabled chip adds `ticks` words at `out`.
     void renderEnabledChips(int32_t* out, uint64_t ticks);
+    // The player chips silenced and the media closed, then item `item` as a capture stream in
+    // `document`; false when the document is not usable.
+    bool buildCaptureDocument(uint64_t item, VGM::VGMX& document, std::string& label);
     // Tune path: the reader's machine runs until the block's budget is rendered.
     void renderTune();
     // The chip reset, its register image and gate flags all 0.

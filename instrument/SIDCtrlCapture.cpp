@@ -26,16 +26,21 @@ double SIDCtrl::captureSecondsPerFrame() const
     return double(getCyclesPerFrame()) / (videoStandard == 2 ? kNtscMachineClock : kPalMachineClock);
 }
 
-void SIDCtrl::previewCaptureItem(uint64_t item)
+bool SIDCtrl::buildCaptureDocument(uint64_t item, VGM::VGMX& document, std::string& label)
 {
     silencePlayerChips();
     closeMedia();
     std::vector<SID_shadow> frames;
     uint64_t voiceMask = 0;
-    std::string label;
     collectCaptureItem(captureFrames, frames, item, voiceMask, &label, captureSecondsPerFrame());
+    return buildCaptureStream(voiceMask, getMachineClock(), frames, document, getCyclesPerFrame()) != 0;
+}
+
+void SIDCtrl::previewCaptureItem(uint64_t item)
+{
     VGM::VGMX document;
-    if (!buildCaptureStream(voiceMask, getMachineClock(), frames, document, getCyclesPerFrame()))
+    std::string label;
+    if (!buildCaptureDocument(item, document, label))
         return;
     document.song.tags[VGM::VGMXSong::kGameName] = label;
     VGM::ReaderFactory* factory = VGM::getReaderFactory();
@@ -55,16 +60,9 @@ void SIDCtrl::previewCaptureItem(uint64_t item)
 
 bool SIDCtrl::exportCaptureItem(uint64_t item, const char* path)
 {
-    silencePlayerChips();
-    closeMedia();
-    std::vector<SID_shadow> frames;
-    uint64_t voiceMask = 0;
-    std::string label;
-    collectCaptureItem(captureFrames, frames, item, voiceMask, &label, captureSecondsPerFrame());
     VGM::VGMX document;
-    if (!path || !buildCaptureStream(voiceMask, getMachineClock(), frames, document, getCyclesPerFrame()))
-        return false;
-    return VGM::writeVgmxFile(document.song, path);
+    std::string label;
+    return buildCaptureDocument(item, document, label) && path && VGM::writeVgmxFile(document.song, path);
 }
 
 bool SIDCtrl::exportMedia(int64_t /*index*/, const char* path)

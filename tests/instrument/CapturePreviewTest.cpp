@@ -4,7 +4,6 @@
 
 #include "fixtures/Spectrum.h"
 #include "media/VGMReader.h"
-#include "sid/SIDEmu.h"
 
 #include <gtest/gtest.h>
 
@@ -35,34 +34,17 @@ private:
 class CapturePreview : public ::testing::Test
 {
 protected:
-    CapturePreview() : sids(ChipController::kChips)
+    CapturePreview()
     {
-        for (SIDEmu& s : sids) {
-            s.init(4096, nullptr, SIDEmu::kDefaultInitValue);
-            chips.push_back(&s);
-        }
-        ctrl = std::make_unique<CaptureCtrl>(&chips, &listener);
+        ctrl = std::make_unique<CaptureCtrl>(&real.chips, &listener);
         ctrl->init(nullptr, 1006);
         ctrl->setRate(0, kPalClock, kPalClock);
         ctrl->setCyclesPerFrame(int64_t(kCyclesPerFrame));
     }
 
-    std::vector<double> render(size_t ticks)
-    {
-        std::vector<double> out;
-        std::vector<int32_t> block(4096);
-        while (out.size() < ticks) {
-            const size_t n = std::min(block.size(), ticks - out.size());
-            std::fill(block.begin(), block.end(), 0);
-            int32_t* channels[2] = {block.data(), nullptr};
-            ctrl->render(channels, 2, int32_t(n));
-            out.insert(out.end(), block.begin(), block.begin() + ptrdiff_t(n));
-        }
-        return out;
-    }
+    std::vector<double> render(size_t ticks) { return renderTicks(*ctrl, ticks); }
 
-    std::vector<SIDEmu> sids;
-    std::vector<ChipEmu*> chips;
+    RealChips real;
     RecordingListener listener;
     std::unique_ptr<CaptureCtrl> ctrl;
 };

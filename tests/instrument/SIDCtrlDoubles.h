@@ -8,9 +8,11 @@
 #include "instrument/ChipHWHook.h"
 #include "instrument/SIDCtrl.h"
 #include "media/MediaReader.h"
+#include "sid/SIDEmu.h"
 #include "support/Threads.h"
 #include "synth/AutomTables.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -261,6 +263,35 @@ public:
     vantor::Mutex* watched = nullptr;
     bool mutexFreeDuringCall = false;
 };
+
+// Sixteen real SID chips as a controller's chip list.
+struct RealChips
+{
+    RealChips() : sids(ChipController::kChips)
+    {
+        for (SIDEmu& s : sids) {
+            s.init(4096, nullptr, SIDEmu::kDefaultInitValue);
+            chips.push_back(&s);
+        }
+    }
+    std::vector<SIDEmu> sids;
+    std::vector<ChipEmu*> chips;
+};
+
+// Renders `ticks` in host-sized blocks.
+inline std::vector<double> renderTicks(SIDCtrl& ctrl, size_t ticks)
+{
+    std::vector<double> out;
+    std::vector<int32_t> block(4096);
+    while (out.size() < ticks) {
+        const size_t n = std::min(block.size(), ticks - out.size());
+        std::fill(block.begin(), block.end(), 0);
+        int32_t* channels[2] = {block.data(), nullptr};
+        ctrl.render(channels, 2, int32_t(n));
+        out.insert(out.end(), block.begin(), block.begin() + ptrdiff_t(n));
+    }
+    return out;
+}
 
 // The controller with its capture state open to the test; records the frames each conversion
 // receives.
