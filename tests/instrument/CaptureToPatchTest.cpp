@@ -66,7 +66,17 @@ protected:
     {
         rig.listener.routingTexts.clear();
         rig.listener.reports.clear();
+        for (RecordingChip& chip : rig.chipObjects)
+            chip.parameterSets.clear();
         rig.ctrl->patchFromFrames(frames, kClock, voiceMask);
+    }
+    // Chip-model settings (parameter 0) that synth chip `c` received.
+    size_t chipModelSets(size_t c) const
+    {
+        size_t n = 0;
+        for (const auto& [index, value] : rig.chipObjects[c].parameterSets)
+            n += index == 0;
+        return n;
     }
     // The one routing text installed by the last conversion.
     std::string routing() const
@@ -104,6 +114,8 @@ TEST_F(CaptureToPatch, HeldNoteGivesStaticValuesOnly)
     EXPECT_EQ(layer(0).detune, 0);
     EXPECT_EQ(layer(1).active, 0);
     EXPECT_EQ(patch().voice3Off, 1);  // voice 2 not taken
+    for (size_t c = 0; c < SIDCtrl::kSynthChips; ++c)
+        EXPECT_EQ(chipModelSets(c), 1u) << c;
 }
 
 TEST_F(CaptureToPatch, SyncSourceOutsideTheMaskIsAStalledLayer)
