@@ -531,8 +531,3 @@ void SIDCtrl::refreshAsidOutput()
         setAsidOutput(true, asidChip);
 }
 
-void SIDCtrl::previewCaptureItem(uint64_t /*item*/) {}
-
-void SIDCtrl::patchFromCaptureItem(uint64_t /*item*/) {}
-
-void SIDCtrl::patchFromShadowRegisters() {}

@@ -6,6 +6,7 @@
 
 #include "instrument/ChipController.h"
 #include "instrument/SIDPatch.h"
+#include "instrument/StepTableWriter.h"
 #include "machine/PSIDReader.h"
 #include "media/SID_shadow.h"
 #include "sid/ChanActivityQuerier.h"
@@ -26,6 +27,9 @@
 
 namespace vantor {
 class Mutex;
+}
+namespace VGM {
+class VGMX;
 }
 class ChipSubController;
 class SID_sub;
@@ -203,10 +207,25 @@ public:
     void setSwallowPopListener(SwallowPopListener* l) { swallowPopListener = l; }
     void setDataFolder(const char* folder) { dataFolder = folder ? folder : ""; }
 
-    // Register capture; the capture side fills these in.
+    // Register capture. Preview plays capture item `item` through a new log reader; the patch
+    // commands turn an item, or chip 12's register image, into the current patch and its
+    // step modulators.
     virtual void previewCaptureItem(uint64_t item);
     virtual void patchFromCaptureItem(uint64_t item);
     virtual void patchFromShadowRegisters();
+    // Writes item `item` as a VGMX file; false, and no file, on failure.
+    bool exportCaptureItem(uint64_t item, const char* path);
+    // The current item to `path` (capture frozen first).
+    bool exportMedia(int64_t index, const char* path) override;
+    // A VGMX file holding one SID stream becomes the patch (dt counted as machine cycles, a
+    // frame ending at each dt of 2301 or more); false, with nothing changed, for anything else.
+    bool importVgmxCapture(vantor::VirtualFile& file);
+    // Analyses every frame (all voices) and converts them; nothing for no frames.
+    virtual void patchFromFrames(const std::vector<SID_shadow>& frames, uint32_t clock, uint64_t voiceMask);
+    // 985248 (PAL) or 1022727 (NTSC).
+    uint32_t getMachineClock() const;
+    double captureSecondsPerFrame() const;
+    uint64_t getCyclesPerFrame() const { return captureInterval > 0 ? uint64_t(captureInterval) : 0; }
 
     // Inspection.
     SIDCTRLPatch& patch() { return *currentPatch; }
@@ -293,6 +312,9 @@ protected:
     void renderEveryCycle();
     // Every enabled chip adds `ticks` words at `out`.
     void renderEnabledChips(int32_t* out, uint64_t ticks);
+    // The player chips silenced and the media closed, then item `item` as a capture stream in
+    // `document`; false when the document is not usable.
+    bool buildCaptureDocument(uint64_t item, VGM::VGMX& document, std::string& label);
     // Tune path: the reader's machine runs until the block's budget is rendered.
     void renderTune();
     // The chip reset, its register image and gate flags all 0.
@@ -341,4 +363,5 @@ protected:
     uint64_t lazyDone[kChips] = {};
     int64_t restingSum = 0;  // constants of the chips resting through the whole call
     std::array<uint8_t, 16> asidMessage{};
+    SynthStepTableWriters synthStepTables{*this};
 };

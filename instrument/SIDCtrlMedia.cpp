@@ -24,24 +24,6 @@ constexpr uint8_t kSysExPatchMagic[5] = {0xF0, 0x00, 0x20, 0x3C, 0x01};
 constexpr size_t kBankHead = 10;
 constexpr size_t kBankSlotTail = 12;
 
-// Step programs are not kept yet: the synth's step tables are filled by nothing.
-class NoStepTables : public StepTableWriters
-{
-public:
-    void writeSigned(uint64_t, const std::vector<int8_t>&, bool, int32_t, int32_t, uint64_t,
-                     uint32_t, uint64_t, uint64_t, float) override
-    {
-    }
-    void writeUnsigned(uint64_t, const std::vector<uint8_t>&, bool, int32_t, int32_t, uint64_t,
-                       uint32_t, uint64_t, uint64_t, float) override
-    {
-    }
-    void writeBits(uint64_t, const std::vector<bool>&, bool, int32_t, int32_t, uint64_t,
-                   uint32_t, uint64_t, uint64_t, float) override
-    {
-    }
-};
-
 bool readWhole(vantor::VirtualFile& file, std::vector<uint8_t>& bytes)
 {
     const int64_t size = file.size();
@@ -60,8 +42,7 @@ bool isPlayerKind(uint32_t kind)
 
 StepTableWriters& SIDCtrl::stepTableWriters()
 {
-    static NoStepTables none;
-    return none;
+    return synthStepTables;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,9 +53,9 @@ int64_t SIDCtrl::loadMedia(int64_t /*index*/, vantor::VirtualFile* file)
     capturePaused = false;
     if (!file)
         return 0;
-    // A capture file is imported by the capture side, which takes it as it comes.
+    // A capture file becomes the patch instead of being played.
     if (getFileExtension(vantor::virtualFileName(*file)) == "vgmx")
-        return 0;
+        return importVgmxCapture(*file) ? 1 : 0;
     for (uint64_t c = kFirstPlayerChip; c < kChips; ++c) {
         if (c == 15 && !asidInput)
             setChipEnabled(c, false);

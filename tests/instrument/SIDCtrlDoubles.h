@@ -8,9 +8,14 @@
 #include "instrument/ChipHWHook.h"
 #include "instrument/SIDCtrl.h"
 #include "media/MediaReader.h"
+#include "sid/SIDEmu.h"
 #include "support/Threads.h"
+#include "synth/AutomTables.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -257,6 +262,108 @@ public:
     std::vector<std::string> captureCalls;
     vantor::Mutex* watched = nullptr;
     bool mutexFreeDuringCall = false;
+};
+
+// Sixteen real SID chips as a controller's chip list.
+struct RealChips
+{
+    RealChips() : sids(ChipController::kChips)
+    {
+        for (SIDEmu& s : sids) {
+            s.init(4096, nullptr, SIDEmu::kDefaultInitValue);
+            chips.push_back(&s);
+        }
+    }
+    std::vector<SIDEmu> sids;
+    std::vector<ChipEmu*> chips;
+};
+
+// Renders `ticks` in host-sized blocks.
+inline std::vector<double> renderTicks(SIDCtrl& ctrl, size_t ticks)
+{
+    std::vector<double> out;
+    std::vector<int32_t> block(4096);
+    while (out.size() < ticks) {
+        const size_t n = std::min(block.size(), ticks - out.size());
+        std::fill(block.begin(), block.end(), 0);
+        int32_t* channels[2] = {block.data(), nullptr};
+        ctrl.render(channels, 2, int32_t(n));
+        out.insert(out.end(), block.begin(), block.begin() + ptrdiff_t(n));
+    }
+    return out;
+}
+
+// The controller with its capture state open to the test; records the frames each conversion
+// receives.
+class CaptureCtrl : public SIDCtrl
+{
+public:
+    using SIDCtrl::SIDCtrl;
+
+    void patchFromFrames(const std::vector<SID_shadow>& frames, uint32_t clock, uint64_t voiceMask) override
+    {
+        converted.push_back({frames.size(), clock, voiceMask});
+        SIDCtrl::patchFromFrames(frames, clock, voiceMask);
+    }
+    std::vector<SID_shadow>& frames() { return captureFrames; }
+    void setCyclesPerFrame(int64_t cycles) { captureInterval = cycles; }
+    void setVideoStandard(uint64_t standard) { videoStandard = standard; }
+    SID_shadow& liveImage() { return shadows[kFirstPlayerChip]; }
+    // Takes ownership.
+    void adoptReader(MediaReader* r) { replaceReader(r); }
+
+    struct Conversion
+    {
+        size_t frames;
+        uint32_t clock;
+        uint64_t voiceMask;
+    };
+    std::vector<Conversion> converted;
+};
+
+// A controller over recording chips and host, with the 15 step tables handed over as the engine
+// does, formatted.
+class StepTableRig
+{
+public:
+    StepTableRig() : chipObjects(ChipController::kChips)
+    {
+        for (auto& chip : chipObjects)
+            chips.push_back(&chip);
+        ctrl = std::make_unique<CaptureCtrl>(&chips, &listener);
+        ctrl->init("d/chips.db", 1006);
+        ctrl->setRate(0, 985248.0, 985248.0);
+        for (auto& block : blocks) {
+            block.assign(ZRS::kStepTableSize, 0);
+            ZRS::writeDefaultStepTable(block.data(), block.size());
+            ctrl->addStepTableBlock(block.data(), block.size(), 0);
+        }
+    }
+
+    uint8_t step(uint64_t slot, size_t i) const { return blocks[slot][ZRS::kStepTableStepsOffset + i]; }
+    std::vector<int> steps(uint64_t slot, size_t count) const
+    {
+        std::vector<int> out;
+        for (size_t i = 0; i < count; ++i)
+            out.push_back(step(slot, i));
+        return out;
+    }
+    uint32_t word(uint64_t slot, size_t offset) const
+    {
+        uint32_t v = 0;
+        std::memcpy(&v, blocks[slot].data() + offset, sizeof v);
+        return v;
+    }
+    uint32_t usedSize(uint64_t slot) const { return word(slot, 4); }
+    uint32_t flags(uint64_t slot) const { return word(slot, 12); }
+    uint16_t highestStep(uint64_t slot) const { return uint16_t(word(slot, 38)); }
+    float parameter(uint64_t slot, uint16_t p) const { return ctrl->getAutomSlotParameter(slot, p); }
+
+    std::vector<RecordingChip> chipObjects;
+    std::vector<ChipEmu*> chips;
+    RecordingListener listener;
+    std::vector<uint8_t> blocks[15];
+    std::unique_ptr<CaptureCtrl> ctrl;
 };
 
 }  // namespace sidctrl_test

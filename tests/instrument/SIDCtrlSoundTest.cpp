@@ -19,35 +19,19 @@ constexpr double kPalClock = 985248.0;
 class SIDCtrlSoundTest : public ::testing::Test
 {
 protected:
-    SIDCtrlSoundTest() : sids(ChipController::kChips)
+    SIDCtrlSoundTest() : sids(real.sids), chips(real.chips)
     {
-        for (SIDEmu& s : sids) {
-            s.init(4096, nullptr, SIDEmu::kDefaultInitValue);
-            chips.push_back(&s);
-        }
         ctrl = std::make_unique<TestCtrl>(&chips, &listener);
         ctrl->init(nullptr, 1006);
         ctrl->setRate(0, kPalClock, kPalClock);
         ctrl->setPolyphony(12);
     }
 
-    // Renders `ticks` in host-sized blocks.
-    std::vector<double> render(size_t ticks)
-    {
-        std::vector<double> out;
-        std::vector<int32_t> block(4096);
-        while (out.size() < ticks) {
-            const size_t n = std::min(block.size(), ticks - out.size());
-            std::fill(block.begin(), block.end(), 0);
-            int32_t* channels[2] = {block.data(), nullptr};
-            ctrl->render(channels, 2, int32_t(n));
-            out.insert(out.end(), block.begin(), block.begin() + ptrdiff_t(n));
-        }
-        return out;
-    }
+    std::vector<double> render(size_t ticks) { return renderTicks(*ctrl, ticks); }
 
-    std::vector<SIDEmu> sids;
-    std::vector<ChipEmu*> chips;
+    RealChips real;
+    std::vector<SIDEmu>& sids;
+    std::vector<ChipEmu*>& chips;
     RecordingListener listener;
     std::unique_ptr<TestCtrl> ctrl;
 };

@@ -1,3 +1,5 @@
+#include "SIDCtrlDoubles.h"
+
 #include "instrument/SIDPatch.h"
 #include "support/VirtualFile.h"
 
@@ -337,6 +339,42 @@ TEST_F(TrackerImport, PulseNoteAndWavePrograms)
     EXPECT_EQ(writers.calls, want);
     EXPECT_EQ(routing, row(0, "Osc1 PW", "ACCUM") + row(1, "L01 Transpose", "OFFSET") +
                            row(2, "Osc1 Wave", "REPLACE"));
+}
+
+// The same file loaded by the controller: its programs land in the synth's step tables.
+TEST(TrackerImportTables, ProgramsFillTheStepTables)
+{
+    sidctrl_test::StepTableRig rig;
+    const Bytes file = bangFile(0x80, 64, 0x40, 0xC0, {{0x41, 0x00}, {0x21, 0x0C}, {0xFF, 0x00}});
+    vantor::VirtualRAMFile ram(file.data(), file.size());
+    rig.ctrl->loadMedia(0, &ram);
+
+    std::vector<int> pulse(16, 0x40);
+    pulse.insert(pulse.end(), 16, 0xC0);
+    pulse.push_back(0);
+    EXPECT_EQ(rig.steps(0, 33), pulse);
+    EXPECT_EQ(rig.steps(1, 3), (std::vector<int>{0x00, 0x0C, 0}));
+    auto slotValue = [&](uint64_t slot, uint32_t p) {
+        float value = -1.0f;
+        for (const sidctrl_test::Report& r : rig.listener.reports)
+            if (r.what == "slot" && r.a == slot && r.n == p)
+                value = r.value;
+        return value;
+    };
+    const struct
+    {
+        uint64_t slot;
+        float steps, loopIn, loopOut;
+    } want[] = {{0, 32, 0, 31}, {1, 4, 1, 1}};
+    for (const auto& w : want) {
+        EXPECT_EQ(slotValue(w.slot, 5), w.steps) << w.slot;
+        EXPECT_EQ(slotValue(w.slot, 9), w.loopIn) << w.slot;
+        EXPECT_EQ(slotValue(w.slot, 10), w.loopOut) << w.slot;
+        EXPECT_EQ(slotValue(w.slot, 2), 2.0f) << w.slot;
+        EXPECT_EQ(slotValue(w.slot, 6), 1.0f) << w.slot;
+    }
+    ASSERT_FALSE(rig.listener.routingTexts.empty());
+    EXPECT_EQ(rig.listener.routingTexts.back().rfind("source=STEP0;destination=Osc1 PW;MATH=ACCUM", 0), 0u);
 }
 
 TEST_F(TrackerImport, PulseWidthByteBelowTwoMeansMiddle)

@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--data FOLDER] [--host-version N] [--a4 HZ] [--log FILE]\n"
     "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
-    "                 [--exact-render] [--single-stage]\n"
+    "                 [--exact-render] [--single-stage] [--import FILE]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
@@ -56,7 +56,9 @@ constexpr const char* kUsage =
     "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n"
     "  --module-channels the module's channels 0 and 1 as they are (default: channel 0 on both)\n"
     "  --exact-render    every chip renders every cycle (no silence skipped); the same samples\n"
-    "  --single-stage    resample the chips' rate in a single speexdsp stage\n";
+    "  --single-stage    resample the chips' rate in a single speexdsp stage\n"
+    "  --import FILE     a file the module loads through its file-loading call before the first\n"
+    "                    block (a VGMX capture becomes the patch)\n";
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -161,6 +163,7 @@ struct Options
     std::string log;
     std::string canvas;
     std::string syx;
+    std::string import;
     bool moduleChannels = false;
     bool exactRender = false;
     bool singleStage = false;
@@ -295,6 +298,8 @@ int parseOptions(int argc, char** argv, Options& o)
                 o.canvas = v;
             } else if (arg == "--syx") {
                 o.syx = v;
+            } else if (arg == "--import") {
+                o.import = v;
             } else {
                 return fail("unknown option " + arg);
             }
@@ -404,6 +409,10 @@ int run(const Options& o)
             (!o.file.empty() && !handFileToModule(instance, o.file, error))) {
             std::cerr << "c64render: " << error << "\n";
             return 1;
+        }
+        if (!o.import.empty()) {
+            int32_t mediaIndex = 0;
+            instance.dispatch(kOpLoadFile, reinterpret_cast<intptr_t>(o.import.c_str()), &mediaIndex);
         }
         if (!takeHostCalls(instance, syx)) {
             std::cerr << "c64render: writing " << o.syx << " failed\n";
