@@ -309,7 +309,8 @@ TEST_F(SIDCtrlCaptureRules, TuneTicksScaleByTheSpeed)
 TEST_F(SIDCtrlCaptureRules, ExportMedia)
 {
     fixtures::TempDir dir;
-    ctrl->adoptReader(new TickReader(ctrl.get()));
+    auto* tune = new TickReader(ctrl.get());
+    ctrl->adoptReader(tune);
     for (uint64_t frame = 1; frame <= 60; ++frame) {
         ctrl->writeRegister(12, 4, frame < 50 ? 0x41 : 0x40);
         ctrl->writeRegister(12, 1, uint8_t(frame));
@@ -319,10 +320,12 @@ TEST_F(SIDCtrlCaptureRules, ExportMedia)
     EXPECT_FALSE(ctrl->exportMedia(1, other.c_str()));
     EXPECT_FALSE(std::filesystem::exists(other));
     EXPECT_FALSE(ctrl->isCapturePaused());
+    EXPECT_TRUE(tune->playing);
 
     const std::string unwritable = dir / "missing/cap.vgmx";
     EXPECT_FALSE(ctrl->exportMedia(0, unwritable.c_str()));
     EXPECT_TRUE(ctrl->isCapturePaused());
+    EXPECT_EQ(ctrl->getReader(), nullptr);  // stopped and closed before the write
 
     listener.reports.clear();
     const std::string path = dir / "cap.vgmx";
