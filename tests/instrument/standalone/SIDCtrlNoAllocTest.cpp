@@ -38,25 +38,31 @@ public:
     void adoptReader(MediaReader* r) { replaceReader(r); }
 };
 
-std::vector<ChipEmu*> chipList(std::vector<SIDEmu>& sids, int32_t block)
+// Sixteen real chips and an initialised controller reporting to a counting host.
+struct Rig
 {
-    std::vector<ChipEmu*> chips;
-    for (SIDEmu& s : sids) {
-        EXPECT_TRUE(s.init(uint64_t(block), nullptr, SIDEmu::kDefaultInitValue));
-        chips.push_back(&s);
+    explicit Rig(int32_t block) : sids(ChipController::kChips)
+    {
+        for (SIDEmu& s : sids) {
+            EXPECT_TRUE(s.init(uint64_t(block), nullptr, SIDEmu::kDefaultInitValue));
+            chips.push_back(&s);
+        }
+        ctrl = std::make_unique<Ctrl>(&chips, &listener);
+        ctrl->init("data/chips.db", 1006);
     }
-    return chips;
-}
+    std::vector<SIDEmu> sids;
+    std::vector<ChipEmu*> chips;
+    CountingListener listener;
+    std::unique_ptr<Ctrl> ctrl;
+};
 
 TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
 {
     constexpr double kClock = 985248.0;
     constexpr int32_t kBlock = 1024;
-    std::vector<SIDEmu> sids(ChipController::kChips);
-    std::vector<ChipEmu*> chips = chipList(sids, kBlock);
-    CountingListener listener;
-    auto ctrl = std::make_unique<Ctrl>(&chips, &listener);
-    ctrl->init("data/chips.db", 1006);
+    Rig rig(kBlock);
+    auto& ctrl = rig.ctrl;
+    CountingListener& listener = rig.listener;
     ctrl->setRate(0, kClock, kClock);
     ctrl->setPolyphony(12);
     ctrl->setParameter(16 + 2, 2.0f);  // a second, sawtooth oscillator
@@ -101,11 +107,9 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
 
 TEST(SIDCtrlNoAlloc, RegisterWritesWithAsidOutput)
 {
-    std::vector<SIDEmu> sids(ChipController::kChips);
-    std::vector<ChipEmu*> chips = chipList(sids, 1024);
-    CountingListener listener;
-    auto ctrl = std::make_unique<Ctrl>(&chips, &listener);
-    ctrl->init("data/chips.db", 1006);
+    Rig rig(1024);
+    auto& ctrl = rig.ctrl;
+    CountingListener& listener = rig.listener;
     ctrl->mediaCommand(10, nullptr, 1.0);
     const uint64_t sent = listener.bytes;
     const long before = fixtures::allocationCount();
@@ -117,11 +121,8 @@ TEST(SIDCtrlNoAlloc, RegisterWritesWithAsidOutput)
 
 TEST(SIDCtrlNoAlloc, CaptureOfAWholeCaptureList)
 {
-    std::vector<SIDEmu> sids(ChipController::kChips);
-    std::vector<ChipEmu*> chips = chipList(sids, 1024);
-    CountingListener listener;
-    auto ctrl = std::make_unique<Ctrl>(&chips, &listener);
-    ctrl->init("data/chips.db", 1006);
+    Rig rig(1024);
+    auto& ctrl = rig.ctrl;
     ctrl->adoptReader(new sidctrl_test::TickReader(ctrl.get()));
     const long before = fixtures::allocationCount();
     for (uint64_t frame = 1; frame <= SIDCtrl::kMaxCaptureFrames; ++frame) {
