@@ -43,6 +43,15 @@ const Page NKS2Pages[8] = {
 const int32_t NKS2SpecialDisplayParams[3] = {6, 22, 38};
 const char* const NKS2WaveformNames[9] = {"None", "triangle", "saw", "T+S", "pwm", "P+T", "P+S", "P+T+S", "noise"};
 
+metadata::v1::parameter_navigation::Section pageSection(const Page& page)
+{
+    using namespace metadata::v1::parameter_navigation;
+    Section s{page.name, {}};
+    for (const PageSlot& slot : page.slots)
+        s.parameters.emplace_back(slot.id < 0 ? kNoParameter : uint32_t(slot.id), slot.name);
+    return s;
+}
+
 }  // namespace nks
 
 namespace {
@@ -111,14 +120,6 @@ Attributes describe(int32_t index, const ::ParameterInfo& info)
         break;
     }
     return Attributes(Type::Continuous, Style::Default, 0u);
-}
-
-parameter_navigation::Section section(const nks::Page& page)
-{
-    parameter_navigation::Section s{page.name, {}};
-    for (const nks::PageSlot& slot : page.slots)
-        s.parameters.emplace_back(slot.id < 0 ? parameter_navigation::kNoParameter : uint32_t(slot.id), slot.name);
-    return s;
 }
 
 uint8_t keyColour(uint8_t kind)
@@ -261,9 +262,9 @@ Metadata PlugController::makeNksMetadata()
         }
     }
     if (*nks::NKS2PerfSection.name)
-        m.parameterNavigation.performanceMode.push_back(section(nks::NKS2PerfSection));
+        m.parameterNavigation.performanceMode.push_back(nks::pageSection(nks::NKS2PerfSection));
     for (const nks::Page& page : nks::NKS2Pages)
-        m.parameterNavigation.groups.push_back({page.name, {section(page)}});
+        m.parameterNavigation.groups.push_back({page.name, {nks::pageSection(page)}});
     return m;
 }
 

@@ -91,4 +91,7 @@ extern const Page NKS2Pages[8];
 extern const int32_t NKS2SpecialDisplayParams[3];
 extern const char* const NKS2WaveformNames[9];
 
+// A page as a navigation section of its name, empty slots as the all-ones id.
+metadata::v1::parameter_navigation::Section pageSection(const Page& page);
+
 }  // namespace nks
