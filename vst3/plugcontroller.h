@@ -130,8 +130,6 @@ public:
     // Key names, colours and switch flags of every note to the NKS host; false without a host
     // or a key map.
     bool nks_keyMapChanged(int32_t);
-    // The description built from the engine's parameters; what getNksMetadata writes.
-    nks::metadata::v1::Metadata makeNksMetadata();
 
     // The editor forgotten when it goes away.
     void editorDestroyed(Steinberg::Vst::EditorView* view) SMTG_OVERRIDE;
@@ -148,6 +146,8 @@ public:
     REFCOUNT_METHODS(EditController)
 
 private:
+    // The description built from the engine's parameters; what getNksMetadata writes.
+    nks::metadata::v1::Metadata makeNksMetadata();
     // Title and unit of an engine parameter's label.
     std::pair<std::string, Steinberg::Vst::UnitID> titleAndUnit(const char* label, bool makeUnits);
     Steinberg::Vst::UnitID unitFor(const std::string& prefix, const std::string& unitName);
