@@ -110,6 +110,8 @@ PlugController::~PlugController()
     if (initDone)
         if (vantor::TARNWrapper* w = getWrapper())
             w->removeHostCallback(TARN_CB, this);
+    if (nksHost)
+        nksHost->release();
 }
 
 FUnknown* PlugController::createInstance(void*) { return static_cast<IEditController*>(new PlugController); }
@@ -117,6 +119,8 @@ FUnknown* PlugController::createInstance(void*) { return static_cast<IEditContro
 tresult PLUGIN_API PlugController::queryInterface(const TUID iid, void** obj)
 {
     QUERY_INTERFACE(iid, obj, IMidiMapping::iid, IMidiMapping)
+    QUERY_INTERFACE(iid, obj, nks::INKS1Plugin::iid, nks::INKS1Plugin)
+    QUERY_INTERFACE(iid, obj, nks::INKSMetadataPlugin::iid, nks::INKSMetadataPlugin)
     QUERY_INTERFACE(iid, obj, INoteExpressionController::iid, INoteExpressionController)
     QUERY_INTERFACE(iid, obj, INoteExpressionPhysicalUIMapping::iid, INoteExpressionPhysicalUIMapping)
     if (FUnknownPrivate::iidEqual(iid, IUnitInfo::iid)) {
@@ -146,6 +150,12 @@ tresult PLUGIN_API PlugController::initialize(FUnknown* context)
     for (const char* prefix : kUnitHosts)
         if (hostName.compare(0, std::strlen(prefix), prefix) == 0)
             usePrefixTitles = unitAwareHost = false;
+    void* offered = nullptr;
+    if (context && context->queryInterface(nks::INKS1Host::iid, &offered) == kResultOk && offered) {
+        if (nksHost)
+            nksHost->release();
+        nksHost = static_cast<nks::INKS1Host*>(offered);
+    }
     return result;
 }
 
@@ -237,6 +247,8 @@ UnitID PlugController::unitFor(const std::string& prefix, const std::string& uni
     return parent;
 }
 
+std::vector<std::string> PlugController::listItems(const char* list) { return split(list ? list : "", '|'); }
+
 std::pair<std::string, UnitID> PlugController::titleAndUnit(const char* label, bool makeUnits)
 {
     const std::string text(label);
@@ -284,7 +296,7 @@ void PlugController::addEngineParameter(int32_t index, const ::ParameterInfo& in
             return;
         auto* list = makeParameter<StringListParameter>(title, 127, id, nullptr,
                                                         automate | Vst::ParameterInfo::kIsList, unit);
-        for (const std::string& item : split(info.list, '|')) {
+        for (const std::string& item : listItems(info.list)) {
             String128 wide = {};
             toUTF16(item, wide, 128, 127);
             list->appendString(wide);
@@ -538,7 +550,7 @@ int32_t PlugController::TARN_CB_INTERNAL(int32_t op, void* p1, void*, int32_t i1
         setDirty(true);
         return 0;
     case vantor::kHostKeyMapChanged:
-        updateKeyMap(i1);
+        nks_keyMapChanged(i1);
         setDirty(true);
         return 0;
     case vantor::kHostEditorSize:

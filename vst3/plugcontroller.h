@@ -2,8 +2,11 @@
 // The plug-in's edit controller and editor view. The controller reaches the processor's engine
 // bridge through the handle block named in the "CaddisHandle" message, builds the parameters and
 // units from the engine's descriptions, adds bypass and the MIDI-mapping parameters, answers
-// program-list and note-expression queries and follows the edits of the engine's own editor.
+// program-list, note-expression and NKS queries and follows the edits of the engine's own editor.
 // The editor view has the engine open its editor inside the host's NSView.
+
+#include "abi/EngineABI.h"
+#include "vst3/plugcontroller_nks.h"
 
 #include <pluginterfaces/gui/iplugviewcontentscalesupport.h>
 #include <pluginterfaces/vst/ivstmidicontrollers.h>
@@ -16,6 +19,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 class ParameterInfo;
 class CaddisVST3Editor;
@@ -27,6 +31,8 @@ struct PlugHandle;
 
 class PlugController : public Steinberg::Vst::EditController,
                        public Steinberg::Vst::IMidiMapping,
+                       public nks::INKS1Plugin,
+                       public nks::INKSMetadataPlugin,
                        public Steinberg::Vst::INoteExpressionController,
                        public Steinberg::Vst::INoteExpressionPhysicalUIMapping,
                        public Steinberg::Vst::IUnitInfo
@@ -109,8 +115,21 @@ public:
     void buildParameters();
     // Titles and values again after the engine renamed its parameters; true when a value moved.
     bool updateParameterNames();
-    // The key-map update of the NKS side; nothing to update here.
-    virtual bool updateKeyMap(int32_t) { return false; }
+    // The "|"-separated items of a description's value list.
+    static std::vector<std::string> listItems(const char* list);
+
+    // NKS: host properties and messages, the parameter description, the key map.
+    bool PLUGIN_API nksDispatch(Steinberg::int32 message, Steinberg::uint64 value, void* data, float opt) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API getNksMetadata(Steinberg::IBStream* stream) SMTG_OVERRIDE;
+    bool receiveNKSHostMessage(int32_t message, uint64_t value, void* data);
+    bool nks_getVendorSpecificPropertyInfo(int32_t property, uint64_t& size, uint64_t& writable) const;
+    bool nks_getVendorSpecificProperty(int32_t property, void* data) const;
+    bool nks_setVendorSpecificProperty(int32_t property, const void* data, uint64_t size);
+    // Sends id | 0x4B490000; true when the host accepted it.
+    bool sendNKSHostMessage(int32_t id, void* data, uint64_t size);
+    // Key names, colours and switch flags of every note to the NKS host; false without a host
+    // or a key map.
+    bool nks_keyMapChanged(int32_t);
 
     // The editor forgotten when it goes away.
     void editorDestroyed(Steinberg::Vst::EditorView* view) SMTG_OVERRIDE;
@@ -127,6 +146,8 @@ public:
     REFCOUNT_METHODS(EditController)
 
 private:
+    // The description built from the engine's parameters; what getNksMetadata writes.
+    nks::metadata::v1::Metadata makeNksMetadata();
     // Title and unit of an engine parameter's label.
     std::pair<std::string, Steinberg::Vst::UnitID> titleAndUnit(const char* label, bool makeUnits);
     Steinberg::Vst::UnitID unitFor(const std::string& prefix, const std::string& unitName);
@@ -146,6 +167,8 @@ private:
     std::map<int32_t, Steinberg::Vst::UnitID> parameterUnits;
     bool usePrefixTitles = true;
     bool unitAwareHost = true;
+    nks::INKS1Host* nksHost = nullptr;
+    vantor::Tarn::ExportKB exportKB{};
 };
 
 class CaddisVST3Editor : public Steinberg::Vst::EditorView, public Steinberg::IPlugViewContentScaleSupport

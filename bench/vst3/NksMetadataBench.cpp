@@ -1,6 +1,7 @@
 // NKS metadata documents per second: validation, tree building and MessagePack writing for 256
-// parameters of every kind and a performance page plus eight group pages of eight slots.
+// parameters of every kind and the controller's fixed pages.
 #include "vst3/Metadata.h"
+#include "vst3/plugcontroller_nks.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,10 +14,6 @@ using namespace nks::metadata::v1;
 using parameter_descriptive_info::Attributes;
 using parameter_descriptive_info::Style;
 using parameter_descriptive_info::Type;
-using parameter_navigation::Parameter;
-using parameter_navigation::Section;
-
-constexpr uint32_t kNone = parameter_navigation::kNoParameter;
 
 Metadata metadata()
 {
@@ -41,18 +38,9 @@ Metadata metadata()
             break;
         }
     }
-    const auto page = [](const std::string& name, uint32_t first) {
-        Section s{name, {}};
-        for (uint32_t slot = 0; slot < 8; ++slot)
-            s.parameters.emplace_back(slot < 6 ? first + slot : kNone,
-                                      slot < 6 ? name + " " + std::to_string(slot) : "");
-        return s;
-    };
-    m.parameterNavigation.performanceMode = {page("Filter", 48)};
-    for (uint32_t g = 0; g < 8; ++g) {
-        const std::string name = "Page" + std::to_string(g + 1);
-        m.parameterNavigation.groups.push_back({name, {page(name, g * 16)}});
-    }
+    m.parameterNavigation.performanceMode = {nks::pageSection(nks::NKS2PerfSection)};
+    for (const nks::Page& page : nks::NKS2Pages)
+        m.parameterNavigation.groups.push_back({page.name, {nks::pageSection(page)}});
     return m;
 }
 
