@@ -194,6 +194,7 @@ bool DecimatingProvider::setup(uint64_t channels, uint64_t chipRate, uint64_t ho
             lane.work.reset(new (std::nothrow) float[kMaxTaps + frames + 8]());
             lane.fifo.reset(new (std::nothrow) float[newFifoCapacity]());
             lane.ready.reset(new (std::nothrow) float[frames + 16]());
+            lane.historyUniform = false;
             if (!lane.work || !lane.fifo || !lane.ready)
                 return false;
         }
@@ -238,6 +239,7 @@ void DecimatingProvider::primeHighPass(float value)
     std::fill_n(lane.work.get(), kMaxTaps - 1, value);
     lane.runValue = value;
     lane.runLength = kMaxTaps;
+    lane.historyUniform = true;
     lane.restValue = dot(lane.work.get(), taps.get(), (tapCount + 3) & ~uint64_t(3));
     lane.restKnown = true;
     lane.hpState = double(lane.restValue);
@@ -251,6 +253,7 @@ void DecimatingProvider::clearLanes()
         lane.phase = std::max<uint64_t>(decimation, 1);
         lane.runValue = 0.0f;
         lane.runLength = kMaxTaps;
+        lane.historyUniform = true;
         lane.restKnown = false;
         lane.hpState = 0.0;
         lane.fifoLength = 0;
@@ -286,12 +289,17 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
     const uint64_t history = kMaxTaps - 1;
     const uint64_t padded = (tapCount + 3) & ~uint64_t(3);
     float* work = lane.work.get();
-    std::memcpy(work + history, in, n * sizeof(float));
 
     // The trailing run of equal inputs: from `constFrom` on, every input is `last`.
     const float last = n > 0 ? in[n - 1] : lane.runValue;
     uint64_t constFrom = n;
-    if (sameBits(in, n, last)) {
+    const bool uniform = sameBits(in, n, last);
+    // A history of nothing but `last` that only more of it follows stays as it is.
+    const bool historyKept =
+        historyShortcut && uniform && lane.historyUniform && sameBits(&lane.runValue, 1, last);
+    if (!historyKept)
+        std::memcpy(work + history, in, n * sizeof(float));
+    if (uniform) {
         constFrom = 0;
     } else {
         while (constFrom > 0 && in[constFrom - 1] == last)
@@ -312,11 +320,14 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
     const double step = lane.hpStep;
     uint64_t length = lane.fifoLength;
     bool silent = lane.fifoSilent;
-    if (constFrom == 0 && carried >= tapCount && lane.restKnown && s == double(lane.restValue)) {
+    const bool atRest = constFrom == 0 && carried >= tapCount && lane.restKnown && s == double(lane.restValue);
+    if (atRest) {
         // At rest: every output is the rest value, which the high-pass takes to 0.
         std::fill_n(fifo + length, outputs, 0.0f);
         length += outputs;
     } else {
+        if (historyKept)
+            std::memcpy(work + history, in, n * sizeof(float));
         for (uint64_t j = lane.phase - 1; j < n; j += decimation) {
             float y;
             if (j >= constFrom && j - constFrom + 1 + carried >= tapCount && lane.restKnown) {
@@ -343,7 +354,9 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
     lane.phase = lane.phase > n ? lane.phase - n : decimation - (n - lane.phase) % decimation;
     lane.runValue = last;
     lane.runLength = std::min<uint64_t>((n - constFrom) + carried, kMaxTaps);
-    std::memmove(work, work + n, history * sizeof(float));
+    if (!(historyKept && atRest))
+        std::memmove(work, work + n, history * sizeof(float));
+    lane.historyUniform = historyKept || (uniform && n >= history);
 }
 
 void DecimatingProvider::resample(Lane& lane, uint64_t channel, uint64_t room)

@@ -53,6 +53,9 @@ public:
     // 1.05 times the host rate (5 times below quality 4); 1 when none does.
     static uint64_t decimationFor(uint64_t chipRate, uint64_t hostRate, int32_t quality);
 
+    // Test switch: a lane whose history and input hold one value keeps its history in place
+    // (on by default; the output is the same).
+    void setHistoryShortcut(bool on) { historyShortcut = on; }
     uint64_t getDecimation() const { return decimation; }
     uint64_t getTapCount() const { return tapCount; }
     const float* getTaps() const { return taps.get(); }
@@ -67,6 +70,7 @@ private:
         uint64_t phase = 0;               // inputs until the next output
         float runValue = 0.0f;            // the value of the trailing run of equal inputs
         uint64_t runLength = 0;
+        bool historyUniform = true;       // the history holds only runValue's bits
         float restValue = 0.0f;           // the decimator output of a window of runValue
         bool restKnown = false;
         double hpStep = 0.0;              // 1 - a
@@ -101,4 +105,5 @@ private:
     double decimatedRate = 0.0;
     uint64_t stepNumerator = 1, stepDenominator = 1;  // decimated : host, reduced
     Lane lanes[kMaxChannels];
+    bool historyShortcut = true;
 };

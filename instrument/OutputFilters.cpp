@@ -30,14 +30,40 @@ void LPFilter::processTicks(const int32_t* ticks, float scale, float* out, uint6
         power[k] = power[k - 1] * a;
     double s = state;
     uint64_t i = 0;
+    // Two blocks side by side, one in each lane, with the same operations; the first block's
+    // outputs as soon as their sums are known, the second's once the state has passed the first.
+    using D2 = double __attribute__((vector_size(16)));
+    const D2 a2 = {a, a}, c2 = {c, c};
+    const auto input = [&](uint64_t at) { return double(float(ticks[at]) * scale); };
+    for (; i + 2 * kBlock <= frames; i += 2 * kBlock) {
+        double second[kBlock];
+        D2 v = c2 * D2{input(i), input(i + kBlock)};
+        out[i] = float(v[0] + power[0] * s);
+        second[0] = v[1];
+        for (uint64_t k = 1; k < kBlock; ++k) {
+            v = a2 * v + c2 * D2{input(i + k), input(i + kBlock + k)};
+            out[i + k] = float(v[0] + power[k] * s);
+            second[k] = v[1];
+        }
+        for (uint64_t b = 0; b < 2; ++b) {
+            if (b == 1) {
+                for (uint64_t k = 0; k < kBlock; ++k)
+                    out[i + kBlock + k] = float(second[k] + power[k] * s);
+            }
+            s = (b == 0 ? v[0] : v[1]) + power[kBlock - 1] * s;
+            const double last = input(i + b * kBlock + kBlock - 1);
+            if (std::fabs(last - s) <= kSettled)
+                s = last;
+        }
+    }
     for (; i + kBlock <= frames; i += kBlock) {
-        double v[kBlock];
-        v[0] = c * double(float(ticks[i]) * scale);
-        for (uint64_t k = 1; k < kBlock; ++k)
-            v[k] = a * v[k - 1] + c * double(float(ticks[i + k]) * scale);
-        for (uint64_t k = 0; k < kBlock; ++k)
-            out[i + k] = float(v[k] + power[k] * s);
-        s = v[kBlock - 1] + power[kBlock - 1] * s;
+        double v = c * double(float(ticks[i]) * scale);
+        out[i] = float(v + power[0] * s);
+        for (uint64_t k = 1; k < kBlock; ++k) {
+            v = a * v + c * double(float(ticks[i + k]) * scale);
+            out[i + k] = float(v + power[k] * s);
+        }
+        s = v + power[kBlock - 1] * s;
         const double last = double(float(ticks[i + kBlock - 1]) * scale);
         if (std::fabs(last - s) <= kSettled)
             s = last;

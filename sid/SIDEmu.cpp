@@ -470,8 +470,8 @@ void SIDEmu::render(int32_t* const* outputs, uint64_t cycles)
             if (out)
                 addSaturating(out, n, restOutput);
         } else {
-            renderPiece(out, n);
-            resting = !exactRender && canRest(n);
+            const unsigned quiet = renderPiece(out, n);
+            resting = !exactRender && canRest(n, quiet);
         }
         if (out)
             out += n;
@@ -514,16 +514,18 @@ bool SIDEmu::directOscillators(bool uses[3], std::size_t& user) const
     return users == 0 || (users == 1 && !(voices[kSource[user]].waveform == 6 && linearModel));
 }
 
-bool SIDEmu::canRest(uint64_t n)
+bool SIDEmu::canRest(uint64_t n, unsigned quiet)
 {
     bool uses[3];
     std::size_t user;
     if (n == 0 || !directOscillators(uses, user))
         return false;
     const int64_t leak = SIDEnvelope::leakTerm(oscLeak ? kLeakLevels[linearModel ? 0 : 1] : 0.0f);
-    for (const SIDVoice& v : voices)
-        if (v.outputBuffer[n - 1] != 0 || !v.envelope.isSilentFromNowOn(leak))
+    for (std::size_t k = 0; k < 3; ++k) {
+        const SIDVoice& v = voices[k];
+        if ((!((quiet >> k) & 1) && v.outputBuffer[n - 1] != 0) || !v.envelope.isSilentFromNowOn(leak))
             return false;
+    }
     if (linearModel ? !linearFilter.isAtRest() : !measuredFilter.isAtRest())
         return false;
     // What the last cycle added, through the output stage's four-lane path.
@@ -551,14 +553,29 @@ void SIDEmu::advanceResting(uint64_t n)
     }
 }
 
-void SIDEmu::renderPiece(int32_t* out, uint64_t n)
+unsigned SIDEmu::findQuietVoices() const
 {
+    const int64_t leak = SIDEnvelope::leakTerm(oscLeak ? kLeakLevels[linearModel ? 0 : 1] : 0.0f);
+    unsigned quiet = 0;
+    for (std::size_t v = 0; v < 3; ++v)
+        if (voices[v].envelope.isSilentFromNowOn(leak))
+            quiet |= 1u << v;
+    return quiet;
+}
+
+unsigned SIDEmu::renderPiece(int32_t* out, uint64_t n)
+{
+    // A voice held at level 0 scales every sample to 0 until a write: only its state moves.
+    quietVoices = exactRender ? 0 : findQuietVoices();
     renderOscillators(n);
     renderEnvelopes(n);
     const ModeGains gains = mixVoices(n);
     runFilter(n, gains);
     if (out)
         outputStage(out, n);
+    const unsigned quiet = quietVoices;
+    quietVoices = 0;
+    return quiet;
 }
 
 void SIDEmu::renderOscillators(uint64_t n)
@@ -569,18 +586,23 @@ void SIDEmu::renderOscillators(uint64_t n)
         renderPhases(n);
         return;
     }
-    if (!(uses[0] || uses[1] || uses[2])) {
-        for (SIDVoice& v : voices)
-            v.renderWaveBlock(v.outputBuffer, n, 0, 0, 0, 0);
-        return;
-    }
     // Every call gets the source as it was before the block; the dependent voice steps its own
     // copy.
-    const SIDVoice& source = voices[kSource[user]];
-    const uint32_t acc = source.accumulator, freq = source.frequency;
-    const uint8_t msb = uint8_t((acc >> 23) & 1);
-    for (std::size_t v = 0; v < 3; ++v)
-        voices[v].renderWaveBlock(voices[v].outputBuffer, n, uses[v] ? 1 : 0, acc, freq, msb);
+    uint32_t acc = 0, freq = 0;
+    uint8_t msb = 0;
+    if (uses[0] || uses[1] || uses[2]) {
+        const SIDVoice& source = voices[kSource[user]];
+        acc = source.accumulator;
+        freq = source.frequency;
+        msb = uint8_t((acc >> 23) & 1);
+    }
+    for (std::size_t v = 0; v < 3; ++v) {
+        const uint32_t has = uses[v] ? 1 : 0;
+        if ((quietVoices >> v) & 1)
+            voices[v].advanceWaveBlock(n, has, acc, freq, msb);
+        else
+            voices[v].renderWaveBlock(voices[v].outputBuffer, n, has, acc, freq, msb);
+    }
 }
 
 // Steps the three accumulators together, cycle by cycle, with test, the saw+pulse quirk and hard
@@ -635,8 +657,13 @@ void SIDEmu::renderPhases(uint64_t n)
 void SIDEmu::renderEnvelopes(uint64_t n)
 {
     const float leak = oscLeak ? kLeakLevels[linearModel ? 0 : 1] : 0.0f;
-    for (SIDVoice& v : voices)
-        v.envelope.render(v.outputBuffer, n, leak);
+    for (std::size_t k = 0; k < 3; ++k) {
+        SIDVoice& v = voices[k];
+        if ((quietVoices >> k) & 1)
+            v.envelope.advance(n);
+        else
+            v.envelope.render(v.outputBuffer, n, leak);
+    }
 }
 
 namespace {
@@ -719,19 +746,32 @@ SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
     lastModel = linearModel;
     lastFilterDc = k;
 
-    // Muted voices are silent; a voice switched off still sounds through the filter.
+    // Muted voices are silent; a voice switched off still sounds through the filter. A quiet
+    // voice's buffer was not written: its 0 x scale x gain changes no sum that does not start
+    // from -0 and has finite factors, so it is left out, or else its 0s are filled in.
+    const float directLevel = directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias;
+    const auto dropsZero = [](float dc, float gain) {
+        return std::isfinite(gain) && !(dc == 0.0f && std::signbit(dc));
+    };
+    const bool filteredDrops = dropsZero(filterDc, filteredGain);
+    const bool directDrops = dropsZero(directLevel, directGain);
     MixSources filtered, direct;
     for (std::size_t v = 0; v < 3; ++v) {
         const bool routed = (routing >> v) & 1;
         if (mutes[v] || (voicesOff[v] && !routed))
             continue;
+        const float scale = voiceLevels[v] * kVoiceScale;
+        if ((quietVoices >> v) & 1) {
+            if ((routed ? filteredDrops : directDrops) && std::isfinite(scale))
+                continue;
+            std::fill_n(voices[v].outputBuffer, n, 0u);
+        }
         MixSources& m = routed ? filtered : direct;
         m.samples[m.count] = voices[v].outputBuffer;
-        m.scale[m.count] = voiceLevels[v] * kVoiceScale;
+        m.scale[m.count] = scale;
         ++m.count;
     }
     mix(filterMix, n, filterDc, filtered, filteredGain);
-    const float directLevel = directDc - k * (g.lp + a * g.bp + a * b * g.hp) + profile->filterDcBias;
     mix(directMix, n, directLevel, direct, directGain);
     return g;
 }

@@ -188,10 +188,13 @@ private:
     void registerChipParameters();
     void setCutoff(uint32_t c);
     void setResonance(uint32_t q);
-    void renderPiece(int32_t* out, uint64_t n);
+    // Renders n cycles; returns the voices it passed over as quiet (bit v for voice v).
+    unsigned renderPiece(int32_t* out, uint64_t n);
+    // Voices whose every sample stays 0 until the next register write.
+    unsigned findQuietVoices() const;
     void renderPhases(uint64_t n);
     // After a rendered piece of n cycles: whether every later cycle adds what the last one added.
-    bool canRest(uint64_t n);
+    bool canRest(uint64_t n, unsigned quiet);
     void advanceResting(uint64_t n);
     // Which voices take a ring or sync source; false when the oscillators need the stepped-phase
     // path.
@@ -243,6 +246,8 @@ private:
     const SIDChipRecord* record = nullptr;
     bool exactRender = false;
     bool resting = false;
+    // While a piece renders: voices that only move their state on, their samples all 0.
+    unsigned quietVoices = 0;
     int32_t restOutput = 0;
     // The value whose effect each register 0-31 holds now; -1 when unknown or without effect.
     std::array<int16_t, 32> applied;

@@ -251,6 +251,71 @@ INSTANTIATE_TEST_SUITE_P(Models, SkipAgreement,
                                                           Model::LinearProfile),
                                           testing::Values(-1, 0, 1, 2, 3, 4)));
 
+// One voice holds a note the whole time, so the chip never rests; the other two start, stop and
+// sit silent as sync and ring sources or targets, with noise, test bits, mutes and routing changes.
+// Their silent stretches are passed over per voice and must sound as every cycle rendered.
+TEST(SkipAgreementCases, SilentVoicesOfAPlayingChipMatchEveryCycleRendering)
+{
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        std::mt19937 rng(seed * 104729);
+        const Model model = seed % 3 == 0 ? Model::Measured : Model::Linear;
+        const int behaviour = int(seed % 6) - 1;
+        Pair p(model, behaviour);
+        const std::string tag = "seed " + std::to_string(seed);
+        const uint16_t held = uint16_t(7 * (seed % 3));
+        p.writeBoth(24, 0x1F);
+        p.writeBoth(23, uint8_t(rng() % 8));
+        p.writeBoth(uint16_t(held + 1), uint8_t(4 + rng() % 40));
+        p.writeBoth(uint16_t(held + 6), 0xF0);
+        p.writeBoth(uint16_t(held + 4), 0x21);
+        uint64_t quietPieces = 0;
+        for (int step = 0; step < 40; ++step) {
+            uint16_t v = uint16_t(7 * (rng() % 3));
+            if (v == held)
+                v = uint16_t((v + 7) % 21);
+            switch (rng() % 7) {
+            case 0:
+            case 1:  // a note on another voice
+                p.writeBoth(uint16_t(v + 1), uint8_t(rng() % 64));
+                p.writeBoth(uint16_t(v + 3), uint8_t(rng() % 16));
+                p.writeBoth(uint16_t(v + 5), uint8_t(rng() % 2 ? 0 : rng()));
+                p.writeBoth(uint16_t(v + 6), uint8_t((rng() % 16) << 4 | rng() % 3));
+                p.writeBoth(uint16_t(v + 4), uint8_t(randomWaveform(rng) | 1));
+                break;
+            case 2:
+            case 3:  // its release
+                p.writeBoth(uint16_t(v + 4), uint8_t(p.exact->registerImage(v + 4) & ~1u));
+                break;
+            case 4:  // a silent voice's waveform, sync, ring or test bit changes
+                p.writeBoth(uint16_t(v + 4), uint8_t(randomWaveform(rng) & ~1u));
+                break;
+            case 5:  // the held voice changes waveform, keeping its gate
+                p.writeBoth(uint16_t(held + 4), uint8_t(randomWaveform(rng) | 1));
+                break;
+            default: {  // routing, mutes, leak
+                const uint32_t what = rng() % 3;
+                const uint64_t index = what == 1 ? SIDParam::kMute0 + rng() % 3 : SIDParam::kOscLeak;
+                const float value = float(rng() % 2);
+                if (what == 0)
+                    p.writeBoth(23, uint8_t(rng() % 8));
+                else
+                    p.both([&](SIDEmu& c) { c.setParameter(index, value); });
+                break;
+            }
+            }
+            for (std::size_t k = 0; k < 3; ++k)
+                if (p.fast->voice(k).envelope.getEnvelopeLevel() == 0)
+                    ++quietPieces;
+            const uint64_t piece = rng() % 2 ? 1 + rng() % 300 : 4096;
+            p.render(1 + rng() % 60000, piece, tag + " step " + std::to_string(step));
+            if (HasFatalFailure())
+                return;
+            ASSERT_FALSE(p.fast->isResting()) << tag;
+        }
+        EXPECT_GT(quietPieces, 10u) << tag << ": hardly a silent voice";
+    }
+}
+
 // A released note on every voice: after the release the chip rests, and a write on the exact
 // cycle a skipped stretch ends, or in the middle of one, sounds as on the chip that rendered.
 TEST(SkipAgreementCases, ReleasedNotesRestAndWakeOnTheNextWrite)
