@@ -1,7 +1,7 @@
 // The command-line host and the built module end to end: a register log's screen, its capture
 // exported and played back as a patch, ASID output of the synth's first chip and ASID input
 // playing chip 15. 48000 Hz, 256-frame blocks.
-#include "CommandLine.h"
+#include "RenderFixture.h"
 #include "SignalAnalysis.h"
 #include "fixtures/TempDir.h"
 #include "media/Asid.h"
@@ -22,7 +22,6 @@ using namespace commandline;
 constexpr double kRate = 48000.0;
 constexpr size_t kFft = 32768;
 constexpr double kBin = kRate / kFft;
-const std::string kNoDatabase = " --chipdb /nonexistent/chips.db";
 
 // Frequency register values of A4, C#5 and E5 at 985248 Hz.
 constexpr uint16_t kA4 = 7493;
@@ -96,21 +95,7 @@ void expectText(const Ppm& picture, const std::string& text, uint64_t x, uint64_
     EXPECT_EQ(wrong, 0u) << "\"" << text << "\" at (" << x << ", " << y << ")";
 }
 
-class AsidRender : public ::testing::Test
-{
-protected:
-    Wav renderWav(const std::string& options)
-    {
-        const std::string wav = dir / "out.wav";
-        const CommandResult r = run(render(options + kNoDatabase + " -o " + quoted(wav)));
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        Wav w;
-        EXPECT_TRUE(readWav(wav, w)) << options;
-        return w;
-    }
-
-    fixtures::TempDir dir;
-};
+using AsidRender = RenderFixture;
 
 TEST_F(AsidRender, LogScreenThroughTheCanvas)
 {
