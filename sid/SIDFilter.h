@@ -29,7 +29,7 @@ inline bool sameBits(float a, float b)
 // order, in whole groups of four from the block's start (the rest at the end), one group behind
 // the cycle being computed so that its work runs beside the filter's chain of dependent
 // operations. Returns whether the last cycle left both states as they were.
-template <class Cycle, class Done>
+template <class Cycle, class Done, uint64_t kGroup = 8>
 bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
               float& lowState, bool shortcut, const Done& done)
 {
@@ -46,13 +46,11 @@ bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n,
     }
     uint64_t handed = 0;
     if (i < n) {
-        for (; i + 1 < n && (i & 3) != 0; ++i)
+        for (; i + 1 < n && (i % kGroup) != 0; ++i)
             output[i] += cycle(input[i], band, low);
-        for (; i + 4 < n; i += 4) {
-            output[i] += cycle(input[i], band, low);
-            output[i + 1] += cycle(input[i + 1], band, low);
-            output[i + 2] += cycle(input[i + 2], band, low);
-            output[i + 3] += cycle(input[i + 3], band, low);
+        for (; i + kGroup < n; i += kGroup) {
+            for (uint64_t k = 0; k < kGroup; ++k)
+                output[i + k] += cycle(input[i + k], band, low);
             done(handed, i - handed);
             handed = i;
         }
