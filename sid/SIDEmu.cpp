@@ -876,7 +876,8 @@ void addSaturating(int32_t* out, uint64_t n, int32_t c)
 namespace {
 
 template <bool Clip>
-[[gnu::always_inline]] inline void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, float ceiling, float kneeLevel)
+[[gnu::always_inline]] inline void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g,
+                                              float ceiling, float kneeLevel)
 {
     uint64_t i = 0;
     const F32x4 d4 = splat(d), g4 = splat(g), h4 = splat(ceiling), f4 = splat(kneeLevel);

@@ -26,13 +26,14 @@ inline bool sameBits(float a, float b)
 // Runs one block through a per-cycle function. After the first cycle, when the states did not
 // change, the run of inputs equal to the first repeats its output: the cycle would compute exactly
 // the same values from the same states and input. done(from, count) gets the finished outputs in
-// order, in whole groups of four from the block's start (the rest at the end), one group behind
-// the cycle being computed so that its work runs beside the filter's chain of dependent
-// operations. Returns whether the last cycle left both states as they were.
-template <class Cycle, class Done, uint64_t kGroup = 8>
+// order, in groups of eight from the block's start (all of the rest at the end), one group behind
+// the cycles being computed: its work runs beside the filter's chain of dependent operations.
+// Returns whether the last cycle left both states as they were.
+template <class Cycle, class Done>
 bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
               float& lowState, bool shortcut, const Done& done)
 {
+    constexpr uint64_t kGroup = 8;
     float band = bandState, low = lowState;  // locals: stores to output cannot alias them
     const float x0 = input[0];
     const float band0 = band, low0 = low;
@@ -96,8 +97,8 @@ public:
     }
     // The same, handing the finished outputs to done as sid_filter::runBlock does.
     template <class Done>
-    void process(const float* input, float* output, uint64_t n, float lp, float bp,
-                                 float hp, const Done& done);
+    void process(const float* input, float* output, uint64_t n, float lp, float bp, float hp,
+                 const Done& done);
 
     void setRate(float hz);
     void setCutoff(uint32_t c) { cutoff = c & 0x7FF; }
@@ -232,8 +233,8 @@ private:
 };
 
 template <class Done>
-void SIDFilterLinear::process(const float* input, float* output, uint64_t n,
-                                              float lp, float bp, float hp, const Done& done)
+void SIDFilterLinear::process(const float* input, float* output, uint64_t n, float lp, float bp,
+                              float hp, const Done& done)
 {
     if (n == 0)
         return;
