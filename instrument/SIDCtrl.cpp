@@ -1,6 +1,7 @@
 #include "instrument/SIDCtrl.h"
 
 #include "instrument/ChipControllerListener.h"
+#include "instrument/ChipHWHookEngineSDK.h"
 #include "instrument/CommandLock.h"
 #include "instrument/SID_sub.h"
 #include "media/MediaReader.h"
@@ -36,6 +37,8 @@ SIDCtrl::SIDCtrl(std::vector<ChipEmu*>* chipList, ChipControllerListener* chipLi
       chunkBuffer(new int32_t[kChunkWords]()),
       surplusRing(new int32_t[kRingWords]())
 {
+    asidBytes.reserve(kAsidMessageBytes);
+    captureFrames.reserve(kMaxCaptureFrames);  // capturing then never allocates
     if (chips) {
         const size_t count = std::min(chips->size(), kChips);
         for (size_t c = 0; c < count; ++c)
@@ -522,7 +525,37 @@ void SIDCtrl::mediaCommand(uint32_t command, vantor::Mutex* mutex, double value)
 
 void SIDCtrl::setAsidOutput(bool on, uint64_t chip)
 {
-    asidChip = on && chip < kChips ? chip : kNoAsidChip;
+    if (hardwareHook) {
+        uint32_t pending = 0;
+        hardwareHook->getPendingCount(&pending);
+        delete hardwareHook;
+        hardwareHook = nullptr;
+    }
+    if (!on || chip >= kChips) {
+        asidChip = kNoAsidChip;
+        return;
+    }
+    asidChip = chip;
+    uint8_t image[asid::kRegisterCount];
+    std::copy_n(shadows[chip].regs, asid::kRegisterCount, image);
+    hardwareHook = new ChipHWHookEngineSDK(listener);
+    static constexpr char kOutputName[] = "orbella C64 ASID Output";
+    const auto send = [this](bool built) {
+        if (built)
+            hardwareHook->sendSysEx(asidBytes.data(), asidBytes.size());
+        asidBytes.clear();
+    };
+    asidBytes.clear();
+    send(buildAsidText(reinterpret_cast<const uint8_t*>(kOutputName), sizeof kOutputName - 1, asidBytes));
+    send(buildAsidStart(asidBytes));
+    send(buildAsidRegisters(image, asidBytes));
+}
+
+void SIDCtrl::receiveSysEx(const uint8_t* bytes, uint64_t length)
+{
+    if (!asidInput || !bytes || length < 4 || bytes[1] != asid::kManufacturer)
+        return;
+    asidReceiver.feedMessage(bytes, length);
 }
 
 void SIDCtrl::refreshAsidOutput()

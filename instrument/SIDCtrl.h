@@ -8,6 +8,7 @@
 #include "instrument/SIDPatch.h"
 #include "instrument/StepTableWriter.h"
 #include "machine/PSIDReader.h"
+#include "media/Asid.h"
 #include "media/SID_shadow.h"
 #include "sid/ChanActivityQuerier.h"
 #include "sid/ChipSubWriter.h"
@@ -57,6 +58,8 @@ public:
     static constexpr size_t kChunkWords = 256;
     static constexpr size_t kMaxCaptureFrames = 18000;
     static constexpr uint32_t kFirstPlayerKind = 77;  // media chip kinds 77-80: chips 12-15
+    static constexpr uint32_t kAsidInputKind = 80;    // ASID input plays chip 15
+    static constexpr size_t kAsidMessageBytes = 64;     // the longest message sent is 37 bytes
     static constexpr uint64_t kBankFileSize = 132608;
     static constexpr uint64_t kSmallInstrumentLimit = 130;
     static constexpr uint64_t kCanvasRows = 272;
@@ -124,7 +127,10 @@ public:
     // Adds every enabled chip into channels[0]; the channel pointers are not moved. Words
     // rendered ahead by a tune come first; a playing tune then runs its machine for the block.
     void render(int32_t** channels, uint64_t channelCount, int32_t frames) override;
+    // The start sequence again while output is on.
     void refreshAsidOutput() override;
+    // One ASID message (with ASID input on): its calls reach chip 15 as media kind 80.
+    void receiveSysEx(const uint8_t* bytes, uint64_t length) override;
     // Also on the chips and the sampled-sound channels.
     void setExactRender(bool on) override;
     // Patch files, patch banks, tracker instruments, and tunes and C64 images (only once a
@@ -200,7 +206,8 @@ public:
     // Copies a bank of kBankSize bytes; false, and the old bank kept, for another size.
     bool setPatchBank(std::span<const uint8_t> bank);
 
-    // ASID output of one chip (16: off).
+    // ASID output of one chip (16: off): a new hook and the text, start and register image
+    // messages; then every write of registers 0-24 to the chip as it was written.
     void setAsidOutput(bool on, uint64_t chip);
     // Tune-chip setting slot `slot` (0-3).
     void setTuneChipSetting(size_t slot, uint64_t value);
@@ -215,7 +222,8 @@ public:
     virtual void patchFromShadowRegisters();
     // Writes item `item` as a VGMX file; false, and no file, on failure.
     bool exportCaptureItem(uint64_t item, const char* path);
-    // The current item to `path` (capture frozen first).
+    // Index 0: the current item to `path` (capture paused and playback stopped first); false
+    // when nothing could be written. Other indices: false, nothing done.
     bool exportMedia(int64_t index, const char* path) override;
     // A VGMX file holding one SID stream becomes the patch (dt counted as machine cycles, a
     // frame ending at each dt of 2301 or more); false, with nothing changed, for anything else.
@@ -264,21 +272,6 @@ protected:
         ~SubList() { release(); }
         void release();
         std::vector<ChipSubController*> subs;
-    };
-
-    // Incoming ASID SysEx decoding state.
-    struct AsidReceiverState
-    {
-        void reset()
-        {
-            state = 0;
-            text.clear();
-            data.clear();
-        }
-        uint32_t state = 0;
-        uint32_t device = 80;
-        std::string text;
-        std::vector<uint8_t> data;
     };
 
     bool chipPresent(uint64_t chip) const;
@@ -339,7 +332,8 @@ protected:
     uint64_t captureItem = 0;
     uint64_t lastCaptureTick = 0;
     int64_t captureInterval = 0;
-    AsidReceiverState asidReceiver;
+    uint32_t captureEventRate = 0;  // event rate of the log's first SID stream (kind 77)
+    ASIDReceiver asidReceiver{static_cast<ChipController*>(this), kAsidInputKind};
     bool asidInput = false;
 
     uint32_t playerOptionValue = 0;
@@ -362,6 +356,6 @@ protected:
     uint64_t lazyEnd = 0;
     uint64_t lazyDone[kChips] = {};
     int64_t restingSum = 0;  // constants of the chips resting through the whole call
-    std::array<uint8_t, 16> asidMessage{};
+    std::vector<uint8_t> asidBytes;  // the message being sent; reserved at construction
     SynthStepTableWriters synthStepTables{*this};
 };

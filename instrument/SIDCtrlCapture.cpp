@@ -65,9 +65,9 @@ bool SIDCtrl::exportCaptureItem(uint64_t item, const char* path)
     return buildCaptureDocument(item, document, label) && path && VGM::writeVgmxFile(document.song, path);
 }
 
-bool SIDCtrl::exportMedia(int64_t /*index*/, const char* path)
+bool SIDCtrl::exportMedia(int64_t index, const char* path)
 {
-    if (!path)
+    if (index != 0 || !path)
         return false;
     capturePaused = true;
     setMediaParameter(kStop, 1.0);

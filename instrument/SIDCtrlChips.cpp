@@ -8,33 +8,6 @@
 
 namespace {
 
-// Register order of an ASID register message: bit p % 7 of mask and MSB byte p / 7 belongs to
-// the register at position p.
-constexpr uint8_t kAsidOrder[25] = {0,  1,  2,  3,  5,  6,  7,  8,  9,  10, 12, 13, 14,
-                                    15, 16, 17, 19, 20, 21, 22, 23, 24, 4,  11, 18};
-
-// One-register ASID message (13 bytes) for registers 0-24; 0 for any other register.
-size_t encodeAsidRegister(uint8_t reg, uint8_t value, uint8_t* out)
-{
-    const uint8_t* at = std::find(std::begin(kAsidOrder), std::end(kAsidOrder), reg);
-    if (at == std::end(kAsidOrder))
-        return 0;
-    const size_t position = size_t(at - kAsidOrder);
-    const uint8_t bit = uint8_t(1u << (position % 7));
-    const size_t byte = position / 7;
-    size_t n = 0;
-    out[n++] = 0xF0;
-    out[n++] = 0x2D;
-    out[n++] = 0x4E;
-    for (size_t i = 0; i < 4; ++i)
-        out[n++] = i == byte ? bit : 0;
-    for (size_t i = 0; i < 4; ++i)
-        out[n++] = i == byte && (value & 0x80) ? bit : 0;
-    out[n++] = value & 0x7F;
-    out[n++] = 0xF7;
-    return n;
-}
-
 constexpr uint8_t kControlRegisters[3] = {4, 11, 18};
 
 }  // namespace
@@ -51,9 +24,11 @@ void SIDCtrl::writeRegister(uint64_t chip, uint8_t reg, uint8_t value)
         return;
     // The sampled-sound channel keeps the value and may hold some of its bits.
     const uint8_t effective = chip < kSynthChips ? dacSubs[chip]->synthWrite(reg, value) : value;
-    if (hardwareHook && asidChip == chip && reg <= 24)
-        if (const size_t n = encodeAsidRegister(reg, value, asidMessage.data()))
-            hardwareHook->sendSysEx(asidMessage.data(), n);
+    if (hardwareHook && asidChip == chip && reg < asid::kRegisterCount) {
+        asidBytes.clear();
+        if (buildAsidRegister(reg, value, asidBytes))
+            hardwareHook->sendSysEx(asidBytes.data(), asidBytes.size());
+    }
     shadows[chip].store(reg, value);
     target->writeRegister(reg, effective, 0);
 }

@@ -4,6 +4,7 @@
 #include "instrument/SIDCtrl.h"
 #include "machine/VICIIPalette.h"
 #include "media/PixelCanvas.h"
+#include "media/VGMReader.h"
 #include "platform/PlatformTools.h"
 #include "platform/SaturatingCast.h"
 #include "sid/ChipEmu.h"
@@ -145,10 +146,12 @@ void SIDCtrl::resetPlayerChip(uint64_t chip)
     std::fill(std::begin(shadows[chip].gateChanged), std::end(shadows[chip].gateChanged), uint8_t(0));
 }
 
-void SIDCtrl::addChip(uint32_t chipKind, uint32_t /*subtype*/, uint32_t /*eventRate*/)
+void SIDCtrl::addChip(uint32_t chipKind, uint32_t /*subtype*/, uint32_t eventRate)
 {
     if (isPlayerKind(chipKind))
         setChipEnabled(chipKind - kFirstPlayerKind + kFirstPlayerChip, true);
+    if (chipKind == kFirstPlayerKind)
+        captureEventRate = eventRate;
 }
 
 void SIDCtrl::writeMediaRegister(uint32_t chipKind, uint64_t /*delay*/, uint32_t /*port*/,
@@ -200,8 +203,14 @@ void SIDCtrl::captureRegisters(uint64_t tick)
         return;
     SID_shadow& live = shadows[kFirstPlayerChip];
     if (!capturePaused && captureFrames.size() < kMaxCaptureFrames) {
-        const double ticks = double(int64_t(tick - lastCaptureTick));
-        captureInterval = vantor::saturatingCast<int32_t>(std::floor(ticks * reader->speed + 0.5));
+        // Machine cycles per tick: a log's ticks count at its chip's event rate, a tune's run at
+        // the reader's speed. A tick below the last one (a new song, a rewind) or a log without a
+        // rate keeps the cycles per frame.
+        double ratio = reader->speed;
+        if (dynamic_cast<VGM::Reader*>(reader))
+            ratio = captureEventRate ? double(getMachineClock()) / captureEventRate : 0.0;
+        if (tick >= lastCaptureTick && ratio > 0.0)
+            captureInterval = vantor::saturatingCast<int32_t>(std::floor(double(tick - lastCaptureTick) * ratio + 0.5));
         lastCaptureTick = tick;
         captureFrames.push_back(live);
     }

@@ -2,7 +2,7 @@
 // host at 48000 Hz in 256-frame blocks without a chip database. Sound is checked on a Hann-
 // windowed FFT of 32768 samples (bins of 1.46 Hz).
 
-#include "CommandLine.h"
+#include "RenderFixture.h"
 #include "SignalAnalysis.h"
 #include "fixtures/ArchiveWriters.h"
 #include "fixtures/ChipLogWriters.h"
@@ -27,26 +27,15 @@ using namespace commandline;
 constexpr double kRate = 48000.0;
 constexpr size_t kFft = 32768;
 constexpr double kBin = kRate / kFft;
-const std::string kNoDatabase = " --chipdb /nonexistent/chips.db";
 
 double noteHz(int note)
 {
     return 440.0 * std::exp2((note - 69) / 12.0);
 }
 
-class C64Render : public ::testing::Test
+class C64Render : public RenderFixture
 {
 protected:
-    // Renders `options` (plus -o) and reads the result.
-    Wav renderWav(const std::string& options)
-    {
-        const std::string wav = dir / "out.wav";
-        const CommandResult r = run(render(options + kNoDatabase + " -o " + quoted(wav)));
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        Wav w;
-        EXPECT_TRUE(readWav(wav, w)) << options;
-        return w;
-    }
     Wav renderScript(const std::string& script, double seconds)
     {
         return renderWav("--script " + quoted(dir.write("notes.txt", script)) + " --seconds " +
@@ -66,8 +55,6 @@ protected:
         const size_t first = size_t(from * kRate);
         return analysis::rmsAboutMean(x.data() + first, size_t(to * kRate) - first);
     }
-
-    fixtures::TempDir dir;
 };
 
 TEST_F(C64Render, NoteSixtyNineIs440HzOnChannelZeroOnly)

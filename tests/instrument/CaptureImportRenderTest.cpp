@@ -3,6 +3,7 @@
 // lines away from them, so each cycle of the pulse wave is measured between interpolated rising
 // zero crossings.
 #include "CommandLine.h"
+#include "SignalAnalysis.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,22 +17,6 @@ namespace {
 using namespace commandline;
 
 constexpr double kRate = 48000.0;
-
-// The frequency of every whole cycle from sample `from` on.
-std::vector<double> cycleFrequencies(const std::vector<float>& x, size_t from)
-{
-    std::vector<double> out;
-    double last = -1.0;
-    for (size_t i = from + 1; i < x.size(); ++i) {
-        if (!(x[i - 1] < 0.0f && x[i] >= 0.0f))
-            continue;
-        const double at = double(i - 1) + double(-x[i - 1]) / double(x[i] - x[i - 1]);
-        if (last >= 0.0)
-            out.push_back(kRate / (at - last));
-        last = at;
-    }
-    return out;
-}
 
 // 60 frames of 19656 cycles: pulse wave, gate held, PW 0x800, AD 0x00, SR 0xF0, volume 15,
 // frequency registers cycling A4, C#5, E5.
@@ -71,7 +56,7 @@ TEST(CaptureImportRender, ArpeggioCapturePlaysItsThreeNotes)
 
     Wav w;
     ASSERT_TRUE(readWav(wav, w));
-    const std::vector<double> cycles = cycleFrequencies(w.left, 4800);
+    const std::vector<double> cycles = analysis::cycleFrequencies(w.left, 4800, kRate);
     ASSERT_GT(cycles.size(), 1000u);
     size_t matched = 0;
     for (double hz : {440.0, 554.37, 659.26}) {

@@ -123,6 +123,7 @@ TEST(CommandLineHost, BadInputGivesAMessageAndAnError)
         "0.1 on 128",  "0.1 on 60 1.5", "-1 on 60",   "x on 60",     "0.1 of 60",
         "0.1 off",     "0.1 item 1792 0", "0.1 item 3", "0.1 midi 0x7F 0 0", "0.1 midi 0x90 0 128",
         "0.1 master 1", "0.1",          "nan on 60",  "0.1 on 60 0.5 9",
+        "0.1 sysex",   "0.1 sysex F0 100", "0.1 sysex F0 0x2D", "0.1 sysex F0 -1", "0.1 sysex G0",
     };
     for (const char* line : kBadLines) {
         const std::string script = dir.write("bad.txt", std::string("0 on 60\n") + line + "\n");

@@ -1,11 +1,11 @@
 #pragma once
 // Stand-ins around SIDCtrl: chips that record their register writes and renders, a host side
-// that records what is reported to it, a hardware hook that keeps its SysEx messages, a media
+// that records what is reported to it and the MIDI it sends, a media
 // reader that records its MIDI input, and the controller with its capture calls recorded.
 
 #include "fixtures/StubChip.h"
 #include "instrument/ChipControllerListener.h"
-#include "instrument/ChipHWHook.h"
+#include "abi/ModuleABI.h"
 #include "instrument/SIDCtrl.h"
 #include "media/MediaReader.h"
 #include "sid/SIDEmu.h"
@@ -117,7 +117,13 @@ public:
     void publishImageFile(const uint8_t*, uint64_t) override {}
     void setDisplayInfo(const uint8_t* info) override { displayInfo = info; }
     void notifyHost(void*, uint32_t, uint32_t) override {}
-    void callHostOpcode12(HostMidiOutRecord*) override {}
+    // Keeps a copy of the record and of its SysEx bytes (both live only for the call).
+    void callHostOpcode12(HostMidiOutRecord* record) override
+    {
+        midiOut.push_back(*record);
+        midiOut.back().sysex = nullptr;
+        sysex.emplace_back(record->sysex, record->sysex ? record->sysex + record->size : nullptr);
+    }
     void setChannelScale(uint64_t, int32_t) override {}
     void setChannelFilterCutoff(uint64_t, double) override {}
     void setChannelHighPassCutoff(uint64_t, double) override {}
@@ -132,26 +138,10 @@ public:
     }
 
     std::vector<Report> reports;
+    std::vector<HostMidiOutRecord> midiOut;
+    std::vector<std::vector<uint8_t>> sysex;  // per record of midiOut; empty for a short message
     std::vector<std::string> routingTexts;
     const uint8_t* displayInfo = nullptr;
-};
-
-class RecordingHook : public ChipHWHook
-{
-public:
-    RecordingHook() : ChipHWHook(false, nullptr) {}
-    void* run() override { return nullptr; }
-    void flush() override {}
-    void writeRegister(uint8_t, uint8_t, uint8_t, uint64_t) override {}
-    void sendSysEx(const uint8_t* bytes, uint64_t length) override
-    {
-        messages.emplace_back(bytes, bytes + length);
-    }
-    uint8_t readRegister() override { return 255; }
-    void setPort(uint32_t) override {}
-    void getPendingCount(uint32_t* count) override { *count = 0; }
-
-    std::vector<std::vector<uint8_t>> messages;
 };
 
 class MidiReader : public MediaReader
@@ -241,13 +231,6 @@ public:
     {
         replaceReader(r);
         return r;
-    }
-    RecordingHook* installHook()
-    {
-        auto* h = new RecordingHook;
-        delete hardwareHook;
-        hardwareHook = h;
-        return h;
     }
     void setAdvancePending() { advancePending = 1; }
     // The due tick of the timer's first entry, or -1.

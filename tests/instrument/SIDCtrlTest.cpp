@@ -708,14 +708,14 @@ TEST_F(SIDCtrlTest, MidiWithoutATuneReachesTheSynth)
 
 TEST_F(SIDCtrlTest, RawWritesReachOnlyTheChip)
 {
-    RecordingHook* hook = ctrl->installHook();
     ctrl->mediaCommand(10, nullptr, 4.0);
+    listener.sysex.clear();
     const SID_shadow before = ctrl->shadow(3);
     ctrl->writeRegister(3 | ChipSubWriter::DIRECT_WRITE, 4, 0x41);
     EXPECT_EQ(chip(3).writes, (std::vector<RegWrite>{{4, 0x41}}));
     EXPECT_EQ(std::memcmp(ctrl->shadow(3).regs, before.regs, 32), 0);
     EXPECT_EQ(ctrl->shadow(3).gateChanged[0], 0);
-    EXPECT_TRUE(hook->messages.empty());
+    EXPECT_TRUE(listener.sysex.empty());
 
     ctrl->writeRegister(uint64_t(0xE0000003) | ChipSubWriter::DIRECT_WRITE, 5, 0x12);  // top bits
     EXPECT_EQ(chip(3).lastWrite(5), 0x12);
@@ -744,8 +744,8 @@ TEST_F(SIDCtrlTest, ShadowSlotsAndGateFlags)
 
 TEST_F(SIDCtrlTest, SampleChannelBitsWinOnTheChipOnly)
 {
-    RecordingHook* hook = ctrl->installHook();
     ctrl->mediaCommand(10, nullptr, 3.0);  // chip 2
+    listener.sysex.clear();
     SID_DAC_sub& dac = *ctrl->dacSub(2);
     dac.ownedMask |= 1u << 24;
     dac.ownedBits[24] = 0x0F;
@@ -754,8 +754,8 @@ TEST_F(SIDCtrlTest, SampleChannelBitsWinOnTheChipOnly)
     EXPECT_EQ(chip(2).writes, (std::vector<RegWrite>{{24, 0x35}}));
     EXPECT_EQ(ctrl->shadow(2).regs[24], 0x3F);
     EXPECT_EQ(dac.savedValue[24], 0x3F);
-    ASSERT_EQ(hook->messages.size(), 1u);
-    EXPECT_EQ(hook->messages[0][11], 0x3F);
+    ASSERT_EQ(listener.sysex.size(), 1u);
+    EXPECT_EQ(listener.sysex[0][11], 0x3F);
 
     // Its own writes go straight through.
     ctrl->writeRegister(2 | ChipSubWriter::DIRECT_WRITE, 24, 0x0A);
@@ -766,8 +766,8 @@ TEST_F(SIDCtrlTest, SampleChannelBitsWinOnTheChipOnly)
 
 TEST_F(SIDCtrlTest, AsidMirrorsTheSelectedChip)
 {
-    RecordingHook* hook = ctrl->installHook();
     ctrl->mediaCommand(10, nullptr, 3.0);  // chip 2
+    listener.sysex.clear();
     ctrl->writeRegister(2, 18, 0xFF);
     ctrl->writeRegister(2, 0, 0x12);
     ctrl->writeRegister(2, 25, 0x01);
@@ -777,7 +777,7 @@ TEST_F(SIDCtrlTest, AsidMirrorsTheSelectedChip)
         {0xF0, 0x2D, 0x4E, 0, 0, 0, 0x08, 0, 0, 0, 0x08, 0x7F, 0xF7},
         {0xF0, 0x2D, 0x4E, 0x01, 0, 0, 0, 0, 0, 0, 0, 0x12, 0xF7},
     };
-    EXPECT_EQ(hook->messages, want);
+    EXPECT_EQ(listener.sysex, want);
 }
 
 TEST_F(SIDCtrlTest, GatesAndPlayerChipSilencing)

@@ -60,6 +60,23 @@ inline size_t peakBin(const float* samples, size_t n)
     return best;
 }
 
+// The frequency of every whole cycle from sample `from` on, measured between interpolated
+// rising zero crossings: for notes that change too often for a spectrum's lines to sit on them.
+inline std::vector<double> cycleFrequencies(const std::vector<float>& x, size_t from, double rate)
+{
+    std::vector<double> out;
+    double last = -1.0;
+    for (size_t i = from + 1; i < x.size(); ++i) {
+        if (!(x[i - 1] < 0.0f && x[i] >= 0.0f))
+            continue;
+        const double at = double(i - 1) + double(-x[i - 1]) / double(x[i] - x[i - 1]);
+        if (last >= 0.0)
+            out.push_back(rate / (at - last));
+        last = at;
+    }
+    return out;
+}
+
 inline double binFrequency(size_t bin, size_t n, double rate)
 {
     return double(bin) * rate / double(n);

@@ -134,6 +134,15 @@ bool parseRenderScript(const std::string& text, const std::string& source, doubl
                 return bad();
             out.masters.push_back({frame, int32_t(i0), v});
             continue;
+        } else if (command == "sysex" && w.size() >= 3) {
+            SysExMessage message{frame, {}};
+            for (size_t k = 2; k < w.size(); ++k) {
+                if (!parseInt("0x" + w[k], 0, 0xFF, i0) || w[k].size() > 2)
+                    return bad();
+                message.bytes.push_back(uint8_t(i0));
+            }
+            out.sysex.push_back(std::move(message));
+            continue;
         } else {
             return bad();
         }

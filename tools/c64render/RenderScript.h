@@ -7,6 +7,8 @@
 //   T midi S D1 D2    raw MIDI message (kind 0, flag bit 0, tuning 0.0)
 //   T master K V      master-settings command K with V (dispatcher opcode 21, sent before the
 //                     block that holds T)
+//   T sysex HH HH ... a SysEx message in hexadecimal bytes (dispatcher opcode 23, sent before
+//                     the block that holds T, after that block's master commands)
 //
 // T is in seconds; '#' starts a comment; numbers may be written in hex with 0x.
 
@@ -29,10 +31,17 @@ struct MasterCommand
     double value = 0.0;
 };
 
+struct SysExMessage
+{
+    uint64_t frame = 0;
+    std::vector<uint8_t> bytes;
+};
+
 struct RenderScript
 {
     std::vector<ScriptEvent> events;
     std::vector<MasterCommand> masters;
+    std::vector<SysExMessage> sysex;
 };
 
 // Parses `text`; on a bad line returns false with a message naming the source, the line number

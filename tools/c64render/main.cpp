@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -30,7 +31,7 @@ constexpr const char* kUsage =
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--data FOLDER] [--host-version N] [--a4 HZ] [--log FILE]\n"
     "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
-    "                 [--exact-render] [--single-stage] [--import FILE]\n"
+    "                 [--exact-render] [--single-stage] [--import FILE] [--export FILE]\n"
     "       c64render --print-demo\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
@@ -46,7 +47,8 @@ constexpr const char* kUsage =
     "  --note N,...      notes held from the start\n"
     "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
     "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
-    "                    T midi S D1 D2 | T master K V   (T in seconds, # comments)\n"
+    "                    T midi S D1 D2 | T master K V | T sysex HH HH ...\n"
+    "                    (T in seconds, # comments)\n"
     "  --chipdb PATH     chip database handed to the module's init\n"
     "  --data FOLDER     the module's data folder: C64 ROM images, player signature files\n"
     "  --host-version N  engine interface version given to init (default 2123)\n"
@@ -58,7 +60,9 @@ constexpr const char* kUsage =
     "  --exact-render    every chip renders every cycle (no silence skipped); the same samples\n"
     "  --single-stage    resample the chips' rate in a single speexdsp stage\n"
     "  --import FILE     a file the module loads through its file-loading call before the first\n"
-    "                    block (a VGMX capture becomes the patch)\n";
+    "                    block (a VGMX capture becomes the patch)\n"
+    "  --export FILE     after the last block, the module saves its media (the register\n"
+    "                    capture, as VGMX) to FILE through its file-saving call\n";
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -164,6 +168,7 @@ struct Options
     std::string canvas;
     std::string syx;
     std::string import;
+    std::string exportPath;
     bool moduleChannels = false;
     bool exactRender = false;
     bool singleStage = false;
@@ -300,6 +305,8 @@ int parseOptions(int argc, char** argv, Options& o)
                 o.syx = v;
             } else if (arg == "--import") {
                 o.import = v;
+            } else if (arg == "--export") {
+                o.exportPath = v;
             } else {
                 return fail("unknown option " + arg);
             }
@@ -352,6 +359,8 @@ int run(const Options& o)
                      [](const ScriptEvent& a, const ScriptEvent& b) { return a.frame < b.frame; });
     std::stable_sort(script.masters.begin(), script.masters.end(),
                      [](const MasterCommand& a, const MasterCommand& b) { return a.frame < b.frame; });
+    std::stable_sort(script.sysex.begin(), script.sysex.end(),
+                     [](const SysExMessage& a, const SysExMessage& b) { return a.frame < b.frame; });
 
     FILE* log = nullptr;
     if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "w"))) {
@@ -425,7 +434,7 @@ int run(const Options& o)
         }
         Progress progress(total, o.rate,
                           isatty(STDERR_FILENO) && (seconds > 10.0 || !o.file.empty()));
-        size_t nextEvent = 0, nextMaster = 0;
+        size_t nextEvent = 0, nextMaster = 0, nextSysEx = 0;
         std::vector<vantor::HDMIDIEvent> events;
         for (uint64_t start = 0; start < total;) {
             const uint32_t frames = uint32_t(std::min<uint64_t>(o.block, total - start));
@@ -433,6 +442,15 @@ int run(const Options& o)
                 instance.sendMasterSettings(script.masters[nextMaster].kind,
                                             script.masters[nextMaster].value);
                 ++nextMaster;
+            }
+            while (nextSysEx < script.sysex.size() && script.sysex[nextSysEx].frame < start + frames) {
+                const std::vector<uint8_t>& bytes = script.sysex[nextSysEx].bytes;
+                HostMidiOutRecord record;
+                record.kind = 1;
+                record.size = bytes.size();
+                record.sysex = bytes.data();
+                instance.dispatch(kOpReceiveSysEx, reinterpret_cast<intptr_t>(&record), nullptr);
+                ++nextSysEx;
             }
             events.clear();
             while (nextEvent < script.events.size() && script.events[nextEvent].frame < start + frames) {
@@ -459,7 +477,20 @@ int run(const Options& o)
             start += frames;
             progress.update(start);
         }
-        late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster);
+        late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster) +
+               (script.sysex.size() - nextSysEx);
+        if (!o.exportPath.empty()) {
+            std::error_code ec;
+            const auto before = std::filesystem::last_write_time(o.exportPath, ec);
+            const bool existed = !ec;
+            int32_t mediaIndex = 0;
+            instance.dispatch(kOpSaveFile, reinterpret_cast<intptr_t>(o.exportPath.c_str()), &mediaIndex);
+            const auto after = std::filesystem::last_write_time(o.exportPath, ec);
+            if (ec || (existed && after == before)) {
+                std::cerr << "c64render: the module wrote no " << o.exportPath << "\n";
+                return 1;
+            }
+        }
         if (!o.canvas.empty() && !writeCanvasFile(instance, o.canvas, error)) {
             std::cerr << "c64render: " << error << "\n";
             return 1;

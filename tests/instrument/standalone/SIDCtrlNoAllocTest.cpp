@@ -3,7 +3,7 @@
 // allocating.
 
 #include "fixtures/DacFixtures.h"
-#include "instrument/ChipHWHook.h"
+#include "../SIDCtrlDoubles.h"
 #include "instrument/SIDCtrl.h"
 #include "sid/SIDEmu.h"
 
@@ -17,17 +17,16 @@
 
 namespace {
 
-class CountingHook : public ChipHWHook
+// Counts the bytes sent to the host's MIDI output and keeps no reports.
+class CountingListener : public sidctrl_test::RecordingListener
 {
 public:
-    CountingHook() : ChipHWHook(false, nullptr) {}
-    void* run() override { return nullptr; }
-    void flush() override {}
-    void writeRegister(uint8_t, uint8_t, uint8_t, uint64_t) override {}
-    void sendSysEx(const uint8_t*, uint64_t length) override { bytes += length; }
-    uint8_t readRegister() override { return 255; }
-    void setPort(uint32_t) override {}
-    void getPendingCount(uint32_t* count) override { *count = 0; }
+    void callHostOpcode12(HostMidiOutRecord* record) override { bytes += record->size; }
+    void notifyVoiceParameter(uint64_t, uint32_t, uint32_t, float) override {}
+    void notifyLayerParameter(uint64_t, uint32_t, uint32_t, float) override {}
+    void notifySynthParameter(uint32_t, uint32_t, float) override {}
+    void notifyMediaParameter(uint32_t, uint32_t, float) override {}
+    void notifyAutomationSlot(uint64_t, uint32_t, uint32_t, float) override {}
     uint64_t bytes = 0;
 };
 
@@ -35,26 +34,35 @@ class Ctrl : public SIDCtrl
 {
 public:
     using SIDCtrl::SIDCtrl;
-    CountingHook* installHook()
+    // Takes ownership.
+    void adoptReader(MediaReader* r) { replaceReader(r); }
+};
+
+// Sixteen real chips and an initialised controller reporting to a counting host.
+struct Rig
+{
+    explicit Rig(int32_t block) : sids(ChipController::kChips)
     {
-        auto* h = new CountingHook;
-        hardwareHook = h;
-        return h;
+        for (SIDEmu& s : sids) {
+            EXPECT_TRUE(s.init(uint64_t(block), nullptr, SIDEmu::kDefaultInitValue));
+            chips.push_back(&s);
+        }
+        ctrl = std::make_unique<Ctrl>(&chips, &listener);
+        ctrl->init("data/chips.db", 1006);
     }
+    std::vector<SIDEmu> sids;
+    std::vector<ChipEmu*> chips;
+    CountingListener listener;
+    std::unique_ptr<Ctrl> ctrl;
 };
 
 TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
 {
     constexpr double kClock = 985248.0;
     constexpr int32_t kBlock = 1024;
-    std::vector<SIDEmu> sids(ChipController::kChips);
-    std::vector<ChipEmu*> chips;
-    for (SIDEmu& s : sids) {
-        ASSERT_TRUE(s.init(kBlock, nullptr, SIDEmu::kDefaultInitValue));
-        chips.push_back(&s);
-    }
-    auto ctrl = std::make_unique<Ctrl>(&chips, nullptr);
-    ctrl->init("data/chips.db", 1006);
+    Rig rig(kBlock);
+    auto& ctrl = rig.ctrl;
+    CountingListener& listener = rig.listener;
     ctrl->setRate(0, kClock, kClock);
     ctrl->setPolyphony(12);
     ctrl->setParameter(16 + 2, 2.0f);  // a second, sawtooth oscillator
@@ -66,7 +74,6 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
     ctrl->setNoteTable(sample.get());
     ctrl->setParameter(138, 3.0f);  // the sample layer plays the whole sample on every key
     ctrl->layerManager().setLayerParameter(3, ZRS::LayerManager::kActive, 1.0f);
-    CountingHook* hook = ctrl->installHook();
     ctrl->mediaCommand(10, nullptr, 1.0);
     std::vector<int32_t> out(kBlock);
     int32_t* channels[2] = {out.data(), nullptr};
@@ -95,7 +102,35 @@ TEST(SIDCtrlNoAlloc, NotesParametersAndRender)
     for (int block = 0; block < 1000; ++block)
         play(block);
     EXPECT_EQ(fixtures::allocationCount() - before, 0);
-    EXPECT_GT(hook->bytes, 0u);
+    EXPECT_GT(listener.bytes, 0u);
+}
+
+TEST(SIDCtrlNoAlloc, RegisterWritesWithAsidOutput)
+{
+    Rig rig(1024);
+    auto& ctrl = rig.ctrl;
+    CountingListener& listener = rig.listener;
+    ctrl->mediaCommand(10, nullptr, 1.0);
+    const uint64_t sent = listener.bytes;
+    const long before = fixtures::allocationCount();
+    for (int i = 0; i < 10000; ++i)
+        ctrl->writeRegister(0, uint8_t(i % 25), uint8_t(i));
+    EXPECT_EQ(fixtures::allocationCount() - before, 0);
+    EXPECT_EQ(listener.bytes - sent, 10000u * 13u);
+}
+
+TEST(SIDCtrlNoAlloc, CaptureOfAWholeCaptureList)
+{
+    Rig rig(1024);
+    auto& ctrl = rig.ctrl;
+    ctrl->adoptReader(new sidctrl_test::TickReader(ctrl.get()));
+    const long before = fixtures::allocationCount();
+    for (uint64_t frame = 1; frame <= SIDCtrl::kMaxCaptureFrames; ++frame) {
+        ctrl->writeRegister(12, 0, uint8_t(frame));
+        ctrl->captureRegisters(frame * 19656);
+    }
+    EXPECT_EQ(fixtures::allocationCount() - before, 0);
+    EXPECT_EQ(ctrl->getCaptureFrames().size(), SIDCtrl::kMaxCaptureFrames);
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+// Renders through the command-line host into a temporary folder, without a chip database.
+
+#include "CommandLine.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace commandline {
+
+inline const std::string kNoDatabase = " --chipdb /nonexistent/chips.db";
+
+class RenderFixture : public ::testing::Test
+{
+protected:
+    // Renders `options` (plus -o) and reads the result.
+    Wav renderWav(const std::string& options)
+    {
+        const std::string wav = dir / "out.wav";
+        const CommandResult r = run(render(options + kNoDatabase + " -o " + quoted(wav)));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        Wav w;
+        EXPECT_TRUE(readWav(wav, w)) << options;
+        return w;
+    }
+
+    fixtures::TempDir dir;
+};
+
+}  // namespace commandline
