@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 // Filter parameter indices shared by both models.
 namespace SIDFilterParam {
@@ -22,6 +23,10 @@ inline bool sameBits(float a, float b)
 {
     return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
 }
+
+struct NothingDone {
+    void operator()(uint64_t, uint64_t) const {}
+};
 
 // Runs one block through a per-cycle function. After the first cycle, when the states did not
 // change, the run of inputs equal to the first repeats its output: the cycle would compute exactly
@@ -47,13 +52,15 @@ bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n,
     }
     uint64_t handed = 0;
     if (i < n) {
-        for (; i + 1 < n && (i % kGroup) != 0; ++i)
-            output[i] += cycle(input[i], band, low);
-        for (; i + kGroup < n; i += kGroup) {
-            for (uint64_t k = 0; k < kGroup; ++k)
-                output[i + k] += cycle(input[i + k], band, low);
-            done(handed, i - handed);
-            handed = i;
+        if constexpr (!std::is_same_v<Done, NothingDone>) {
+            for (; i + 1 < n && (i % kGroup) != 0; ++i)
+                output[i] += cycle(input[i], band, low);
+            for (; i + kGroup < n; i += kGroup) {
+                for (uint64_t k = 0; k < kGroup; ++k)
+                    output[i + k] += cycle(input[i + k], band, low);
+                done(handed, i - handed);
+                handed = i;
+            }
         }
         for (; i + 1 < n; ++i)
             output[i] += cycle(input[i], band, low);
@@ -66,10 +73,6 @@ bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n,
     lowState = low;
     return still;
 }
-
-struct NothingDone {
-    void operator()(uint64_t, uint64_t) const {}
-};
 
 }  // namespace sid_filter
 
