@@ -570,9 +570,13 @@ unsigned SIDEmu::renderPiece(int32_t* out, uint64_t n)
     renderOscillators(n);
     renderEnvelopes(n);
     const ModeGains gains = mixVoices(n);
-    runFilter(n, gains);
-    if (out)
-        outputStage(out, n);
+    if (out && linearModel) {
+        filterAndOutput(out, n, gains);
+    } else {
+        runFilter(n, gains);
+        if (out)
+            outputStage(out, n);
+    }
     const unsigned quiet = quietVoices;
     quietVoices = 0;
     return quiet;
@@ -872,7 +876,8 @@ void addSaturating(int32_t* out, uint64_t n, int32_t c)
 namespace {
 
 template <bool Clip>
-void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g, float ceiling, float kneeLevel)
+[[gnu::always_inline]] inline void outputInto(int32_t* out, const float* mix, uint64_t n, float d, float g,
+                                              float ceiling, float kneeLevel)
 {
     uint64_t i = 0;
     const F32x4 d4 = splat(d), g4 = splat(g), h4 = splat(ceiling), f4 = splat(kneeLevel);
@@ -917,4 +922,33 @@ void SIDEmu::outputFrom(const float* mix, int32_t* out, uint64_t n)
         outputInto<true>(out, mix, n, outputDcLevel, g, ceiling, kneeLevel);
     else
         outputInto<false>(out, mix, n, outputDcLevel, g, ceiling, kneeLevel);
+}
+
+namespace {
+
+// The output stage over a range of cycles, as the filter hands them on.
+template <bool Clip>
+struct OutputRange {
+    int32_t* out;
+    const float* mix;
+    float d, g, ceiling, kneeLevel;
+    [[gnu::always_inline]] void operator()(uint64_t from, uint64_t count) const
+    {
+        outputInto<Clip>(out + from, mix + from, count, d, g, ceiling, kneeLevel);
+    }
+};
+
+}  // namespace
+
+void SIDEmu::filterAndOutput(int32_t* out, uint64_t n, const ModeGains& m)
+{
+    // The output of each finished group of cycles is worked out beside the filter's next cycles.
+    const float g = digiMute ? 1.0f : float(volume) * kVolumeStep;
+    const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
+    if (clipping)
+        linearFilter.process(filterMix, directMix, n, m.lp, m.bp, m.hp,
+                             OutputRange<true>{out, directMix, outputDcLevel, g, ceiling, kneeLevel});
+    else
+        linearFilter.process(filterMix, directMix, n, m.lp, m.bp, m.hp,
+                             OutputRange<false>{out, directMix, outputDcLevel, g, ceiling, kneeLevel});
 }

@@ -201,6 +201,8 @@ private:
     bool directOscillators(bool uses[3], std::size_t& user) const;
     void wake() { resting = false; }
     void outputFrom(const float* mix, int32_t* out, uint64_t n);
+    // runFilter and outputStage of a linear-model chip in one pass.
+    void filterAndOutput(int32_t* out, uint64_t n, const ModeGains& gains);
 
     SIDFilter_table measuredFilter;
     SIDFilterLinear linearFilter;

@@ -32,11 +32,6 @@ SIDLineRows defaultLinearRows()
     return rows;
 }
 
-inline bool sameBits(float a, float b)
-{
-    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
-}
-
 // std::clamp without its ordering precondition (record values may put hi below lo).
 inline float clampTo(float v, float lo, float hi)
 {
@@ -53,37 +48,6 @@ bool parameterScale(float v, float exponent, float& scale)
         return false;
     scale = s;
     return true;
-}
-
-// Runs one block through a per-cycle function. After the first cycle, when the states did not
-// change, the run of inputs equal to the first repeats its output: the cycle would compute exactly
-// the same values from the same states and input. Returns whether the last cycle left both states
-// as they were.
-template <class Cycle>
-bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
-              float& lowState, bool shortcut)
-{
-    float band = bandState, low = lowState;  // locals: stores to output cannot alias them
-    const float x0 = input[0];
-    const float band0 = band, low0 = low;
-    const float y0 = cycle(x0, band, low);
-    output[0] += y0;
-    uint64_t i = 1;
-    bool still = sameBits(band, band0) && sameBits(low, low0);
-    if (shortcut && still) {
-        for (; i < n && sameBits(input[i], x0); ++i)
-            output[i] += y0;
-    }
-    if (i < n) {
-        for (; i + 1 < n; ++i)
-            output[i] += cycle(input[i], band, low);
-        const float bandBefore = band, lowBefore = low;
-        output[i] += cycle(input[i], band, low);
-        still = sameBits(band, bandBefore) && sameBits(low, lowBefore);
-    }
-    bandState = band;
-    lowState = low;
-    return still;
 }
 
 }  // namespace
@@ -129,39 +93,6 @@ void SIDFilterLinear::update()
     damping = (1.0f - t) * a[0] + t * b[0] + resonanceTable[resonance];
     const float w = ((1.0f - t) * a[3] + t * b[3]) * cutoffScale / rate;
     frequencyCoefficient = 2.0f * std::sin(std::numbers::pi_v<float> * std::min(w, kLinearMaxW));
-}
-
-// Pairing the two integrator updates into one vector operation (SLP) lengthens the loop's
-// dependency chain by about a third; the scalar form runs at the speed of a plain loop. The
-// attribute is GCC's own.
-#if defined(__GNUC__) && !defined(__clang__)
-#define SID_SCALAR_LOOP [[gnu::optimize("no-tree-slp-vectorize")]]
-#else
-#define SID_SCALAR_LOOP
-#endif
-SID_SCALAR_LOOP void SIDFilterLinear::process(
-    const float* input, float* output, uint64_t n, float lp, float bp, float hp)
-{
-    if (n == 0)
-        return;
-    float band = bandState;
-    float low = lowState;
-    if (firstBlock) {
-        firstBlock = 0;
-        low = -input[0];
-    }
-    const float f = frequencyCoefficient;
-    const float q = damping;
-    const float g = gain;
-    const auto cycle = [f, q, g, lp, bp, hp](float x, float& bandRef, float& lowRef) {
-        const float h = q * bandRef - x - lowRef;
-        bandRef = bandRef - f * h;
-        lowRef = lowRef - f * bandRef;
-        return g * (hp * h + bp * bandRef + lp * lowRef);
-    };
-    settled = runBlock(cycle, input, output, n, band, low, shortcut);
-    bandState = band;
-    lowState = low;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -393,7 +324,7 @@ void SIDFilter_table::process(const float* input, float* output, uint64_t n, flo
         lowRef = lowNext;
         return y;
     };
-    settled = runBlock(cycle, input, output, n, band, low, shortcut);
+    settled = sid_filter::runBlock(cycle, input, output, n, band, low, shortcut, sid_filter::NothingDone{});
     bandState = band;
     lowState = low;
 }

@@ -5,7 +5,9 @@
 #include "sid/SIDChipRecords.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <type_traits>
 
 // Filter parameter indices shared by both models.
 namespace SIDFilterParam {
@@ -14,6 +16,74 @@ inline constexpr uint32_t kDcGain = 1;        // "Filter Filter DC"
 inline constexpr uint32_t kCutoffOffset = 2;  // "Filter Cutoff Offset"
 inline constexpr uint32_t kGain = 3;          // "Filter Gain"
 }  // namespace SIDFilterParam
+
+namespace sid_filter {
+
+inline bool sameBits(float a, float b)
+{
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
+}
+
+struct NothingDone {
+    void operator()(uint64_t, uint64_t) const {}
+};
+
+// Runs one block through a per-cycle function. After the first cycle, when the states did not
+// change, the run of inputs equal to the first repeats its output: the cycle would compute exactly
+// the same values from the same states and input. done(from, count) gets the finished outputs in
+// order, in groups of eight from the block's start (all of the rest at the end), one group behind
+// the cycles being computed: its work runs beside the filter's chain of dependent operations.
+// Returns whether the last cycle left both states as they were.
+template <class Cycle, class Done>
+bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
+              float& lowState, bool shortcut, const Done& done)
+{
+    constexpr uint64_t kGroup = 8;
+    float band = bandState, low = lowState;  // locals: stores to output cannot alias them
+    const float x0 = input[0];
+    const float band0 = band, low0 = low;
+    const float y0 = cycle(x0, band, low);
+    output[0] += y0;
+    uint64_t i = 1;
+    bool still = sameBits(band, band0) && sameBits(low, low0);
+    if (shortcut && still) {
+        for (; i < n && sameBits(input[i], x0); ++i)
+            output[i] += y0;
+    }
+    uint64_t handed = 0;
+    if (i < n) {
+        if constexpr (!std::is_same_v<Done, NothingDone>) {
+            for (; i + 1 < n && (i % kGroup) != 0; ++i)
+                output[i] += cycle(input[i], band, low);
+            for (; i + kGroup < n; i += kGroup) {
+                for (uint64_t k = 0; k < kGroup; ++k)
+                    output[i + k] += cycle(input[i + k], band, low);
+                done(handed, i - handed);
+                handed = i;
+            }
+        }
+        for (; i + 1 < n; ++i)
+            output[i] += cycle(input[i], band, low);
+        const float bandBefore = band, lowBefore = low;
+        output[i] += cycle(input[i], band, low);
+        still = sameBits(band, bandBefore) && sameBits(low, lowBefore);
+    }
+    done(handed, n - handed);
+    bandState = band;
+    lowState = low;
+    return still;
+}
+
+}  // namespace sid_filter
+
+// Pairing the two integrator updates into one vector operation (SLP) lengthens the loop's
+// dependency chain by about a third: an empty asm statement holding a value in its own register
+// keeps the updates scalar, and costs nothing.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define SID_KEEP_SCALAR(v) asm("" : "+x"(v))
+#else
+#define SID_KEEP_SCALAR(v) (void)(v)
+#endif
 
 class SIDFilterLinear {
 public:
@@ -24,7 +94,14 @@ public:
     // Recomputes the frequency coefficient and the damping from cutoff, resonance and tables.
     void update();
     // Adds n filtered values of input into output; lp, bp, hp are the mode gains.
-    void process(const float* input, float* output, uint64_t n, float lp, float bp, float hp);
+    void process(const float* input, float* output, uint64_t n, float lp, float bp, float hp)
+    {
+        process(input, output, n, lp, bp, hp, sid_filter::NothingDone{});
+    }
+    // The same, handing the finished outputs to done as sid_filter::runBlock does.
+    template <class Done>
+    void process(const float* input, float* output, uint64_t n, float lp, float bp, float hp,
+                 const Done& done);
 
     void setRate(float hz);
     void setCutoff(uint32_t c) { cutoff = c & 0x7FF; }
@@ -157,3 +234,30 @@ private:
     bool shortcut = true;
     bool settled = false;
 };
+
+template <class Done>
+void SIDFilterLinear::process(const float* input, float* output, uint64_t n, float lp, float bp,
+                              float hp, const Done& done)
+{
+    if (n == 0)
+        return;
+    float band = bandState;
+    float low = lowState;
+    if (firstBlock) {
+        firstBlock = 0;
+        low = -input[0];
+    }
+    const float f = frequencyCoefficient;
+    const float q = damping;
+    const float g = gain;
+    const auto cycle = [f, q, g, lp, bp, hp](float x, float& bandRef, float& lowRef) {
+        const float h = q * bandRef - x - lowRef;
+        bandRef = bandRef - f * h;
+        SID_KEEP_SCALAR(bandRef);
+        lowRef = lowRef - f * bandRef;
+        return g * (hp * h + bp * bandRef + lp * lowRef);
+    };
+    settled = sid_filter::runBlock(cycle, input, output, n, band, low, shortcut, done);
+    bandState = band;
+    lowState = low;
+}
