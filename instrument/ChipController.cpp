@@ -19,12 +19,17 @@ ChipController::ChipController(std::vector<ChipEmu*>* chipList,
 ChipController::~ChipController()
 {
     replaceReader(nullptr);
-    if (hardwareHook) {
-        uint32_t pending = 0;
-        hardwareHook->getPendingCount(&pending);
-        delete hardwareHook;
-        hardwareHook = nullptr;
-    }
+    freeHardwareHook();
+}
+
+void ChipController::freeHardwareHook()
+{
+    if (!hardwareHook)
+        return;
+    uint32_t pending = 0;
+    hardwareHook->getPendingCount(&pending);
+    delete hardwareHook;
+    hardwareHook = nullptr;
 }
 
 bool ChipController::setRate(uint64_t newVideoStandard, double chipRate, double /*chipClock*/)

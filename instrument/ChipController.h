@@ -167,6 +167,8 @@ protected:
     bool selectReaderSong(uint64_t n);
     // Media parameters 7, 8 and 9: gates off, timers out, select, and on success play.
     void changeSong(uint64_t n);
+    // Asks the hook for its pending count, then frees it.
+    void freeHardwareHook();
 
     std::vector<ChipEmu*>* chips;
     ChipControllerListener* listener;

@@ -525,12 +525,7 @@ void SIDCtrl::mediaCommand(uint32_t command, vantor::Mutex* mutex, double value)
 
 void SIDCtrl::setAsidOutput(bool on, uint64_t chip)
 {
-    if (hardwareHook) {
-        uint32_t pending = 0;
-        hardwareHook->getPendingCount(&pending);
-        delete hardwareHook;
-        hardwareHook = nullptr;
-    }
+    freeHardwareHook();
     if (!on || chip >= kChips) {
         asidChip = kNoAsidChip;
         return;

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr uint32_t kFrameEndCycles = 2301;  // an event this far from the previous ends a frame
-constexpr int32_t kSidKind = 77;
 
 }  // namespace
 
@@ -112,7 +111,7 @@ bool SIDCtrl::importVgmxCapture(vantor::VirtualFile& file)
     if (!document.loadXmlStream(&file))
         return false;
     const VGM::VGMXSong& song = document.song;
-    if (song.chips.size() != 1 || song.chips.begin()->first != kSidKind)
+    if (song.chips.size() != 1 || song.chips.begin()->first != VGM::kSidChipKind)
         return false;
     const VGM::VGMXChip& chip = song.chips.begin()->second;
 

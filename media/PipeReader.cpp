@@ -1,18 +1,9 @@
 #include "media/PipeReader.h"
 
-#include <time.h>
+#include <chrono>
+#include <thread>
 
 namespace VGM {
-
-namespace {
-
-void sleepMicroseconds(long us)
-{
-    timespec t{0, us * 1000};
-    nanosleep(&t, nullptr);
-}
-
-}  // namespace
 
 PipeReaderThreaded::PipeReaderThreaded(PipeReaderListener* l) : vantor::ThreadDetached(false, nullptr), listener(l) {}
 
@@ -39,7 +30,7 @@ void PipeReaderThreaded::stop(std::atomic<uint32_t>* finishedFlag)
     stopperFinished.store(finishedFlag, std::memory_order_release);
     stopRequested.store(true, std::memory_order_release);
     while (finishedFlag->load(std::memory_order_acquire) == 0)
-        sleepMicroseconds(10);
+        std::this_thread::sleep_for(std::chrono::microseconds(10));
 }
 
 PipeReaderListener::~PipeReaderListener()

@@ -110,7 +110,7 @@ int buildCaptureStream(uint64_t voiceMask, uint32_t clock, const std::vector<SID
                        VGM::VGMX& document, uint64_t cyclesPerFrame)
 {
     VGM::VGMXChip chip;
-    chip.kind = 77;
+    chip.kind = VGM::kSidChipKind;
     chip.typeName = "6581";
     chip.displayName = "SID";
     chip.clock = clock;

@@ -54,6 +54,7 @@ namespace VGM {
 
 constexpr int32_t kUnknownChipKind = 100;  // never stored in a song
 constexpr int32_t kFirstDacKind = 84;
+constexpr int32_t kSidChipKind = 77;
 constexpr size_t kPendingKinds = 100;      // kinds 0-99 keep a pending wait
 // The wait built up per kind since that kind's last event. A wait of the log counts for every
 // kind at once, so the table keeps the time of each kind's last event.
