@@ -563,25 +563,6 @@ unsigned SIDEmu::findQuietVoices() const
     return quiet;
 }
 
-unsigned SIDEmu::renderPiece(int32_t* out, uint64_t n)
-{
-    // A voice held at level 0 scales every sample to 0 until a write: only its state moves.
-    quietVoices = exactRender ? 0 : findQuietVoices();
-    renderOscillators(n);
-    renderEnvelopes(n);
-    const ModeGains gains = mixVoices(n);
-    if (out && linearModel) {
-        filterAndOutput(out, n, gains);
-    } else {
-        runFilter(n, gains);
-        if (out)
-            outputStage(out, n);
-    }
-    const unsigned quiet = quietVoices;
-    quietVoices = 0;
-    return quiet;
-}
-
 void SIDEmu::renderOscillators(uint64_t n)
 {
     bool uses[3];
@@ -686,9 +667,15 @@ struct MixSources {
     int count = 0;
 };
 
-template <int Count>
-void mixInto(float* mix, uint64_t n, float dc, const MixSources& m, float gain)
+// With AddHeld the value the buffer held is added last: ((dc + s1...) + held).
+template <int Count, bool AddHeld = false>
+[[gnu::always_inline]] inline void mixInto(float* mix, uint64_t from, uint64_t n, float dc,
+                                           const MixSources& m, float gain)
 {
+    mix += from;
+    const uint32_t* samples[3] = {};
+    for (int v = 0; v < Count; ++v)
+        samples[v] = m.samples[v] + from;
     uint64_t i = 0;
     const F32x4 dc4 = splat(dc), g4 = splat(gain);
     F32x4 q4[3];
@@ -698,15 +685,22 @@ void mixInto(float* mix, uint64_t n, float dc, const MixSources& m, float gain)
         F32x4 acc = dc4;
         for (int v = 0; v < Count; ++v) {
             I32x4 s;
-            std::memcpy(&s, m.samples[v] + i, sizeof s);
+            std::memcpy(&s, samples[v] + i, sizeof s);
             acc += __builtin_convertvector(s, F32x4) * q4[v] * g4;
+        }
+        if constexpr (AddHeld) {
+            F32x4 held;
+            std::memcpy(&held, mix + i, sizeof held);
+            acc += held;
         }
         std::memcpy(mix + i, &acc, sizeof acc);
     }
     for (; i < n; ++i) {
         float acc = dc;
         for (int v = 0; v < Count; ++v)
-            acc += float(int32_t(m.samples[v][i])) * m.scale[v] * gain;
+            acc += float(int32_t(samples[v][i])) * m.scale[v] * gain;
+        if constexpr (AddHeld)
+            acc += mix[i];
         mix[i] = acc;
     }
 }
@@ -714,16 +708,22 @@ void mixInto(float* mix, uint64_t n, float dc, const MixSources& m, float gain)
 void mix(float* to, uint64_t n, float dc, const MixSources& m, float gain)
 {
     switch (m.count) {
-    case 0: mixInto<0>(to, n, dc, m, gain); break;
-    case 1: mixInto<1>(to, n, dc, m, gain); break;
-    case 2: mixInto<2>(to, n, dc, m, gain); break;
-    default: mixInto<3>(to, n, dc, m, gain); break;
+    case 0: mixInto<0>(to, 0, n, dc, m, gain); break;
+    case 1: mixInto<1>(to, 0, n, dc, m, gain); break;
+    case 2: mixInto<2>(to, 0, n, dc, m, gain); break;
+    default: mixInto<3>(to, 0, n, dc, m, gain); break;
     }
 }
 
 }  // namespace
 
-SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
+struct SIDEmu::MixPlan {
+    MixSources filtered, direct;
+    float filterDc, directLevel, filteredGain, directGain;
+    ModeGains gains;
+};
+
+SIDEmu::MixPlan SIDEmu::planMix(uint64_t n)
 {
     const uint32_t voice3Off = voicesOff[2] ? 1 : 0;
     const float directDc = dcTable[64 * voice3Off + 8 * routing + mode];
@@ -775,9 +775,15 @@ SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
         m.scale[m.count] = scale;
         ++m.count;
     }
-    mix(filterMix, n, filterDc, filtered, filteredGain);
-    mix(directMix, n, directLevel, direct, directGain);
-    return g;
+    return {filtered, direct, filterDc, directLevel, filteredGain, directGain, g};
+}
+
+SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
+{
+    const MixPlan p = planMix(n);
+    mix(filterMix, n, p.filterDc, p.filtered, p.filteredGain);
+    mix(directMix, n, p.directLevel, p.direct, p.directGain);
+    return p.gains;
 }
 
 void SIDEmu::runFilter(uint64_t n, const ModeGains& g)
@@ -926,29 +932,66 @@ void SIDEmu::outputFrom(const float* mix, int32_t* out, uint64_t n)
 
 namespace {
 
-// The output stage over a range of cycles, as the filter hands them on.
-template <bool Clip>
-struct OutputRange {
+// The direct voices' mix and the output stage over a range of cycles, as the filter hands them
+// on: mix = ((dc + direct voices) + filter output), the order of adding the filter output to the
+// mixed buffer.
+template <int Count, bool Clip>
+struct MixAndOutput {
     int32_t* out;
-    const float* mix;
+    float* mix;
+    const MixSources& direct;
+    float directLevel, directGain;
     float d, g, ceiling, kneeLevel;
     [[gnu::always_inline]] void operator()(uint64_t from, uint64_t count) const
     {
+        mixInto<Count, true>(mix, from, count, directLevel, direct, directGain);
         outputInto<Clip>(out + from, mix + from, count, d, g, ceiling, kneeLevel);
     }
 };
 
 }  // namespace
 
-void SIDEmu::filterAndOutput(int32_t* out, uint64_t n, const ModeGains& m)
+void SIDEmu::filterAndOutput(int32_t* out, uint64_t n, const MixPlan& p)
 {
-    // The output of each finished group of cycles is worked out beside the filter's next cycles.
+    // The filter's values go into directMix; each finished group of cycles then gets the direct
+    // voices and its output worked out beside the filter's next cycles.
+    mix(filterMix, n, p.filterDc, p.filtered, p.filteredGain);
     const float g = digiMute ? 1.0f : float(volume) * kVolumeStep;
     const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
-    if (clipping)
-        linearFilter.process(filterMix, directMix, n, m.lp, m.bp, m.hp,
-                             OutputRange<true>{out, directMix, outputDcLevel, g, ceiling, kneeLevel});
-    else
-        linearFilter.process(filterMix, directMix, n, m.lp, m.bp, m.hp,
-                             OutputRange<false>{out, directMix, outputDcLevel, g, ceiling, kneeLevel});
+    const auto run = [&]<int Count, bool Clip>() {
+        linearFilter.process<true>(filterMix, directMix, n, p.gains.lp, p.gains.bp, p.gains.hp,
+                                   MixAndOutput<Count, Clip>{out, directMix, p.direct, p.directLevel, p.directGain,
+                                                             outputDcLevel, g, ceiling, kneeLevel});
+    };
+    const auto withClip = [&]<int Count>() {
+        if (clipping)
+            run.template operator()<Count, true>();
+        else
+            run.template operator()<Count, false>();
+    };
+    switch (p.direct.count) {
+    case 0: withClip.template operator()<0>(); break;
+    case 1: withClip.template operator()<1>(); break;
+    case 2: withClip.template operator()<2>(); break;
+    default: withClip.template operator()<3>(); break;
+    }
+}
+
+unsigned SIDEmu::renderPiece(int32_t* out, uint64_t n)
+{
+    // A voice held at level 0 scales every sample to 0 until a write: only its state moves.
+    quietVoices = exactRender ? 0 : findQuietVoices();
+    renderOscillators(n);
+    renderEnvelopes(n);
+    if (out && linearModel) {
+        filterAndOutput(out, n, planMix(n));
+    } else {
+        const ModeGains gains = mixVoices(n);
+        runFilter(n, gains);
+        if (out)
+            outputStage(out, n);
+    }
+    const unsigned quiet = quietVoices;
+    quietVoices = 0;
+    return quiet;
 }

@@ -201,8 +201,12 @@ private:
     bool directOscillators(bool uses[3], std::size_t& user) const;
     void wake() { resting = false; }
     void outputFrom(const float* mix, int32_t* out, uint64_t n);
-    // runFilter and outputStage of a linear-model chip in one pass.
-    void filterAndOutput(int32_t* out, uint64_t n, const ModeGains& gains);
+    // The DC levels and the voices routed to each mix buffer of a block (quiet voices left out
+    // or their buffers zeroed); mixVoices mixes them.
+    struct MixPlan;
+    MixPlan planMix(uint64_t n);
+    // The mix, runFilter and outputStage of a linear-model chip in one pass.
+    void filterAndOutput(int32_t* out, uint64_t n, const MixPlan& plan);
 
     SIDFilter_table measuredFilter;
     SIDFilterLinear linearFilter;

@@ -2,6 +2,8 @@
 
 #include "platform/SaturatingCast.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -31,10 +33,37 @@ void scaleRunWith(uint32_t* buffer, uint64_t count, const int16_t* waveDac, int6
     }
 }
 
+// Below this multiplier its high part m >> 9 fits a signed 16-bit lane.
+constexpr int64_t kSplitMultiplierLimit = int64_t(1) << 24;
+
+// Eight at a time for 0 <= m < 2^24: with m = 512 h + l, (w x m) >> 9 = w x h + ((w x l) >> 9)
+// exactly, and both products of a 16-bit entry fit 32 bits.
+inline void scaleRunSplit(uint32_t* buffer, uint64_t count, const int16_t* waveDac, int64_t multiplier)
+{
+    const __m128i high = _mm_set1_epi16(int16_t(multiplier >> 9));
+    const __m128i low = _mm_set1_epi16(int16_t(multiplier & 511));
+    uint64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const uint32_t* b = buffer + i;
+        const __m128i w = _mm_setr_epi16(waveDac[b[0] & 0xFFF], waveDac[b[1] & 0xFFF], waveDac[b[2] & 0xFFF],
+                                         waveDac[b[3] & 0xFFF], waveDac[b[4] & 0xFFF], waveDac[b[5] & 0xFFF],
+                                         waveDac[b[6] & 0xFFF], waveDac[b[7] & 0xFFF]);
+        const __m128i hl = _mm_mullo_epi16(w, high), hh = _mm_mulhi_epi16(w, high);
+        const __m128i ll = _mm_mullo_epi16(w, low), lh = _mm_mulhi_epi16(w, low);
+        const __m128i r0 = _mm_add_epi32(_mm_unpacklo_epi16(hl, hh), _mm_srai_epi32(_mm_unpacklo_epi16(ll, lh), 9));
+        const __m128i r1 = _mm_add_epi32(_mm_unpackhi_epi16(hl, hh), _mm_srai_epi32(_mm_unpackhi_epi16(ll, lh), 9));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + i), r0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + i + 4), r1);
+    }
+    scaleRunWith<false>(buffer + i, count - i, waveDac, multiplier);
+}
+
 // A run of cycles at one envelope multiplier; the saturating loop only for extreme DAC tables.
 inline void scaleRun(uint32_t* buffer, uint64_t count, const int16_t* waveDac, int64_t multiplier)
 {
-    if (multiplier >= 0 && multiplier <= kUnsaturatedMultiplierMax)
+    if (multiplier >= 0 && multiplier < kSplitMultiplierLimit)
+        scaleRunSplit(buffer, count, waveDac, multiplier);
+    else if (multiplier >= 0 && multiplier <= kUnsaturatedMultiplierMax)
         scaleRunWith<false>(buffer, count, waveDac, multiplier);
     else
         scaleRunWith<true>(buffer, count, waveDac, multiplier);
@@ -256,6 +285,7 @@ void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
     };
 
     uint64_t done = 0;
+    uint64_t unscaled = 0;  // samples from here on wait for the multiplier of `level`
     while (done < n) {
         const uint64_t toStep = counter < period ? uint64_t(period - counter) + 1 : 1;
         if (!Write && level == 0 && !inAttack && expPer == 1 && (Linear ? expCount >= 1 : expCount == 0)) {
@@ -270,8 +300,7 @@ void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
             break;
         }
         const uint64_t run = std::min(n - done, toStep);
-        if constexpr (Write)
-            scaleRun(buffer + done, run, waveDac, int64_t(envelopeDac[level]) + leak);
+        const uint8_t runLevel = level;
         done += run;
         counter += uint32_t(run - 1);
         if (counter >= period) {
@@ -293,7 +322,13 @@ void SIDEnvelope::renderFixed(uint32_t* buffer, uint64_t n, int64_t leak)
             counter = 0;
         }
         counter += 1;
+        if (Write && level != runLevel) {
+            scaleRun(buffer + unscaled, done - unscaled, waveDac, int64_t(envelopeDac[runLevel]) + leak);
+            unscaled = done;
+        }
     }
+    if (Write && unscaled < n)
+        scaleRun(buffer + unscaled, n - unscaled, waveDac, int64_t(envelopeDac[level]) + leak);
 
     rateCounter = counter;
     envelopeLevel = level;

@@ -324,7 +324,7 @@ void SIDFilter_table::process(const float* input, float* output, uint64_t n, flo
         lowRef = lowNext;
         return y;
     };
-    settled = sid_filter::runBlock(cycle, input, output, n, band, low, shortcut, sid_filter::NothingDone{});
+    settled = sid_filter::runBlock<false>(cycle, input, output, n, band, low, shortcut, sid_filter::NothingDone{});
     bandState = band;
     lowState = low;
 }

@@ -33,39 +33,46 @@ struct NothingDone {
 // the same values from the same states and input. done(from, count) gets the finished outputs in
 // order, in groups of eight from the block's start (all of the rest at the end), one group behind
 // the cycles being computed: its work runs beside the filter's chain of dependent operations.
-// Returns whether the last cycle left both states as they were.
-template <class Cycle, class Done>
+// Returns whether the last cycle left both states as they were. With Store the outputs replace
+// what the output buffer held instead of adding to it.
+template <bool Store, class Cycle, class Done>
 bool runBlock(const Cycle& cycle, const float* input, float* output, uint64_t n, float& bandState,
               float& lowState, bool shortcut, const Done& done)
 {
     constexpr uint64_t kGroup = 8;
+    const auto put = [output](uint64_t i, float y) {
+        if constexpr (Store)
+            output[i] = y;
+        else
+            output[i] += y;
+    };
     float band = bandState, low = lowState;  // locals: stores to output cannot alias them
     const float x0 = input[0];
     const float band0 = band, low0 = low;
     const float y0 = cycle(x0, band, low);
-    output[0] += y0;
+    put(0, y0);
     uint64_t i = 1;
     bool still = sameBits(band, band0) && sameBits(low, low0);
     if (shortcut && still) {
         for (; i < n && sameBits(input[i], x0); ++i)
-            output[i] += y0;
+            put(i, y0);
     }
     uint64_t handed = 0;
     if (i < n) {
         if constexpr (!std::is_same_v<Done, NothingDone>) {
             for (; i + 1 < n && (i % kGroup) != 0; ++i)
-                output[i] += cycle(input[i], band, low);
+                put(i, cycle(input[i], band, low));
             for (; i + kGroup < n; i += kGroup) {
                 for (uint64_t k = 0; k < kGroup; ++k)
-                    output[i + k] += cycle(input[i + k], band, low);
+                    put(i + k, cycle(input[i + k], band, low));
                 done(handed, i - handed);
                 handed = i;
             }
         }
         for (; i + 1 < n; ++i)
-            output[i] += cycle(input[i], band, low);
+            put(i, cycle(input[i], band, low));
         const float bandBefore = band, lowBefore = low;
-        output[i] += cycle(input[i], band, low);
+        put(i, cycle(input[i], band, low));
         still = sameBits(band, bandBefore) && sameBits(low, lowBefore);
     }
     done(handed, n - handed);
@@ -98,8 +105,9 @@ public:
     {
         process(input, output, n, lp, bp, hp, sid_filter::NothingDone{});
     }
-    // The same, handing the finished outputs to done as sid_filter::runBlock does.
-    template <class Done>
+    // The same, handing the finished outputs to done as sid_filter::runBlock does; with Store the
+    // filtered values replace the contents of output.
+    template <bool Store = false, class Done>
     void process(const float* input, float* output, uint64_t n, float lp, float bp, float hp,
                  const Done& done);
 
@@ -235,7 +243,7 @@ private:
     bool settled = false;
 };
 
-template <class Done>
+template <bool Store, class Done>
 void SIDFilterLinear::process(const float* input, float* output, uint64_t n, float lp, float bp,
                               float hp, const Done& done)
 {
@@ -257,7 +265,7 @@ void SIDFilterLinear::process(const float* input, float* output, uint64_t n, flo
         lowRef = lowRef - f * bandRef;
         return g * (hp * h + bp * bandRef + lp * lowRef);
     };
-    settled = sid_filter::runBlock(cycle, input, output, n, band, low, shortcut, done);
+    settled = sid_filter::runBlock<Store>(cycle, input, output, n, band, low, shortcut, done);
     bandState = band;
     lowState = low;
 }

@@ -396,6 +396,11 @@ struct DirectRun {
             if (acc < 0x800000)
                 mask = 0x7FFFFF;  // below 0x800000 the quirked accumulator wraps at 0x800000
         }
+        // A noise clock is bit 19 rising from one cycle's start to the next: in the first cycle
+        // from prev, or within the next seven steps, which cover less than 2^20 and so cross at
+        // most one point 0x80000 above a multiple of 0x100000 (both wraps are such multiples).
+        if (((acc & ~prev) & 0x80000) != 0 || ((acc - 0x80000) & 0xFFFFF) + 7 * freq >= 0x100000)
+            return false;
         const U32x4 a = splat(acc);
         const U32x4 lo = (a + stepLo) & mask;
         const U32x4 hi = (a + stepHi) & mask;
@@ -416,9 +421,6 @@ struct DirectRun {
             }
         }
         const U32x4 startLo = shiftIn(a, lo), startHi = shiftIn(lo, hi);  // accumulator at cycle start
-        const U32x4 prevLo = shiftIn(splat(prev), startLo), prevHi = shiftIn(startLo, startHi);
-        if (anySet(((startLo & ~prevLo) | (startHi & ~prevHi)) & 0x80000))
-            return false;
 
         if constexpr (kNibble == 0) {
             fillWords(dst, 8, last);
@@ -441,18 +443,19 @@ struct DirectRun {
             index = indexHi[3];
             last = dst[7];
         }
-        prev2 = hi[1];
-        prev = hi[2];
-        acc = hi[3];
+        // Free running from here: the state follows without reading the vectors back.
+        prev2 = (acc + 6 * freq) & mask;
+        prev = (acc + 7 * freq) & mask;
+        acc = (acc + 8 * freq) & mask;
         if constexpr (kSource) {
             src += srcFreq * 8;
-            srcPrev = msbHi[3];
+            srcPrev = (src >> 23) & 1;
         }
         noise.template quietCycles<kCombined>(8);
         return true;
     }
 
-    void run(uint32_t* out, uint64_t count)
+    WAVE_INLINE void run(uint32_t* out, uint64_t count)
     {
         uint64_t i = 0;
         if (count >= 8) {

@@ -348,6 +348,37 @@ TEST(SIDEnvelope, ExtremeDacTablesSaturate)
     }
 }
 
+// Long runs at one multiplier take the eight-wide path below 2^24: exact against the 64-bit product
+// at the edges of its split into m >> 9 and m & 511, with the widest DAC entries.
+TEST(SIDEnvelope, WideRunsScaleExactly)
+{
+    std::array<int16_t, 4096> wave{};
+    for (int i = 0; i < 4096; ++i)
+        wave[i] = int16_t(i % 4 == 0 ? -32768 : (i % 4 == 1 ? 32767 : (i * 40503) % 65536 - 32768));
+    const int64_t multipliers[] = {0, 1, 255, 511, 512, 513, 65280, 0x7FFFFF, (1 << 24) - 512, (1 << 24) - 1,
+                                   1 << 24, (1 << 24) + 511, 1 << 25};
+    for (const Form& form : kAllForms) {
+        for (int64_t m : multipliers) {
+            std::array<uint32_t, 256> level;
+            level.fill(uint32_t(m));
+            SIDEnvelope env = makeEnvelope(form, 0x00, 0xF0);
+            env.setWaveDac(wave.data());
+            env.setEnvelopeDac(level.data());
+            env.setGate(1);
+            std::vector<uint32_t> buf(5003);
+            for (size_t i = 0; i < buf.size(); ++i)
+                buf[i] = uint32_t(i * 7 + (i >> 3)) & 0xFFFF;  // bits above the 12 value bits too
+            const std::vector<uint32_t> in = buf;
+            env.render(buf.data(), buf.size(), 0.0f);
+            for (size_t i = 0; i < buf.size(); ++i) {
+                const int64_t p = (int64_t(wave[in[i] & 0xFFF]) * m) >> 9;
+                ASSERT_EQ(int32_t(buf[i]), int32_t(std::clamp<int64_t>(p, INT32_MIN, INT32_MAX)))
+                    << form.name << " multiplier " << m << " cycle " << i;
+            }
+        }
+    }
+}
+
 TEST(SIDEnvelopeCycleExact, AttackTraceFromReset)
 {
     SIDEnvelope env = makeEnvelope(kHwBugs, 0x00, 0xF0);
