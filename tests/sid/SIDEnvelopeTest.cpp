@@ -83,6 +83,17 @@ SIDEnvelope atFullLevel(const Form& form, uint8_t release)
     return env;
 }
 
+// Gated at once with attack 0 and sustain F, reading the given tables (which outlive it).
+SIDEnvelope gatedWithTables(const Form& form, const std::array<int16_t, 4096>& wave,
+                            const std::array<uint32_t, 256>& level)
+{
+    SIDEnvelope env = makeEnvelope(form, 0x00, 0xF0);
+    env.setWaveDac(wave.data());
+    env.setEnvelopeDac(level.data());
+    env.setGate(1);
+    return env;
+}
+
 }  // namespace
 
 TEST(SIDEnvelopeTables, DefaultDacsAndPeriods)
@@ -318,10 +329,7 @@ TEST(SIDEnvelope, ExtremeDacTablesSaturate)
     const float leaks[] = {0.0f, 0.0054347827f, -1e9f};
     for (const Form& form : kAllForms) {
         for (float leak : leaks) {
-            SIDEnvelope env = makeEnvelope(form, 0x00, 0xF0);
-            env.setWaveDac(wave.data());
-            env.setEnvelopeDac(level.data());
-            env.setGate(1);
+            SIDEnvelope env = gatedWithTables(form, wave, level);
             std::vector<uint32_t> buf(6000);
             for (size_t i = 0; i < buf.size(); ++i)
                 buf[i] = uint32_t(i * 7) & 0xFFF;
@@ -361,10 +369,7 @@ TEST(SIDEnvelope, WideRunsScaleExactly)
         for (int64_t m : multipliers) {
             std::array<uint32_t, 256> level;
             level.fill(uint32_t(m));
-            SIDEnvelope env = makeEnvelope(form, 0x00, 0xF0);
-            env.setWaveDac(wave.data());
-            env.setEnvelopeDac(level.data());
-            env.setGate(1);
+            SIDEnvelope env = gatedWithTables(form, wave, level);
             std::vector<uint32_t> buf(5003);
             for (size_t i = 0; i < buf.size(); ++i)
                 buf[i] = uint32_t(i * 7 + (i >> 3)) & 0xFFFF;  // bits above the 12 value bits too
