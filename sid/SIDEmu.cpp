@@ -705,13 +705,15 @@ template <int Count, bool AddHeld = false>
     }
 }
 
-void mix(float* to, uint64_t n, float dc, const MixSources& m, float gain)
+template <bool AddHeld = false>
+[[gnu::always_inline]] inline void mix(float* to, uint64_t from, uint64_t n, float dc, const MixSources& m,
+                                       float gain)
 {
     switch (m.count) {
-    case 0: mixInto<0>(to, 0, n, dc, m, gain); break;
-    case 1: mixInto<1>(to, 0, n, dc, m, gain); break;
-    case 2: mixInto<2>(to, 0, n, dc, m, gain); break;
-    default: mixInto<3>(to, 0, n, dc, m, gain); break;
+    case 0: mixInto<0, AddHeld>(to, from, n, dc, m, gain); break;
+    case 1: mixInto<1, AddHeld>(to, from, n, dc, m, gain); break;
+    case 2: mixInto<2, AddHeld>(to, from, n, dc, m, gain); break;
+    default: mixInto<3, AddHeld>(to, from, n, dc, m, gain); break;
     }
 }
 
@@ -781,8 +783,8 @@ SIDEmu::MixPlan SIDEmu::planMix(uint64_t n)
 SIDEmu::ModeGains SIDEmu::mixVoices(uint64_t n)
 {
     const MixPlan p = planMix(n);
-    mix(filterMix, n, p.filterDc, p.filtered, p.filteredGain);
-    mix(directMix, n, p.directLevel, p.direct, p.directGain);
+    mix(filterMix, 0, n, p.filterDc, p.filtered, p.filteredGain);
+    mix(directMix, 0, n, p.directLevel, p.direct, p.directGain);
     return p.gains;
 }
 
@@ -935,17 +937,17 @@ namespace {
 // The direct voices' mix and the output stage over a range of cycles, as the filter hands them
 // on: mix = ((dc + direct voices) + filter output), the order of adding the filter output to the
 // mixed buffer.
-template <int Count, bool Clip>
+template <bool Clip>
 struct MixAndOutput {
     int32_t* out;
-    float* mix;
+    float* mixed;
     const MixSources& direct;
     float directLevel, directGain;
     float d, g, ceiling, kneeLevel;
     [[gnu::always_inline]] void operator()(uint64_t from, uint64_t count) const
     {
-        mixInto<Count, true>(mix, from, count, directLevel, direct, directGain);
-        outputInto<Clip>(out + from, mix + from, count, d, g, ceiling, kneeLevel);
+        mix<true>(mixed, from, count, directLevel, direct, directGain);
+        outputInto<Clip>(out + from, mixed + from, count, d, g, ceiling, kneeLevel);
     }
 };
 
@@ -955,26 +957,18 @@ void SIDEmu::filterAndOutput(int32_t* out, uint64_t n, const MixPlan& p)
 {
     // The filter's values go into directMix; each finished group of cycles then gets the direct
     // voices and its output worked out beside the filter's next cycles.
-    mix(filterMix, n, p.filterDc, p.filtered, p.filteredGain);
+    mix(filterMix, 0, n, p.filterDc, p.filtered, p.filteredGain);
     const float g = digiMute ? 1.0f : float(volume) * kVolumeStep;
     const float ceiling = profile->finalTrim[0], kneeLevel = profile->finalTrim[1];
-    const auto run = [&]<int Count, bool Clip>() {
-        linearFilter.process<true>(filterMix, directMix, n, p.gains.lp, p.gains.bp, p.gains.hp,
-                                   MixAndOutput<Count, Clip>{out, directMix, p.direct, p.directLevel, p.directGain,
-                                                             outputDcLevel, g, ceiling, kneeLevel});
-    };
-    const auto withClip = [&]<int Count>() {
-        if (clipping)
-            run.template operator()<Count, true>();
-        else
-            run.template operator()<Count, false>();
-    };
-    switch (p.direct.count) {
-    case 0: withClip.template operator()<0>(); break;
-    case 1: withClip.template operator()<1>(); break;
-    case 2: withClip.template operator()<2>(); break;
-    default: withClip.template operator()<3>(); break;
-    }
+    const ModeGains& m = p.gains;
+    if (clipping)
+        linearFilter.process<true>(filterMix, directMix, n, m.lp, m.bp, m.hp,
+                                   MixAndOutput<true>{out, directMix, p.direct, p.directLevel, p.directGain,
+                                                      outputDcLevel, g, ceiling, kneeLevel});
+    else
+        linearFilter.process<true>(filterMix, directMix, n, m.lp, m.bp, m.hp,
+                                   MixAndOutput<false>{out, directMix, p.direct, p.directLevel, p.directGain,
+                                                       outputDcLevel, g, ceiling, kneeLevel});
 }
 
 unsigned SIDEmu::renderPiece(int32_t* out, uint64_t n)
