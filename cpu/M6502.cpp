@@ -1126,6 +1126,9 @@ void M6502::clearInterrupts() {
     nmiLineLevel = 0;
     irqCounter = NEVER;
     nmiCounter = NEVER;
+    // A request not yet entered goes too; a source that still asserts its line is polled anew.
+    if (stateIndex == STATE_IRQ || stateIndex == STATE_NMI)
+        stateIndex = STATE_RUN;
 }
 
 // The byte kept as a line level; a non-zero level never truncates to "released".

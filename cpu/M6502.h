@@ -96,6 +96,8 @@ public:
     // lasts; the budget is decremented before each instruction and once at the end.
     uint64_t runCycles(int64_t& budget);
 
+    // Both lines released and nothing pending, a requested but not yet entered IRQ or NMI
+    // included (STATE_IRQ and STATE_NMI return to STATE_RUN).
     void clearInterrupts();
     void setIrqLine(int level);
     void setNmiLine(int level);

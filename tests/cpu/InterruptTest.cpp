@@ -168,4 +168,53 @@ TEST(M6502Interrupts, RequestIsKeptAsState) {
     EXPECT_EQ(bus.cpu.PC, 0xE000);
 }
 
+// A request a run left pending, its source acknowledged: clearing the interrupts drops it, so
+// the next step runs an instruction; a line still asserted is polled anew.
+TEST(M6502Interrupts, ClearInterruptsDropsARequestNotYetEntered) {
+    for (const bool nmi : {false, true}) {
+        SCOPED_TRACE(nmi ? "NMI" : "IRQ");
+        TestBus bus;
+        bus.load(0xC000, {NOP, NOP, NOP, NOP});
+        bus.poke16(0xFFFE, 0xE000);
+        bus.poke16(0xFFFA, 0xE100);
+        bus.start(0xC000);
+        bus.cpu.P = 0x20;
+        if (nmi)
+            bus.cpu.setNmiLine(1);
+        else
+            bus.cpu.setIrqLine(1);
+        int64_t budget = 1;
+        bus.cpu.runCycles(budget);
+        ASSERT_EQ(bus.cpu.getStateIndex(), nmi ? M6502::STATE_NMI : M6502::STATE_IRQ);
+        bus.cpu.setIrqLine(0);
+        bus.cpu.setNmiLine(0);
+        bus.cpu.clearInterrupts();
+        EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_RUN);
+        bus.clear();
+        EXPECT_EQ(bus.cpu.stepState(), 2u);
+        EXPECT_EQ(bus.trace(), "rC001 t1 t1");  // a NOP, no entry
+        EXPECT_EQ(bus.cpu.PC, 0xC002);
+
+        // The source asserts again (a device whose line stayed up): the next poll requests it.
+        if (nmi)
+            bus.cpu.setNmiLine(1);
+        else
+            bus.cpu.setIrqLine(1);
+        EXPECT_EQ(step(bus), nmi ? M6502::STATE_NMI : M6502::STATE_IRQ);
+        EXPECT_EQ(bus.cpu.stepState(), 7u);
+        EXPECT_EQ(bus.cpu.PC, nmi ? 0xE100 : 0xE000);
+    }
+}
+
+// Stopped and jammed states are not interrupt requests: clearing leaves them.
+TEST(M6502Interrupts, ClearInterruptsLeavesOtherStates) {
+    TestBus bus;
+    bus.load(0xC000, {0x02});
+    bus.start(0xC000);
+    bus.cpu.stepState();
+    ASSERT_EQ(bus.cpu.getStateIndex(), M6502::STATE_JAMMED);
+    bus.cpu.clearInterrupts();
+    EXPECT_EQ(bus.cpu.getStateIndex(), M6502::STATE_JAMMED);
+}
+
 }  // namespace
