@@ -51,7 +51,7 @@ constexpr std::array<BankRow, 32> makeBankTable()
 {
     // Columns CHAREN HIRAM LORAM = 000 .. 111.
     constexpr const char* k16k[8] = {"", "", "HGK", "LHGK", "", "I", "HIK", "LHIK"};       // EXROM 0 GAME 0
-    constexpr const char* k8k[8] = {"", "", "GK", "LBGK", "", "", "IK", "LBIK"};           // EXROM 0 GAME 1
+    constexpr const char* k8k[8] = {"", "", "GK", "LBGK", "", "I", "IK", "LBIK"};          // EXROM 0 GAME 1
     constexpr const char* kNone[8] = {"", "G", "GK", "BGK", "", "I", "IK", "BIK"};         // EXROM 1 GAME 1
     std::array<BankRow, 32> table{};
     for (int column = 0; column < 8; ++column) {
@@ -66,6 +66,7 @@ constexpr std::array<BankRow, 32> makeBankTable()
 constexpr std::array<BankRow, 32> kBankTable = makeBankTable();
 static_assert(kBankTable[31][RA000] == BASIC && kBankTable[31][RD000] == IO && kBankTable[31][RE000] == KERNAL);
 static_assert(kBankTable[27][RA000] == BASIC && kBankTable[27][RD000] == CHAR);
+static_assert(kBankTable[13][RD000] == IO && kBankTable[13][RA000] == RAM && kBankTable[13][RE000] == RAM);
 static_assert(kBankTable[7][R8000] == ROML && kBankTable[7][RA000] == ROMH);
 static_assert(kBankTable[16][R8000] == ROML && kBankTable[16][RE000] == ROMH && kBankTable[16][RA000] == UNMAPPED);
 
@@ -301,6 +302,7 @@ void C64Emu::restoreDefaultIoSlots()
 void C64Emu::resetMachine()
 {
     idleLoopHits = 0;
+    keyCountReads = 0;
     state = STATE_RESETTING;
     runRequest = {};
     ntscTune = false;
@@ -350,6 +352,8 @@ void C64Emu::resetMachine()
         }
     }
     state = STATE_READY;
+    updateBanking();  // page 0 back on the fast path
+    dropInterruptRequests();  // the boot may end on a request its run never entered
     cyclesSinceRender = 0;
     lastSidWriteCycle = totalCycles;
 }
@@ -504,6 +508,8 @@ uint8_t C64Emu::readSlow(uint16_t address)
             return portDdr;
         if (address == 1)
             return uint8_t((portDdr & portData) | (~portDdr & ((portLatch & 0xC8) | 0x17)));
+        if (address == kKeyCount && state == STATE_RESETTING && ++keyCountReads >= 2)
+            done = true;  // the KERNAL's input loop polls the keyboard buffer
         return ram[address];
     case 0x8:
     case 0x9:
@@ -682,6 +688,8 @@ void C64Emu::updateBanking()
     const BankRow& row = kBankTable[bankMode];
     for (uint32_t page = 0; page < 16; ++page)
         readPage[page] = ram + page * 0x1000;
+    if (state == STATE_RESETTING)
+        readPage[0x0] = nullptr;  // the reset watches the keyboard buffer count
     if (row[R8000] != RAM)
         readPage[0x8] = readPage[0x9] = nullptr;
     switch (row[RA000]) {
@@ -818,6 +826,14 @@ void C64Emu::updateInterruptLines()
         return;
     cpu->setIrqLine(int(cia1Irq | vicIrqLevel));
     cpu->setNmiLine(int(cia2Irq | (restoreReleased ? 0u : 1u)));
+}
+
+// The run executor leaves an interrupt it requested for the next step; once the sources are
+// acknowledged that would be an interrupt no device raised. Lines still asserted poll anew.
+void C64Emu::dropInterruptRequests()
+{
+    cpu->clearInterrupts();
+    updateInterruptLines();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,7 +31,7 @@ class C64Emu : public M6502CPP::Listener,
 public:
     enum State : uint32_t {
         STATE_CONSTRUCTED = 0,
-        STATE_RESETTING = 1,  // SID stores dropped, SID reads $FF, the idle-loop detector armed
+        STATE_RESETTING = 1,  // SID stores dropped, SID reads $FF, the idle-loop detectors armed
         STATE_READY = 2,      // reset done, at the BASIC prompt
         STATE_RUNNING = 3,    // a program, RSID tune or cartridge runs on its own
         STATE_PLAYING = 4,    // a PSID tune's play routine is called on the play timer
@@ -46,6 +46,7 @@ public:
     static constexpr double kPalClock = 985248.0;
     static constexpr double kNtscClock = 1022727.0;
     static constexpr uint16_t kIdleLoop = 0xE5CD;  // the KERNAL's keyboard wait
+    static constexpr uint16_t kKeyCount = 0x00C6;  // keyboard buffer count, polled while waiting
     static constexpr uint64_t kResetCycleLimit = 2'999'999;
     static constexpr uint64_t kInitCycleLimit = 3'293'999;
 
@@ -163,6 +164,7 @@ private:
     void updateBanking();
     void updateVicView();
     void updateInterruptLines();
+    void dropInterruptRequests();
     void restoreDefaultIoSlots();
     void setPortForAddress(uint16_t address);
 
@@ -198,6 +200,7 @@ private:
 
     uint32_t state = STATE_CONSTRUCTED;
     uint64_t idleLoopHits = 0;
+    uint64_t keyCountReads = 0;  // reads of the keyboard buffer count during the reset
     double speed = 1.0;
     int64_t cyclesToPlay = 0;
     uint16_t playLatch = 0;

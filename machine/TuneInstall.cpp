@@ -122,6 +122,7 @@ bool C64Emu::installTune(const PSIDHeader* header, uint64_t size, uint32_t song,
     cia1->readRegister(13);
     cia2->writeRegister(13, 0x7F);
     cia2->readRegister(13);
+    dropInterruptRequests();
 
     const bool ciaTiming = h.speed != 0 && ((h.speed >> std::min<uint32_t>(song, 31)) & 1);
     const bool ntscOnly = ((tuneFlags >> 2) & 3) == psid::kClockNtsc;
@@ -136,6 +137,9 @@ bool C64Emu::installTune(const PSIDHeader* header, uint64_t size, uint32_t song,
     if (rsid || h.playAddress == 0) {
         // Runs on its own interrupts: raster line 311 and CIA1 timer A.
         state = STATE_RUNNING;
+        // The port as a KERNAL reset leaves it, also when there is no KERNAL.
+        writeMemory(0x0000, 0x2F);
+        writeMemory(0x0001, 0x37);
         vic->writeRegister(0x11, 0x9B);
         vic->writeRegister(0x12, 0x37);
         cia1->writeRegister(13, 0x81);
@@ -166,6 +170,7 @@ bool C64Emu::installTune(const PSIDHeader* header, uint64_t size, uint32_t song,
         runRequest.remainder = 0;
         total += cpu->runCycles(runRequest.budget);
     }
+    dropInterruptRequests();
     if (!done) {
         state = STATE_INIT_FAILED;
         showScreenMessage(kInitError);

@@ -63,6 +63,35 @@ TEST(C64CartridgeMachine, FastloadCartridgeSwitchesItselfOff)
     EXPECT_EQ(rig.machine->readMemory(0x8000), 0x3C);
 }
 
+// An 8K cartridge with the port at $35 (KERNAL and BASIC banked out, ROML at $8000 off) keeps
+// I/O at $D000, as at $37: the SID store reaches the chip, the border colour reads back.
+TEST(C64CartridgeMachine, EightKCartridgeKeepsIoWithTheKernalBankedOut)
+{
+    C64Rig rig;
+    const Bytes crt = CrtBuilder(0).lines(0, 1).chip(0, 0x8000, 0x2000).bytes();
+    ASSERT_TRUE(rig.machine->insertCartridge(crt.data(), crt.size()));
+    C64Emu& m = *rig.machine;
+    m.writeMemory(0x0000, 0x2F);
+    const struct {
+        uint8_t port;
+        uint32_t mode;
+        uint8_t volume;
+        uint8_t border;
+    } kCases[] = {{0x35, 13, 0x0A, 0x06}, {0x37, 15, 0x0B, 0x02}};
+    for (const auto& c : kCases) {
+        m.writeMemory(0x0001, c.port);
+        ASSERT_EQ(m.getBankMode(), c.mode);
+        rig.media.calls.clear();
+        m.writeMemory(0xD418, c.volume);
+        const auto volume = writesTo(rig.media, 24);
+        ASSERT_EQ(volume.size(), 1u) << "port " << int(c.port);
+        EXPECT_EQ(volume[0].data, c.volume) << "port " << int(c.port);
+        m.writeMemory(0xD020, c.border);
+        EXPECT_EQ(m.readMemory(0xD020) & 0x0F, c.border) << "port " << int(c.port);
+        EXPECT_EQ(m.getVic()->readRegister(0x20) & 0x0F, c.border) << "port " << int(c.port);
+    }
+}
+
 TEST(C64CartridgeMachine, RefusedImagesLeaveNoCartridge)
 {
     C64Rig rig;

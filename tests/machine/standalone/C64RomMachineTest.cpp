@@ -76,7 +76,7 @@ TEST_F(C64RomMachine, BankTableForAll32Modes)
     // R RAM, L ROML, H ROMH, B BASIC, G character ROM, I I/O, K KERNAL, U unmapped.
     const char* kExpected[32] = {
         "RRRR", "RRRR", "RHGK", "LHGK", "RRRR", "RRIR", "RHIK", "LHIK",  // 16K cartridge
-        "RRRR", "RRRR", "RRGK", "LBGK", "RRRR", "RRRR", "RRIK", "LBIK",  // 8K cartridge
+        "RRRR", "RRRR", "RRGK", "LBGK", "RRRR", "RRIR", "RRIK", "LBIK",  // 8K cartridge
         "LUIH", "LUIH", "LUIH", "LUIH", "LUIH", "LUIH", "LUIH", "LUIH",  // Ultimax
         "RRRR", "RRGR", "RRGK", "RBGK", "RRRR", "RRIR", "RRIK", "RBIK",  // no cartridge
     };
