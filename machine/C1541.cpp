@@ -15,6 +15,7 @@ constexpr uint64_t kByteAckDelay = 11;   // last bit -> DATA pulled
 constexpr uint64_t kTalkDelay = 200;     // CLK held after the turnaround
 constexpr uint64_t kBitSetup = 115;      // CLK pulled -> bit valid (CLK released)
 constexpr uint64_t kBitHold = 75;        // CLK released -> next bit
+constexpr uint64_t kAtnStall = 500;      // ATN held and no answer from the listener: give up
 
 constexpr uint32_t kDriveNumber = 8;
 constexpr size_t kNameReserve = 256;  // names up to this length grow without allocating
@@ -105,6 +106,7 @@ void C1541::atnChanged(int level)
 
 void C1541::clkChanged(int level)
 {
+    clkLevel = uint32_t(level) & 1;
     if (!drivingClk)
         dispatch(level ? cEVENT_CLK_RELEASED : cEVENT_CLK_ASSERTED);
 }
@@ -134,13 +136,40 @@ void C1541::driveData(int level)
     }
 }
 
-// ATN restarts the listener states 2-5.
+// ATN restarts the listener states 2-6. Each ATN sequence addresses the drive anew.
 bool C1541::answerAtn(Event event)
 {
     if (event != cEVENT_ATN_ASSERTED)
         return false;
+    busRole = kRoleNone;
     go(cSTATE_WAIT_ATN_RESPONSE_REQUIRED, kAtnResponse);
     return true;
+}
+
+// The talker's waits for the listener (states 11, 15-18). ATN alone does not cut a transfer off,
+// but a listener that stops answering while ATN is held is given up on: the drive lets go of the
+// bus and answers ATN.
+void C1541::waitForListener(State next)
+{
+    go(next, atnAsserted ? kAtnStall : kNoTimer);
+}
+
+bool C1541::listenerStalled(Event event)
+{
+    switch (event) {
+    case cEVENT_ATN_ASSERTED:
+        setTimer(kAtnStall);
+        return true;
+    case cEVENT_ATN_RELEASED:
+        setTimer(kNoTimer);
+        return true;
+    case cEVENT_TIMER:
+        driveClk(1);
+        driveData(1);
+        return answerAtn(cEVENT_ATN_ASSERTED);
+    default:
+        return false;
+    }
 }
 
 // Listener side.
@@ -158,10 +187,20 @@ bool C1541::stateWaitAtnResponseRequired(Event event)
 
 bool C1541::stateWaitTalkerReady(Event event)
 {
-    if (event != cEVENT_CLK_RELEASED)
+    switch (event) {
+    case cEVENT_CLK_RELEASED:
+        go(cSTATE_LISTENER_READY_DELAY, kListenerReady);
+        return true;
+    case cEVENT_ATN_RELEASED:
+        // Not addressed, with CLK already released: no talker is coming, so DATA is let go.
+        if (busRole == kRoleListener || !clkLevel)
+            return false;
+        driveData(1);
+        go(cSTATE_IDLE, kNoTimer);
+        return true;
+    default:
         return answerAtn(event);
-    go(cSTATE_LISTENER_READY_DELAY, kListenerReady);
-    return true;
+    }
 }
 
 bool C1541::stateListenerReadyDelay(Event event)
@@ -177,6 +216,8 @@ bool C1541::stateWaitFirstBit(Event event)
 {
     switch (event) {
     case cEVENT_CLK_ASSERTED:
+        inShift = 0;  // a byte begins, also after one that was broken off
+        inBitCount = 0;
         go(cSTATE_RECEIVE_BITS, kNoTimer);
         return true;
     case cEVENT_TIMER:  // the talker paused: end-or-identify
@@ -212,7 +253,7 @@ bool C1541::stateReceiveBits(Event event)
 bool C1541::stateWaitByteEnd(Event event)
 {
     if (event != cEVENT_CLK_ASSERTED)
-        return false;
+        return answerAtn(event);
     go(cSTATE_ACKNOWLEDGE_BYTE, kByteAckDelay);
     return true;
 }
@@ -237,19 +278,40 @@ bool C1541::stateEoiAcknowledge(Event event)
 
 // Talker side.
 
+// The turnaround ends once both ATN and CLK are released, in either order.
 bool C1541::stateTurnaround(Event event)
 {
     switch (event) {
     case cEVENT_ATN_RELEASED:
         driveData(1);  // the timer stays as it is
+        if (clkLevel)  // CLK came first
+            takeClk();
         return true;
     case cEVENT_CLK_RELEASED:
-        driveClk(0);
-        go(cSTATE_TALK_DELAY, kTalkDelay);
+        if (!atnAsserted)
+            takeClk();
         return true;
+    case cEVENT_ATN_ASSERTED:  // released and asserted again: a new command sequence
+        return answerAtn(event);
     default:
         return false;
     }
+}
+
+// Back to rest; when the controller has already pulled ATN (a listener that holds its last
+// acknowledge until it sends UNTALK), the drive answers it at once.
+void C1541::endTalk()
+{
+    if (atnAsserted)
+        answerAtn(cEVENT_ATN_ASSERTED);
+    else
+        go(cSTATE_IDLE, kNoTimer);
+}
+
+void C1541::takeClk()
+{
+    driveClk(0);
+    go(cSTATE_TALK_DELAY, kTalkDelay);
 }
 
 bool C1541::stateTalkDelay(Event event)
@@ -257,14 +319,14 @@ bool C1541::stateTalkDelay(Event event)
     if (event != cEVENT_TIMER)
         return false;
     driveClk(1);
-    go(cSTATE_WAIT_LISTENER_READY, kNoTimer);
+    waitForListener(cSTATE_WAIT_LISTENER_READY);
     return true;
 }
 
 bool C1541::stateWaitListenerReady(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return false;
+        return listenerStalled(event);
     go(cSTATE_BIT_VALID, kBitSetup);
     return true;
 }
@@ -277,7 +339,7 @@ bool C1541::stateSendBit(Event event)
         // Nothing to send: let go of the bus; the listener sees end-or-identify, then a time-out.
         driveClk(1);
         driveData(1);
-        go(cSTATE_IDLE, kNoTimer);
+        endTalk();
         return true;
     }
     driveData(nextBit());
@@ -301,28 +363,28 @@ bool C1541::stateByteDone(Event event)
         return false;
     driveClk(0);
     driveData(1);
-    go(cSTATE_WAIT_BYTE_ACK, kNoTimer);
+    waitForListener(cSTATE_WAIT_BYTE_ACK);
     return true;
 }
 
 bool C1541::stateWaitByteAck(Event event)
 {
     if (event != cEVENT_DATA_ASSERTED)
-        return false;
+        return listenerStalled(event);
     driveClk(1);
-    go(cSTATE_WAIT_NEXT_BYTE, kNoTimer);
+    waitForListener(cSTATE_WAIT_NEXT_BYTE);
     return true;
 }
 
 bool C1541::stateWaitNextByte(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return false;
+        return listenerStalled(event);
     driveClk(1);
     if (lastByteSent)
-        go(cSTATE_IDLE, kNoTimer);
+        endTalk();
     else if (eoiNext)
-        go(cSTATE_WAIT_EOI_ACK, kNoTimer);  // the pause before the last byte
+        waitForListener(cSTATE_WAIT_EOI_ACK);  // the pause before the last byte
     else
         go(cSTATE_SEND_BIT, kBitHold);
     return true;
@@ -331,15 +393,18 @@ bool C1541::stateWaitNextByte(Event event)
 bool C1541::stateWaitEoiAck(Event event)
 {
     if (event != cEVENT_DATA_ASSERTED)
-        return false;
-    go(cSTATE_WAIT_EOI_ACK_END, kNoTimer);
+        return listenerStalled(event);
+    waitForListener(cSTATE_WAIT_EOI_ACK_END);
     return true;
 }
 
 bool C1541::stateWaitEoiAckEnd(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return false;
+        return listenerStalled(event);
+    // CLK is taken at once: a listener may look for the last byte's first bit as soon as it has
+    // let DATA go.
+    driveClk(0);
     go(cSTATE_SEND_BIT, kBitHold);
     return true;
 }

@@ -119,6 +119,10 @@ private:
     void driveClk(int level);
     void driveData(int level);
     bool answerAtn(Event event);
+    void waitForListener(State next);
+    bool listenerStalled(Event event);
+    void takeClk();
+    void endTalk();
 
     bool stateIdle(Event event);
     bool stateWaitAtnResponseRequired(Event event);
@@ -160,6 +164,7 @@ private:
     uint64_t outBitIndex = 0;  // bits of the current byte already sent, 0-8
     bool atnAsserted = false;
     uint32_t dataLevel = 1;
+    uint32_t clkLevel = 1;  // last CLK level reported by the bus
     bool drivingData = false;
     bool drivingClk = false;
     uint64_t timerElapsed = 0;

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
+#include <set>
 #include <string>
+#include <utility>
 
 using drive_rig::Bytes;
 using drive_rig::Rig;
@@ -100,6 +103,137 @@ TEST(C1541Protocol, TalkerBitTiming)
             EXPECT_EQ(next.cycle - release.cycle, 75u) << "byte " << byte << " bit " << bit;
         }
     }
+}
+
+// After TALK and SECOND the controller releases ATN and CLK, in either order. Counted from the
+// later of the two releases, the drive holds CLK for 200 cycles, releases it and talks: the same
+// lines and states at the same cycles, and the same bytes, whichever came first.
+TEST(C1541Protocol, TurnaroundInEitherOrder)
+{
+    struct Course
+    {
+        std::vector<Edge> edges;                           // cycles from the turnaround
+        std::vector<std::pair<uint64_t, int32_t>> states;  // state changes, the same
+        fixtures::IecBusMaster::Received received;
+    };
+    const Bytes image = drive_rig::standardImage();
+    auto course = [&image](uint64_t clkFirst) {
+        Rig rig(&image);
+        Course c;
+        EXPECT_TRUE(rig.master.listen(8, 0xF0, "HELLO"));
+        EXPECT_TRUE(rig.master.sendUnderAtn({0x48, 0x60}));
+        rig.master.set(IEC_DATA, 0);  // the listener's side of the turnaround
+        rig.master.idle(20);
+        if (clkFirst) {
+            rig.master.set(IEC_CLK, 1);
+            rig.master.idle(clkFirst);
+            rig.master.set(IEC_ATN, 1);
+        } else {
+            rig.master.set(IEC_ATN, 1);
+            rig.master.idle(20);
+            rig.master.set(IEC_CLK, 1);
+        }
+        const uint64_t turned = rig.master.cycles();
+        c.states.emplace_back(0, rig.drive.currentState());
+        rig.master.onStep = [&c, &rig, turned](fixtures::IecBusMaster& m) {
+            if (rig.drive.currentState() != c.states.back().second)
+                c.states.emplace_back(m.cycles() - turned, rig.drive.currentState());
+        };
+        std::vector<Edge> edges;
+        rig.master.setEdgeLog(&edges);
+        c.received = rig.master.receive();
+        rig.master.onStep = nullptr;
+        for (Edge e : edges) {
+            e.cycle -= turned;
+            c.edges.push_back(e);
+        }
+        return c;
+    };
+
+    const Course standard = course(0);
+    ASSERT_EQ(standard.received.bytes, drive_rig::helloBytes());
+    EXPECT_EQ(standard.received.eoiIndex, 599u);
+    ASSERT_GE(standard.states.size(), 3u);
+    EXPECT_EQ(standard.states[0], (std::pair<uint64_t, int32_t>{0, C1541::cSTATE_TALK_DELAY}));
+    EXPECT_EQ(standard.states[1], (std::pair<uint64_t, int32_t>{200, C1541::cSTATE_WAIT_LISTENER_READY}));
+    ASSERT_FALSE(standard.edges.empty());
+    EXPECT_EQ(standard.edges[0].cycle, 200u);  // the drive lets CLK go: ready to talk
+    EXPECT_EQ(standard.edges[0].line, IEC_CLK);
+    EXPECT_EQ(standard.edges[0].level, 1);
+
+    for (const uint64_t clkFirst : {10u, 1000u}) {
+        const Course early = course(clkFirst);
+        const std::string what = "CLK released " + std::to_string(clkFirst) + " cycles before ATN";
+        EXPECT_EQ(early.received.bytes, standard.received.bytes) << what;
+        EXPECT_EQ(early.received.eoiIndex, standard.received.eoiIndex) << what;
+        EXPECT_EQ(early.states, standard.states) << what;
+        ASSERT_EQ(early.edges.size(), standard.edges.size()) << what;
+        for (size_t i = 0; i < early.edges.size(); ++i) {
+            const Edge& a = early.edges[i];
+            const Edge& b = standard.edges[i];
+            ASSERT_TRUE(a.cycle == b.cycle && a.line == b.line && a.level == b.level)
+                << what << ": edge " << i << " at " << a.cycle << " line " << a.line << " level " << a.level
+                << ", the standard order's at " << b.cycle << " line " << b.line << " level " << b.level;
+        }
+    }
+}
+
+// Any order of line changes, stopped anywhere: once the controller lets the bus go and then
+// pulls and releases ATN, the drive lets go of CLK and DATA and rests in state 0.
+TEST(C1541Protocol, RandomLineSweepEndsIdleAfterAtn)
+{
+    const Bytes image = drive_rig::standardImage();
+    enum Start { kIdle, kListening, kTalking };
+    std::set<int32_t> visited;
+    for (const Start start : {kIdle, kListening, kTalking}) {
+        for (const uint32_t seed : {1u, 2u}) {
+            const std::string what = "start " + std::to_string(int(start)) + " seed " + std::to_string(seed);
+            Rig rig(&image);
+            int own[IEC_LINE_COUNT] = {1, 1, 1, 1, 1};  // the master's side of each line
+            if (start == kListening) {
+                ASSERT_TRUE(rig.master.sendUnderAtn({0x28, 0xF0}));
+                own[IEC_ATN] = own[IEC_CLK] = 0;
+            } else if (start == kTalking) {
+                ASSERT_TRUE(rig.master.listen(8, 0xF0, "AB"));  // its first byte is the one before the last
+                ASSERT_TRUE(rig.master.sendUnderAtn({0x48, 0x60}));
+                ASSERT_TRUE(rig.master.turnAround());
+                own[IEC_DATA] = 0;
+            }
+            rig.master.onStep = [&visited, &rig](fixtures::IecBusMaster&) {
+                visited.insert(rig.drive.currentState());
+            };
+            std::mt19937 rng(seed);
+            for (uint64_t t = 0; t < 1'000'000;) {
+                const uint64_t wait = 1 + rng() % 300;
+                rig.master.idle(wait);
+                t += wait;
+                const uint32_t pick = rng() % 32;  // ATN seldom, CLK most often
+                const int line = pick == 0 ? IEC_ATN : pick < 22 ? IEC_CLK : IEC_DATA;
+                own[line] ^= 1;
+                rig.master.set(line, own[line]);
+            }
+            rig.master.onStep = nullptr;
+
+            for (const int line : {IEC_ATN, IEC_CLK, IEC_DATA})
+                rig.master.set(line, 1);
+            rig.master.idle(5000);
+            rig.master.set(IEC_ATN, 0);
+            rig.master.idle(1000);
+            rig.master.set(IEC_ATN, 1);
+            rig.master.idle(10000);
+            EXPECT_EQ(rig.drive.currentState(), C1541::cSTATE_IDLE) << what;
+            EXPECT_FALSE(rig.drive.timerPending()) << what;
+            EXPECT_EQ(rig.master.level(IEC_CLK), 1) << what;
+            EXPECT_EQ(rig.master.level(IEC_DATA), 1) << what;
+            // It still loads, once an UNTALK has dropped whatever name the sweep left.
+            EXPECT_TRUE(rig.master.sendUnderAtn({0x5F})) << what;
+            rig.master.releaseAll();
+            EXPECT_EQ(rig.master.load("HELLO").bytes, drive_rig::helloBytes()) << what;
+        }
+    }
+    // The sweeps went through both sides of the protocol.
+    for (int32_t state = 0; state < C1541::cSTATE_COUNT; ++state)
+        EXPECT_TRUE(visited.count(state)) << "state " << state << " never reached";
 }
 
 struct Snapshot
