@@ -8,12 +8,14 @@
 #include "fixtures/ChipLogWriters.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/VgmBuilder.h"
+#include "fixtures/c64/C64Tunes.h"
 #include "shims/engine/Engine.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -208,6 +210,44 @@ TEST_F(C64Render, RegisterLogsOpenAsFiles)
         const std::string opened = fixtures::readFile(log);
         EXPECT_NE(opened.find("block=32391 index=1 text=\"" + title + "\""), std::string::npos) << opened;
     }
+}
+
+std::string asText(const fixtures::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A PSID in the KERNAL's area, whose calls run with the KERNAL banked out, played on a machine
+// that booted the free ROM set: ten seconds of its notes, note for note those it plays on a
+// machine without ROMs (where the boot does nothing).
+TEST_F(C64Render, TuneUnderTheKernalPlaysAfterTheFreeRomBoot)
+{
+    const std::string roms = FREE_ROM_DIR;
+    if (!std::filesystem::exists(roms + "/kernal_generic.rom"))
+        GTEST_SKIP() << "the free ROM set is not in " << roms << " (it comes with the shared folder)";
+    using fixtures::c64_tunes::kKernalAreaNotes;
+    const std::string tune = dir.write("kernal.sid", asText(fixtures::c64_tunes::kernalAreaTune().bytes()));
+    const Wav bare = renderWav(quoted(tune) + " --seconds 10");
+    const Wav booted = renderWav(quoted(tune) + " --seconds 10 --data " + quoted(roms));
+    ASSERT_EQ(booted.left.size(), bare.left.size());
+    // 50 play calls of 19,656 cycles per note: note k sounds from 0.9975 k seconds on.
+    for (int k = 0; k < 10; ++k) {
+        const double at = k + 0.2;
+        const double bareHz = peakHz(bare.left, at);
+        EXPECT_NEAR(bareHz, kKernalAreaNotes[k % 8], 2 * kBin) << "note " << k << " without ROMs";
+        EXPECT_NEAR(peakHz(booted.left, at), bareHz, kBin) << "note " << k << " after the boot";
+        EXPECT_GT(rmsBetween(booted.left, at, at + 0.5), 0.5 * rmsBetween(bare.left, at, at + 0.5)) << "note " << k;
+    }
+}
+
+// An RSID that banks BASIC out itself ($36 to $01) and plays from $A000: without ROMs the port's
+// direction register is set up as a KERNAL reset leaves it, so the bank switch takes.
+TEST_F(C64Render, RsidUnderTheBasicAreaPlaysWithoutRoms)
+{
+    const std::string tune = dir.write("basic.sid", asText(fixtures::c64_tunes::basicAreaRsid(440.0).bytes()));
+    const Wav w = renderWav(quoted(tune) + " --seconds 1");
+    EXPECT_NEAR(peakHz(w.left, 0.2), 440.0, 2 * kBin);
+    EXPECT_GT(rmsBetween(w.left, 0.2, 0.9), 0.01);
 }
 
 TEST(C64Module, ExportsExactlyTheFourNames)
