@@ -12,6 +12,7 @@ ASIDReceiver::ASIDReceiver(MediaCallback* l, uint32_t kind)
       chipKind(kind)
 {
     registers.reserve(kMaxPayload);
+    text.reserve(kMaxText);
 }
 
 void ASIDReceiver::reset()
@@ -80,7 +81,7 @@ void ASIDReceiver::onText(uint8_t b)
         state = kWaitStart;
     } else if (b >= 0x80) {
         state = kError;
-    } else {
+    } else if (text.size() < kMaxText) {
         text.push_back(char(b));
     }
 }

@@ -23,6 +23,7 @@ constexpr uint8_t kLastCommand = 0x50;
 constexpr uint32_t kStartEventRate = 1000000;
 constexpr size_t kRegisterCount = 25;
 constexpr size_t kMaxPayload = 64;
+constexpr size_t kMaxText = 256;  // text bytes kept of a text message; the rest are dropped
 constexpr size_t kMaskBytes = 4;
 constexpr size_t kHeaderBytes = 2 * kMaskBytes;  // masks and MSBs before the data bytes
 // The SID register at mask byte i, bit b: kRegisterAt[7 * i + b]. 4, 11 and 18 appear twice.
@@ -46,6 +47,7 @@ public:
     int32_t getState() const { return state; }
     size_t bufferedBytes() const { return registers.size(); }
     size_t bufferCapacity() const { return registers.capacity(); }
+    size_t textCapacity() const { return text.capacity(); }
 
     enum State : int32_t { kWaitStart, kWaitManufacturer, kCommand, kWaitEnd, kTextBytes, kPayload, kError };
 
@@ -63,7 +65,7 @@ private:
     int32_t state = kWaitStart;
     MediaCallback* listener;
     uint32_t chipKind;
-    std::string text;
+    std::string text;  // at most kMaxText bytes, reserved at construction
     std::vector<uint8_t> registers;
 };
 

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# Scans a built VST3 bundle with a real host's scanner: Ardour's ardour-vst3-scanner from Debian's
+# Scans the plug-in with a real host's scanner: Ardour's ardour-vst3-scanner from Debian's
 # packages, downloaded into a git-ignored cache and extracted there (never installed), run
-# headless with a temporary home whose preferences name a data folder and the engine bundle.
+# headless on what tools/install-plugin.sh installs from BUILD_DIR into a temporary home.
 # Passes when the scanner's cache file has the processor's entry.
 #
-# usage: tools/host-scan-check.sh PLUGIN.vst3 ENGINE.bundle WORK_DIR
+# usage: tools/host-scan-check.sh BUILD_DIR WORK_DIR
 # Exit status: 0 pass, 1 fail, 77 skipped (the packages cannot be fetched).
 # HOST_SCAN_CACHE overrides the package cache (default: .cache/host-scan in the repository).
 set -uo pipefail
 
-if (($# != 3)); then
-    echo "usage: $0 PLUGIN.vst3 ENGINE.bundle WORK_DIR" >&2
+if (($# != 2)); then
+    echo "usage: $0 BUILD_DIR WORK_DIR" >&2
     exit 1
 fi
-bundle=$1 engine=$2 work=$3
+build=$1 work=$2
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cache=${HOST_SCAN_CACHE:-$repo/.cache/host-scan}
 debs=$cache/debs root=$cache/root
@@ -22,7 +22,6 @@ mkdir -p "$debs" "$root" "$work" || exit 1
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 
-[[ -d $bundle ]] || fail "no bundle $bundle"
 for tool in apt-get dpkg-deb ldd; do
     command -v "$tool" >/dev/null || skip "$tool is missing"
 done
@@ -84,16 +83,11 @@ for round in 1 2 3; do
 done
 [[ -z $missing ]] || fail "still missing: $(echo $missing)"
 
-# A temporary home naming a data folder and the engine bundle.
+# The plug-in as a user installs it, into a temporary home.
 home=$(mktemp -d "$work/home.XXXXXX") || fail "no temporary home"
 trap 'rm -rf "$home"' EXIT
-mkdir -p "$home/Library/Preferences" "$home/data"
-preference() {
-    printf '<?xml version="1.0" encoding="UTF-8"?>\n<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">\n<plist version="1.0">\n<dict>\n\t<key>%s</key>\n\t<string>%s</string>\n</dict>\n</plist>\n' \
-        "$2" "$3" >"$home/Library/Preferences/$1.plist"
-}
-preference "com.Vantor Works.orbella C64" base_dir "$home/data"
-preference com.vantor.caddis path "$engine"
+HOME=$home "$repo/tools/install-plugin.sh" --build-dir "$build" --no-build || fail "install-plugin.sh failed"
+bundle="$home/.vst3/orbella C64.vst3"
 
 xdg=$work/xdg-cache
 rm -rf "$xdg"
@@ -102,6 +96,7 @@ HOME=$home XDG_CACHE_HOME=$xdg timeout 300 "$scanner" -f -v "$bundle" >"$work/sc
 status=$?
 cat "$work/scan.log"
 ((status == 0)) || fail "the scanner exited with $status"
+grep -q "No plugins in VST3 module" "$work/scan.log" && fail "the scanner found no plug-in in the module"
 
 # The scanner exits 0 even when it cannot create the component: its cache file is the check.
 files=$(find "$xdg" -name '*.v3i' -type f)

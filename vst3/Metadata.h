@@ -122,6 +122,7 @@ struct Result {
         kUnnamedGroup = 10,
         kUnnamedSection = 11,
         kNoValidParameter = 12,
+        kUndefinedParameter = 13,  // a navigation id without an attributes entry
     };
 
     bool operator==(const Result&) const = default;

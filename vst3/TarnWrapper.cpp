@@ -54,6 +54,7 @@ TARNWrapper::TARNWrapper(uint16_t format, uint16_t sdk, uint64_t count)
 TARNWrapper::~TARNWrapper()
 {
     closing = true;
+    flushAudioLog();
     bankEntries.clear();
     programCache.clear();
     presetTypeEntries.clear();
@@ -190,6 +191,14 @@ int32_t TARNWrapper::call(void* handle, int32_t opcode, void* p1, void* p2, void
     return status;
 }
 
+int32_t TARNWrapper::audioCall(int32_t opcode, void* p1, void* p2, intptr_t i1, float f)
+{
+    const int32_t status = entry(instance, opcode, p1, p2, nullptr, i1, f, 0, 0);
+    if (status != 0)
+        audioErrors.count(AudioLog::kEngineError, status);
+    return status;
+}
+
 void TARNWrapper::setInitialHostCallback(TarnHostCallback function, void* user, uint32_t flags)
 {
     callbackRegistration.function = function;
@@ -290,7 +299,7 @@ bool TARNWrapper::setRandomOff()
 
 bool TARNWrapper::processEvents(MIDIEvents* events, float** outputs, uint32_t frames)
 {
-    return ready() && call(instance, kEngineProcessEvents, events, outputs, nullptr, frames) == 0;
+    return ready() && audioCall(kEngineProcessEvents, events, outputs, frames) == 0;
 }
 
 bool TARNWrapper::process(MIDIEvents* events, float** inputs, float** outputs, SyncInfo* transport, uint32_t frames)
@@ -316,7 +325,7 @@ bool TARNWrapper::processRecord(int32_t opcode, uint32_t version, MIDIEvents* ev
     record.outputs = outputs;
     record.transport = transport;
     record.frames = frames;
-    return call(instance, opcode, &record) == 0;
+    return audioCall(opcode, &record) == 0;
 }
 
 bool TARNWrapper::setSettings(uint64_t inputs, uint64_t outputs, uint64_t sampleRate, uint64_t maxBlock)
@@ -353,12 +362,17 @@ bool TARNWrapper::importFile(const std::string& path)
 // ---------------------------------------------------------------------------------------------
 // Parameters
 
-const ParameterInfo* TARNWrapper::getAutomatableParameterInfo(uint64_t index)
+const ParameterInfo* TARNWrapper::getAutomatableParameterInfo(uint64_t index) { return parameterInfo(index, false); }
+
+const ParameterInfo* TARNWrapper::parameterInfo(uint64_t index, bool onAudioThread)
 {
     if (!ready() || index >= automatableCount)
         return nullptr;
     const ParameterInfo* info = nullptr;
-    if (call(instance, kEngineGetParameterInfo, &info, nullptr, nullptr, intptr_t(index)) != 0)
+    const int32_t status = onAudioThread
+        ? audioCall(kEngineGetParameterInfo, &info, nullptr, intptr_t(index))
+        : call(instance, kEngineGetParameterInfo, &info, nullptr, nullptr, intptr_t(index));
+    if (status != 0)
         return nullptr;
     return info && info->version == ParameterInfo::kVersion ? info : nullptr;
 }
@@ -367,14 +381,14 @@ bool TARNWrapper::setAutomatableParameterValue(uint64_t index, float value, bool
 {
     if (!ready() || index >= automatableCount)
         return false;
-    if (const ParameterInfo* info = getAutomatableParameterInfo(index)) {
+    if (const ParameterInfo* info = parameterInfo(index, true)) {
         if (normalized)
             info->unpack01(value);
         else
             info->unpack(value);
     }
     valueCache[index] = value;
-    return call(instance, kEngineSetParameter, nullptr, nullptr, nullptr, intptr_t(index), value) == 0;
+    return audioCall(kEngineSetParameter, nullptr, nullptr, intptr_t(index), value) == 0;
 }
 
 float TARNWrapper::getAutomatableParameterValue(uint64_t index, bool normalized, bool& changed)

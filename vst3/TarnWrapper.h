@@ -4,9 +4,12 @@
 // an engine opcode. It also answers the engine's calls through a default host callback. Every
 // forwarding operation gives its neutral result (false, 0 or null) without calling the engine
 // when the instance (or the view ticket) or the entry function is missing; engine errors are
-// logged as "engine error:" and the status. No lock is taken.
+// logged as "engine error:" and the status, those of the audio thread's operations (processing
+// and setting automatable values) only counted there and written by flushAudioLog. No lock is
+// taken.
 
 #include "abi/EngineABI.h"
+#include "vst3/AudioLog.h"
 #include "vst3/SamplerPluginConfig.h"
 
 #include <cstddef>
@@ -25,8 +28,8 @@ class TARNWrapper
 {
 public:
     TARNWrapper(uint16_t formatCode, uint16_t sdkVersion, uint64_t automatableCount);
-    // Destroys the engine instance (opcode 10) and releases the bundle; its executable is
-    // unloaded only for the format 0xFA97.
+    // Writes the counted audio-thread lines, destroys the engine instance (opcode 10) and
+    // releases the bundle; its executable is unloaded only for the format 0xFA97.
     virtual ~TARNWrapper();
     TARNWrapper(const TARNWrapper&) = delete;
     TARNWrapper& operator=(const TARNWrapper&) = delete;
@@ -41,13 +44,16 @@ public:
     int32_t removeHostCallback(TarnHostCallback function, void* user);
     // Level 2 an "E:" line, level 1 an "I:" line, other levels nothing.
     void log(const std::string& text, int32_t level);
+    // Errors of the audio thread, counted there; written by flushAudioLog on another thread.
+    AudioLog& audioLog() { return audioErrors; }
+    void flushAudioLog() { audioErrors.flush(); }
 
     // The default host callback; TARN_HostOpcode is its entry, with the wrapper as user.
     int32_t hostCallback(int32_t op, void* p1, void* p2, int32_t i1, int32_t i2, int32_t i3, float f);
     static int32_t TARN_HostOpcode(int32_t op, void* p1, void* p2, int32_t i1, int32_t i2, int32_t i3, float f,
                                    void* user);
 
-    // Start, settings and processing.
+    // Start, settings and processing. The three processing calls run on the audio thread.
     bool start(uint64_t sampleRate, uint64_t maxBlock);  // 11
     // Opcode 11 (an error is only logged), then 13 with the latency record; 13's success.
     bool resume(uint64_t sampleRate, uint64_t maxBlock, bool offline);
@@ -63,7 +69,8 @@ public:
     bool engineIdle();  // 36
     bool importFile(const std::string& path);  // 40
 
-    // Parameters. Automatable indices at or above the count are refused.
+    // Parameters. Automatable indices at or above the count are refused. Setting a value is the
+    // audio thread's: its errors are counted, not logged.
     float getAutomatableParameterValue(uint64_t index, bool normalized, bool& changed);
     bool setAutomatableParameterValue(uint64_t index, float value, bool normalized);
     // Every automatable value read into the cache (opcode 16 per index).
@@ -141,6 +148,9 @@ private:
     // The entry with these arguments; a nonzero status is logged as "engine error:" + status.
     int32_t call(void* handle, int32_t opcode, void* p1 = nullptr, void* p2 = nullptr, void* p3 = nullptr,
                  intptr_t i1 = 0, float f = 0.0f, int32_t i2 = 0, int32_t i3 = 0);
+    // The same on the audio thread: a nonzero status is counted in the audio log.
+    int32_t audioCall(int32_t opcode, void* p1 = nullptr, void* p2 = nullptr, intptr_t i1 = 0, float f = 0.0f);
+    const ParameterInfo* parameterInfo(uint64_t index, bool onAudioThread);
     int32_t query(int32_t subCode, void* record)
     {
         return call(instance, kEngineQuery, record, nullptr, nullptr, subCode);
@@ -182,6 +192,7 @@ private:
     std::unique_ptr<uint8_t[]> chunkCache;
     uint32_t chunkCacheSize = 0;
     bool closing = false;
+    AudioLog audioErrors;
 };
 
 }  // namespace vantor

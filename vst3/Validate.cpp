@@ -169,8 +169,19 @@ bool hasValidParameter(const parameter_navigation::Section& section)
     return false;
 }
 
-Result validateNavigation(const parameter_navigation::Data& navigation)
+// The first parameter of the section whose id the attributes do not define, or null.
+const parameter_navigation::Parameter* undefinedParameter(const parameter_navigation::Section& section,
+                                                          const Metadata& metadata)
 {
+    for (const auto& p : section.parameters)
+        if (p.id != parameter_navigation::kNoParameter && !metadata.parameterDescriptiveInfo.count(p.id))
+            return &p;
+    return nullptr;
+}
+
+Result validateNavigation(const Metadata& metadata)
+{
+    const parameter_navigation::Data& navigation = metadata.parameterNavigation;
     if (navigation.performanceMode.empty())
         return {Result::kNoPerformanceMode,
                 "Parameter navigation: The Performance Mode is undefined"};
@@ -211,6 +222,20 @@ Result validateNavigation(const parameter_navigation::Data& navigation)
                                      section.name.c_str(), group.name.c_str())};
         }
 
+    for (const auto& section : navigation.performanceMode)
+        if (const auto* p = undefinedParameter(section, metadata))
+            return {Result::kUndefinedParameter,
+                    stringFormat("Parameter navigation: Section '%s' in Performance Mode: no parameter "
+                                 "for id %u",
+                                 section.name.c_str(), p->id)};
+    for (const auto& group : navigation.groups)
+        for (const auto& section : group.sections)
+            if (const auto* p = undefinedParameter(section, metadata))
+                return {Result::kUndefinedParameter,
+                        stringFormat("Parameter navigation: Section '%s' in group '%s': no parameter "
+                                     "for id %u",
+                                     section.name.c_str(), group.name.c_str(), p->id)};
+
     return {};
 }
 
@@ -222,7 +247,7 @@ Result validate(const Metadata& metadata)
         for (const auto& [id, attributes] : metadata.parameterDescriptiveInfo)
             if (rule.fails(attributes))
                 return rule.result(id, attributes);
-    return validateNavigation(metadata.parameterNavigation);
+    return validateNavigation(metadata);
 }
 
 }  // namespace nks::metadata

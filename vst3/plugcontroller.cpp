@@ -301,6 +301,12 @@ void PlugController::addEngineParameter(int32_t index, const ::ParameterInfo& in
             toUTF16(item, wide, 128, 127);
             list->appendString(wide);
         }
+        // The engine's default, normalised as the engine normalises the list's values.
+        float normalized = info.defaultValue;
+        info.pack01(normalized);
+        const ParamValue value = std::isfinite(normalized) ? std::clamp(double(normalized), 0.0, 1.0) : 0.0;
+        list->getInfo().defaultNormalizedValue = value;
+        list->setNormalized(value);
         p = list;
         break;
     }
@@ -313,8 +319,10 @@ void PlugController::addEngineParameter(int32_t index, const ::ParameterInfo& in
 void PlugController::buildParameters()
 {
     parametersBuilt = true;
-    parameters.addParameter(makeParameter<Parameter>("Bypass", 127, kBypassId, nullptr, 0.0, 1,
-                                                     Vst::ParameterInfo::kCanAutomate | Vst::ParameterInfo::kIsBypass));
+    Parameter* bypass = makeParameter<Parameter>("Bypass", 127, kBypassId, nullptr, 0.0, 1,
+                                                 Vst::ParameterInfo::kCanAutomate | Vst::ParameterInfo::kIsBypass);
+    bypass->setNormalized(bypassValue);  // a state may have come first
+    parameters.addParameter(bypass);
     if (vantor::TARNWrapper* w = getWrapper()) {
         for (int32_t index = 0; index < kEngineParameters; ++index) {
             const ::ParameterInfo* info = w->getAutomatableParameterInfo(uint64_t(index));
@@ -364,6 +372,8 @@ bool PlugController::updateParameterNames()
 
 ParamValue PLUGIN_API PlugController::getParamNormalized(ParamID id)
 {
+    if (id == kBypassId)
+        return bypassValue;
     vantor::TARNWrapper* w = getWrapper();
     if (!w || id > 8999)
         return 0.0;
@@ -371,6 +381,13 @@ ParamValue PLUGIN_API PlugController::getParamNormalized(ParamID id)
         return lastEditValue;
     bool changed = false;
     return w->getAutomatableParameterValue(id, true, changed);
+}
+
+tresult PLUGIN_API PlugController::setParamNormalized(ParamID id, ParamValue value)
+{
+    if (id == kBypassId && std::isfinite(value))
+        bypassValue = std::clamp(value, 0.0, 1.0);
+    return EditController::setParamNormalized(id, value);
 }
 
 tresult PLUGIN_API PlugController::setComponentState(IBStream* stream)

@@ -56,7 +56,11 @@ public:
     Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) SMTG_OVERRIDE;
     Steinberg::int32 PLUGIN_API getParameterCount() SMTG_OVERRIDE;
+    // The bypass parameter reads the value last received (setComponentState, setParamNormalized),
+    // so a host that reads it back after loading a state sends what was saved.
     Steinberg::Vst::ParamValue PLUGIN_API getParamNormalized(Steinberg::Vst::ParamID id) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID id,
+                                                     Steinberg::Vst::ParamValue value) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API setComponentState(Steinberg::IBStream* stream) SMTG_OVERRIDE;
     Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
 
@@ -158,6 +162,7 @@ private:
     vantor::PlugHandle* handle = nullptr;
     int32_t editIndex = -1;
     float lastEditValue = 0.0f;
+    Steinberg::Vst::ParamValue bypassValue = 0.0;
     CaddisVST3Editor* editor = nullptr;
     std::string hostName;
     bool initDone = false;

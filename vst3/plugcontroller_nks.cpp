@@ -19,28 +19,32 @@ DEF_CLASS_IID(INKS1Plugin)
 DEF_CLASS_IID(INKS1Host)
 DEF_CLASS_IID(INKSMetadataPlugin)
 
-const Page NKS2PerfSection = {
-    "Filter", {{15, "1ToFil"}, {31, "2ToFil"}, {47, "3ToFil"}, {49, ""}, {50, ""}, {51, ""}, {52, ""}, {53, ""}}};
+// Slots name the instrument's parameters by index (oscillator n's block starts at 16 n) and by
+// the name the controller shows for them; the oscillators' "Active", "Coarse" and "Fine" and the
+// sample channel's "Fine" have no parameter and stay empty.
+const Page NKS2PerfSection = {"Filter",
+                              {{11, "Osc1 To Filter"}, {27, "Osc2 To Filter"}, {43, "Osc3 To Filter"},
+                               {97, "Filter Cutoff"}, {98, "Filter Res"}, {-1, ""}, {-1, ""}, {-1, ""}}};
 
 const Page NKS2Pages[8] = {
-    {"Osc1", {{0, "Active"}, {6, "Wave"}, {1, "Coarse"}, {2, "Fine"}, {4, "PW"}, {9, "Ring"}, {10, "Sync"},
-              {15, "Filter"}}},
-    {"Osc1Env", {{11, "Attack"}, {12, "Decay"}, {13, "Sustain"}, {14, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
+    {"Osc1", {{-1, ""}, {2, "Wave"}, {-1, ""}, {-1, ""}, {0, "PW"}, {5, "Ring Mod"}, {6, "Hard Sync"},
+              {11, "To Filter"}}},
+    {"Osc1Env", {{7, "Attack"}, {8, "Decay"}, {9, "Sustain"}, {10, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
                  {-1, ""}}},
-    {"Osc2", {{16, "Active"}, {22, "Wave"}, {17, "Coarse"}, {18, "Fine"}, {20, "PW"}, {25, "Ring"}, {26, "Sync"},
-              {31, "Filter"}}},
-    {"Osc2Env", {{27, "Attack"}, {28, "Decay"}, {29, "Sustain"}, {30, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
+    {"Osc2", {{-1, ""}, {18, "Wave"}, {-1, ""}, {-1, ""}, {16, "PW"}, {21, "Ring Mod"}, {22, "Hard Sync"},
+              {27, "To Filter"}}},
+    {"Osc2Env", {{23, "Attack"}, {24, "Decay"}, {25, "Sustain"}, {26, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
                  {-1, ""}}},
-    {"Osc3", {{32, "Active"}, {38, "Wave"}, {33, "Coarse"}, {34, "Fine"}, {36, "PW"}, {41, "Ring"}, {42, "Sync"},
-              {47, "Filter"}}},
-    {"Osc3Env", {{43, "Attack"}, {44, "Decay"}, {45, "Sustain"}, {46, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
+    {"Osc3", {{-1, ""}, {34, "Wave"}, {-1, ""}, {-1, ""}, {32, "PW"}, {37, "Ring Mod"}, {38, "Hard Sync"},
+              {43, "To Filter"}}},
+    {"Osc3Env", {{39, "Attack"}, {40, "Decay"}, {41, "Sustain"}, {42, "Release"}, {-1, ""}, {-1, ""}, {-1, ""},
                  {-1, ""}}},
-    {"Filter", {{49, "Cutoff"}, {50, "Res"}, {-1, ""}, {-1, ""}, {51, "LP On"}, {52, "BP On"}, {53, "HP On"},
-                {-1, ""}}},
-    {"Dac", {{64, "Active"}, {68, "Gain"}, {69, "Bias"}, {65, "Coarse"}, {66, "Fine"}, {-1, ""}, {-1, ""}, {-1, ""}}},
+    {"Filter", {{97, "Cutoff"}, {98, "Res"}, {-1, ""}, {-1, ""}, {99, "LP"}, {100, "BP"}, {101, "HP"}, {-1, ""}}},
+    {"Dac", {{134, "Mode"}, {137, "Gain"}, {136, "Bias"}, {139, "MIDI Offset"}, {-1, ""}, {-1, ""}, {-1, ""},
+             {-1, ""}}},
 };
 
-const int32_t NKS2SpecialDisplayParams[3] = {6, 22, 38};
+const int32_t NKS2SpecialDisplayParams[3] = {2, 18, 34};
 const char* const NKS2WaveformNames[9] = {"None", "triangle", "saw", "T+S", "pwm", "P+T", "P+S", "P+T+S", "noise"};
 
 metadata::v1::parameter_navigation::Section pageSection(const Page& page)

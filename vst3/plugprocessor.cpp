@@ -182,6 +182,24 @@ tresult PLUGIN_API PlugProcessor::initialize(FUnknown* context)
     return kResultOk;
 }
 
+tresult PLUGIN_API PlugProcessor::terminate()
+{
+    flushAudioLog();
+    return AudioEffect::terminate();
+}
+
+tresult PLUGIN_API PlugProcessor::notify(IMessage* message)
+{
+    flushAudioLog();
+    return AudioEffect::notify(message);
+}
+
+void PlugProcessor::flushAudioLog()
+{
+    if (wrapper)
+        wrapper->flushAudioLog();
+}
+
 void PlugProcessor::connectToControllerMyselfNoThanks()
 {
     IMessage* message = allocateMessage();
@@ -244,11 +262,16 @@ tresult PLUGIN_API PlugProcessor::setupProcessing(ProcessSetup& setup)
 
 tresult PLUGIN_API PlugProcessor::setProcessing(TBool)
 {
+    flushAudioLog();
     vantor::logInfo("setProcessing");
     return kResultOk;
 }
 
-tresult PLUGIN_API PlugProcessor::setActive(TBool state) { return AudioEffect::setActive(state); }
+tresult PLUGIN_API PlugProcessor::setActive(TBool state)
+{
+    flushAudioLog();
+    return AudioEffect::setActive(state);
+}
 
 uint32 PLUGIN_API PlugProcessor::getLatencySamples() { return wrapper ? wrapper->getLatencyInfo() : 0; }
 
@@ -402,7 +425,7 @@ void PlugProcessor::movePendingToEvents()
 {
     sortPending();
     if (pendingMade > vantor::kMaxBlockEvents)
-        vantor::logError("Too many events!");
+        wrapper->audioLog().count(vantor::AudioLog::kTooManyEvents);
     const size_t room = vantor::kMaxBlockEvents - events.count;
     const size_t n = std::min(room, pending.size());
     std::copy(pending.begin(), pending.begin() + ptrdiff_t(n), events.events + events.count);
@@ -473,6 +496,7 @@ tresult PLUGIN_API PlugProcessor::process(ProcessData& data)
 
 tresult PLUGIN_API PlugProcessor::getState(IBStream* stream)
 {
+    flushAudioLog();
     if (!stream || !wrapper)
         return kResultFalse;
     const void* chunk = nullptr;
@@ -492,6 +516,7 @@ tresult PLUGIN_API PlugProcessor::getState(IBStream* stream)
 
 tresult PLUGIN_API PlugProcessor::setState(IBStream* stream)
 {
+    flushAudioLog();
     vantor::PlugState loaded;
     if (!stream || !wrapper || !vantor::readPlugState(stream, loaded))
         return kResultFalse;

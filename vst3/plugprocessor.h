@@ -83,6 +83,8 @@ public:
     static Steinberg::FUnknown* createInstance(void* context);
 
     Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API terminate() SMTG_OVERRIDE;
+    Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API connect(Steinberg::Vst::IConnectionPoint* other) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) SMTG_OVERRIDE;
     Steinberg::tresult receiveText(const char* text) SMTG_OVERRIDE;
@@ -104,6 +106,9 @@ public:
     bool usesNoteIds() const { return useNoteIds; }
 
 private:
+    // Writes the lines the audio thread counted. The host's regular calls off the audio thread
+    // (setActive, setProcessing, getState, setState, notify, terminate) start with it.
+    void flushAudioLog();
     // "CaddisHandle" with "No" = the handle block's address, sent to the peer.
     void connectToControllerMyselfNoThanks();
     void addParameterChanges(Steinberg::Vst::IParameterChanges* changes, uint32_t frames);

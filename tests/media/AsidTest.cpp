@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -124,6 +125,47 @@ TEST(AsidDecoder, LengthMustMatchTheMaskBits)
     EXPECT_FALSE(decodeAsidRegisters(counted, 7, untouched, 80));
     EXPECT_FALSE(decodeAsidRegisters(nullptr, 0, untouched, 80));
     EXPECT_EQ(untouched.calls, 0);
+}
+
+// Records each display text.
+class Display : public MediaCallback
+{
+public:
+    void writeMediaRegister(uint32_t, uint64_t, uint32_t, uint32_t, uint32_t, double) override {}
+    void setDisplayText(const char* text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+Bytes textMessage(size_t length)
+{
+    Bytes m{0xF0, 0x2D, 0x4F};
+    for (size_t i = 0; i < length; ++i)
+        m.push_back(uint8_t(0x20 + i % 95));
+    m.push_back(0xF7);
+    return m;
+}
+
+// A text message shows its first 256 characters; the rest is dropped.
+TEST(AsidReceiver, TextMessagesKeepTheirFirst256Characters)
+{
+    Display display;
+    ASIDReceiver receiver(&display, 80);
+    EXPECT_GE(receiver.textCapacity(), 256u);
+    for (size_t length : {0, 2, 255, 256, 257, 10000}) {
+        SCOPED_TRACE(length);
+        const Bytes m = textMessage(length);
+        receiver.feedMessage(m.data(), m.size());
+        ASSERT_FALSE(display.texts.empty());
+        EXPECT_EQ(display.texts.back(), std::string(m.begin() + 3, m.begin() + 3 + int64_t(std::min<size_t>(length, 256))));
+        EXPECT_EQ(receiver.getState(), ASIDReceiver::kWaitStart);
+    }
+    EXPECT_EQ(display.texts.size(), 6u);
+    // A byte of 80 or above fails the message even past the kept part.
+    Bytes bad = textMessage(300);
+    bad[3 + 280] = 0x80;
+    receiver.feedMessage(bad.data(), bad.size());
+    EXPECT_EQ(display.texts.size(), 6u);
+    EXPECT_EQ(receiver.getState(), ASIDReceiver::kError);
 }
 
 // Random messages, mostly well framed: the buffer never passes 64 bytes, nothing is called once a

@@ -136,6 +136,11 @@ protected:
     void start(const char16_t* hostName = u"Some Host", Steinberg::FUnknown* context = nullptr)
     {
         installTable();
+        startOnTheModule(hostName, context);
+    }
+    // The same with the instrument module's own parameter descriptions.
+    void startOnTheModule(const char16_t* hostName = u"Some Host", Steinberg::FUnknown* context = nullptr)
+    {
         processor = IPtr<PlugProcessor>(new PlugProcessor, false);
         ASSERT_EQ(processor->initialize(&hostApp), kResultOk) << log();
         controllerHost = std::make_unique<NamedHost>(hostName);

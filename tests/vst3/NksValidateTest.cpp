@@ -19,10 +19,11 @@ using Strings = std::vector<std::string>;
 
 constexpr uint32_t kNone = parameter_navigation::kNoParameter;
 
-// Valid navigation: a performance mode of one section "Main" holding parameter 0.
+// Valid navigation: a performance mode of one section "Main" holding parameter 0, a toggle.
 Metadata valid()
 {
     Metadata m;
+    m.parameterDescriptiveInfo.emplace(0, Attributes(Type::Toggle, Style::Default, 0u));
     m.parameterNavigation.performanceMode = {Section{"Main", {Parameter(0, "Cutoff")}}};
     return m;
 }
@@ -49,9 +50,14 @@ Strings names(size_t n)
     return v;
 }
 
-TEST(NksValidate, EmptyAttributesWithOnePerformanceSectionIsValid)
+TEST(NksValidate, OnePerformanceSectionOnADescribedParameterIsValid)
 {
     EXPECT_EQ(validate(valid()), (Result{Result::kValid, ""}));
+    Metadata undescribed = valid();
+    undescribed.parameterDescriptiveInfo.clear();
+    EXPECT_EQ(validate(undescribed),
+              (Result{Result::kUndefinedParameter,
+                      "Parameter navigation: Section 'Main' in Performance Mode: no parameter for id 0"}));
 }
 
 TEST(NksValidate, AttributeRules)
@@ -193,9 +199,23 @@ TEST(NksValidate, NavigationRules)
         {"group without sections", {named}, {G("G", {})}, {}},
         {"a valid id among empty slots", {Section{"P", {Parameter(kNone, ""), Parameter(7, "")}}},
          {G("G", {named})}, {}},
+        {"performance slot of an undescribed id", {Section{"P", {Parameter(3, ""), Parameter(9, "x")}}},
+         {G("G", {named})},
+         {Result::kUndefinedParameter,
+          "Parameter navigation: Section 'P' in Performance Mode: no parameter for id 9"}},
+        {"group slot of an undescribed id", {named},
+         {G("G", {named}), G("H", {named, Section{"T", {Parameter(kNone, ""), Parameter(4000000000u, "")}}})},
+         {Result::kUndefinedParameter,
+          "Parameter navigation: Section 'T' in group 'H': no parameter for id 4000000000"}},
+        {"the other navigation rules come first", {Section{"P", {Parameter(9, "")}}},
+         {G("G", {named, allNone})},
+         {Result::kNoValidParameter, "Parameter navigation: Section 'Empty' in group 'G' does "
+                                     "not define any parameter with a valid id"}},
     };
     for (const auto& c : kCases) {
         Metadata m;
+        for (uint32_t id : {1u, 3u, 7u})
+            m.parameterDescriptiveInfo.emplace(id, Attributes(Type::Toggle, Style::Default, 0u));
         m.parameterNavigation.performanceMode = c.performance;
         m.parameterNavigation.groups = c.groups;
         EXPECT_EQ(validate(m), c.want) << c.what;

@@ -139,12 +139,69 @@ std::string items(int n)
     return list;
 }
 
-// The decoded document: the root map's values by key, rendered; the attributes map's entries by id.
+// Every id the fixed pages name.
+std::vector<int> pageIds()
+{
+    std::vector<int> ids;
+    for (const nks::Page* page : {&nks::NKS2PerfSection, &nks::NKS2Pages[0], &nks::NKS2Pages[1], &nks::NKS2Pages[2],
+                                  &nks::NKS2Pages[3], &nks::NKS2Pages[4], &nks::NKS2Pages[5], &nks::NKS2Pages[6],
+                                  &nks::NKS2Pages[7]})
+        for (const nks::PageSlot& slot : page->slots)
+            if (slot.id >= 0 && std::find(ids.begin(), ids.end(), slot.id) == ids.end())
+                ids.push_back(slot.id);
+    return ids;
+}
+
+// One navigation slot: its group ("" for the performance mode), section, id and name.
+struct Slot
+{
+    std::string group, section;
+    uint64_t id;
+    std::string name;
+};
+
+// The decoded document: the root map's values by key, rendered; the attributes map's entries by
+// id; every navigation slot in order.
 struct Document
 {
     std::map<std::string, std::string> root;
     std::map<uint64_t, std::string> attributes;
+    std::vector<Slot> slots;
 };
+
+std::string str(const msgpack_object& o)
+{
+    return o.type == MSGPACK_OBJECT_STR ? std::string(o.via.str.ptr, o.via.str.size) : "<not a string>";
+}
+
+const msgpack_object* member(const msgpack_object& map, const std::string& key)
+{
+    if (map.type != MSGPACK_OBJECT_MAP)
+        return nullptr;
+    for (uint32_t i = 0; i < map.via.map.size; ++i)
+        if (str(map.via.map.ptr[i].key) == key)
+            return &map.via.map.ptr[i].val;
+    return nullptr;
+}
+
+void addSlots(const msgpack_object* sections, const std::string& group, std::vector<Slot>& slots)
+{
+    if (!sections || sections->type != MSGPACK_OBJECT_ARRAY)
+        return;
+    for (uint32_t s = 0; s < sections->via.array.size; ++s) {
+        const msgpack_object& section = sections->via.array.ptr[s];
+        const msgpack_object* name = member(section, "name");
+        const msgpack_object* parameters = member(section, "parameters");
+        if (!name || !parameters || parameters->type != MSGPACK_OBJECT_ARRAY)
+            continue;
+        for (uint32_t p = 0; p < parameters->via.array.size; ++p) {
+            const msgpack_object* id = member(parameters->via.array.ptr[p], "id");
+            const msgpack_object* slotName = member(parameters->via.array.ptr[p], "name");
+            if (id && slotName && id->type == MSGPACK_OBJECT_POSITIVE_INTEGER)
+                slots.push_back({group, str(*name), id->via.u64, str(*slotName)});
+        }
+    }
+}
 
 Document decodeDocument(const std::vector<unsigned char>& bytes)
 {
@@ -167,6 +224,13 @@ Document decodeDocument(const std::vector<unsigned char>& bytes)
                 for (uint32_t e = 0; e < v.via.map.size; ++e)
                     if (v.via.map.ptr[e].key.type == MSGPACK_OBJECT_POSITIVE_INTEGER)
                         doc.attributes[v.via.map.ptr[e].key.via.u64] = msgpack_text::render(v.via.map.ptr[e].val);
+            if (key == "parameter_navigation") {
+                addSlots(member(v, "performance_mode"), "", doc.slots);
+                if (const msgpack_object* groups = member(v, "groups"); groups && groups->type == MSGPACK_OBJECT_ARRAY)
+                    for (uint32_t g = 0; g < groups->via.array.size; ++g)
+                        if (const msgpack_object* name = member(groups->via.array.ptr[g], "name"))
+                            addSlots(member(groups->via.array.ptr[g], "sections"), str(*name), doc.slots);
+            }
         }
     }
     msgpack_unpacked_destroy(&result);
@@ -256,16 +320,22 @@ TEST_F(NksController, DescriptionsFromTheEngineTable)
         {{9, P::Switch, 0.0f, 1.0f, P::OnOffZero, "-"}, attributes(2, 3, 0)},
         {{8, P::Switch, 0.0f, 1.0f, P::ByType, "-"}, attributes(2, 0, 0)},
         {{15, P::Switch, 0.0f, 1.0f, P::StereoPan, "-"}, attributes(2, 0, 0)},
-        // The waveform parameters take the nine names whatever their own list says.
-        {{22, P::Choice, 0.0f, 2.0f, 0, "x|y|z"}, attributes(3, 6, 0, waveforms)},
-        {{38, P::Choice, 0.0f, 1.0f, 0, "p|q"}, attributes(3, 6, 0, waveforms)},
+        // The waveform parameters take the nine names whatever their own list says; others keep theirs.
+        {{18, P::Choice, 0.0f, 2.0f, 0, "x|y|z"}, attributes(3, 6, 0, waveforms)},
+        {{34, P::Choice, 0.0f, 1.0f, 0, "p|q"}, attributes(3, 6, 0, waveforms)},
+        {{22, P::Choice, 0.0f, 2.0f, 0, "x|y|z"}, attributes(3, 5, 0, R"("x","y","z")")},
         {{40, P::Choice, 0.0f, 2.0f, 0, "a|b|c"}, attributes(3, 5, 0, R"("a","b","c")")},
         {{44, P::Choice, 0.0f, 127.0f, 0, items(128)}, attributes(3, 5, 0, names128)},
         {{41, P::Choice, 0.0f, 1.0f, 0, "Off|On"}, attributes(2, 0, 0)},
         {{42, P::Choice, 0.0f, 128.0f, 0, items(129)}, attributes(0, 0, 0)},
         {{45, P::Choice, 0.0f, 2.0f, 0, "-"}, attributes(0, 0, 0)},  // no value list
     };
+    // Every id the pages name needs a description, or the document is refused.
     std::map<uint64_t, std::string> expected;
+    for (int id : pageIds()) {
+        describe({id, P::Continuous, 0.0f, 1.0f, 0, "-"});
+        expected[uint64_t(id)] = attributes(0, 0, 0);
+    }
     for (const Row& r : rows) {
         describe(r.d);
         expected[uint64_t(r.d.index)] = r.expected;
@@ -274,7 +344,7 @@ TEST_F(NksController, DescriptionsFromTheEngineTable)
     TestParameter unlabelled;
     unlabelled.info = ::ParameterInfo("x", P::Continuous, 0.0f, 1.0f, 0.0f, 0, 0);
     unlabelled.info.clearLabel();
-    hook(kHookSetParameter, &unlabelled, 10);
+    hook(kHookSetParameter, &unlabelled, 60);
 
     const std::vector<unsigned char> bytes = metadata();
     ASSERT_FALSE(bytes.empty());
@@ -289,39 +359,98 @@ TEST_F(NksController, DescriptionsFromTheEngineTable)
     EXPECT_EQ(doc.attributes.size(), expected.size());
 }
 
-TEST_F(NksController, FixedPagesInTheDocument)
+TEST_F(NksController, FixedPagesOnTheInstrumentsParameters)
 {
-    start();
-    clearDescriptions();
+    startOnTheModule();
     const Document doc = decodeDocument(metadata());
-    EXPECT_EQ(doc.root.at("parameter_descriptive_info"), "{}");
     EXPECT_EQ(doc.root.at("parameter_navigation"),
               "{\"groups\":[" +
-                  group("Osc1", {{0, "Active"}, {6, "Wave"}, {1, "Coarse"}, {2, "Fine"}, {4, "PW"}, {9, "Ring"},
-                                 {10, "Sync"}, {15, "Filter"}}) + "," +
-                  group("Osc1Env", {{11, "Attack"}, {12, "Decay"}, {13, "Sustain"}, {14, "Release"}, {-1, ""},
+                  group("Osc1", {{-1, ""}, {2, "Wave"}, {-1, ""}, {-1, ""}, {0, "PW"}, {5, "Ring Mod"},
+                                 {6, "Hard Sync"}, {11, "To Filter"}}) + "," +
+                  group("Osc1Env", {{7, "Attack"}, {8, "Decay"}, {9, "Sustain"}, {10, "Release"}, {-1, ""},
                                     {-1, ""}, {-1, ""}, {-1, ""}}) + "," +
-                  group("Osc2", {{16, "Active"}, {22, "Wave"}, {17, "Coarse"}, {18, "Fine"}, {20, "PW"},
-                                 {25, "Ring"}, {26, "Sync"}, {31, "Filter"}}) + "," +
-                  group("Osc2Env", {{27, "Attack"}, {28, "Decay"}, {29, "Sustain"}, {30, "Release"}, {-1, ""},
+                  group("Osc2", {{-1, ""}, {18, "Wave"}, {-1, ""}, {-1, ""}, {16, "PW"}, {21, "Ring Mod"},
+                                 {22, "Hard Sync"}, {27, "To Filter"}}) + "," +
+                  group("Osc2Env", {{23, "Attack"}, {24, "Decay"}, {25, "Sustain"}, {26, "Release"}, {-1, ""},
                                     {-1, ""}, {-1, ""}, {-1, ""}}) + "," +
-                  group("Osc3", {{32, "Active"}, {38, "Wave"}, {33, "Coarse"}, {34, "Fine"}, {36, "PW"},
-                                 {41, "Ring"}, {42, "Sync"}, {47, "Filter"}}) + "," +
-                  group("Osc3Env", {{43, "Attack"}, {44, "Decay"}, {45, "Sustain"}, {46, "Release"}, {-1, ""},
+                  group("Osc3", {{-1, ""}, {34, "Wave"}, {-1, ""}, {-1, ""}, {32, "PW"}, {37, "Ring Mod"},
+                                 {38, "Hard Sync"}, {43, "To Filter"}}) + "," +
+                  group("Osc3Env", {{39, "Attack"}, {40, "Decay"}, {41, "Sustain"}, {42, "Release"}, {-1, ""},
                                     {-1, ""}, {-1, ""}, {-1, ""}}) + "," +
-                  group("Filter", {{49, "Cutoff"}, {50, "Res"}, {-1, ""}, {-1, ""}, {51, "LP On"}, {52, "BP On"},
-                                   {53, "HP On"}, {-1, ""}}) + "," +
-                  group("Dac", {{64, "Active"}, {68, "Gain"}, {69, "Bias"}, {65, "Coarse"}, {66, "Fine"}, {-1, ""},
-                                {-1, ""}, {-1, ""}}) +
+                  group("Filter", {{97, "Cutoff"}, {98, "Res"}, {-1, ""}, {-1, ""}, {99, "LP"}, {100, "BP"},
+                                   {101, "HP"}, {-1, ""}}) + "," +
+                  group("Dac", {{134, "Mode"}, {137, "Gain"}, {136, "Bias"}, {139, "MIDI Offset"}, {-1, ""},
+                                {-1, ""}, {-1, ""}, {-1, ""}}) +
                   "],\"performance_mode\":[" +
-                  page("Filter", {{15, "1ToFil"}, {31, "2ToFil"}, {47, "3ToFil"}, {49, ""}, {50, ""}, {51, ""},
-                                  {52, ""}, {53, ""}}) +
+                  page("Filter", {{11, "Osc1 To Filter"}, {27, "Osc2 To Filter"}, {43, "Osc3 To Filter"},
+                                  {97, "Filter Cutoff"}, {98, "Filter Res"}, {-1, ""}, {-1, ""}, {-1, ""}}) +
                   "]}");
+}
+
+// The document walked against the controller's own parameter list: every slot names a parameter
+// the host sees, by the name the host shows for it (its title without the unit; a performance
+// slot may lead with the unit's short name), and the "Wave" slots carry the nine waveform names.
+TEST_F(NksController, EverySlotNamesTheParameterItIsLabelledFor)
+{
+    for (const char16_t* host : {u"NKS Host", u"PreSonus VST3 Host 6.5"}) {
+        SCOPED_TRACE(ZRGSConvCrudeUTF16_TO_UTF8(host));
+        startOnTheModule(host);
+        std::map<uint64_t, std::string> shown;
+        for (int32 i = 0; i < controller->getParameterCount(); ++i) {
+            const Vst::ParameterInfo p = info(i);
+            const std::string title = text(p.title);
+            const size_t unit = title.rfind(" : ");
+            shown[p.id] = unit == std::string::npos ? title : title.substr(unit + 3);
+        }
+        const Document doc = decodeDocument(metadata());
+        ASSERT_EQ(doc.slots.size(), 9u * 8u);
+        std::map<std::string, size_t> valid;  // per section
+        size_t waves = 0;
+        for (const Slot& slot : doc.slots) {
+            SCOPED_TRACE(slot.group + "/" + slot.section + " " + std::to_string(slot.id) + " " + slot.name);
+            if (slot.id == 0xFFFFFFFFu) {
+                EXPECT_EQ(slot.name, "");
+                continue;
+            }
+            ++valid[slot.group + "/" + slot.section];
+            ASSERT_TRUE(shown.count(slot.id)) << "no such parameter";
+            EXPECT_TRUE(doc.attributes.count(slot.id));
+            const std::string& name = shown.at(slot.id);
+            const bool matches = slot.name == name ||
+                (slot.group.empty() && slot.name.size() > name.size() &&
+                 slot.name.compare(slot.name.size() - name.size() - 1, name.size() + 1, " " + name) == 0);
+            EXPECT_TRUE(matches) << "the parameter is \"" << name << "\"";
+            if (slot.name == "Wave") {
+                ++waves;
+                EXPECT_EQ(doc.attributes.at(slot.id),
+                          attributes(3, 6, 0, R"("None","triangle","saw","T+S","pwm","P+T","P+S","P+T+S","noise")"));
+            }
+        }
+        EXPECT_EQ(waves, 3u);
+        EXPECT_EQ(valid.size(), 9u);  // every section has a valid id
+        controller->disconnect(processor);
+        controller->terminate();
+        controller = nullptr;
+        processor->disconnect(nullptr);
+        processor->terminate();
+        processor = nullptr;
+    }
+}
+
+// A page naming an id the engine does not describe: no document, nothing written.
+TEST_F(NksController, ADocumentNamingAnUndescribedParameterIsRefused)
+{
+    startOnTheModule();
+    TestParameter none;
+    hook(kHookSetParameter, &none, 137);  // "DAC Gain" gone
+    EXPECT_TRUE(metadata(kResultFalse).empty());
+    clearDescriptions();
+    EXPECT_TRUE(metadata(kResultFalse).empty());
 }
 
 TEST_F(NksController, StreamsAndMissingEngine)
 {
-    start();
+    startOnTheModule();
     const std::vector<unsigned char> whole = metadata();
     ASSERT_GT(whole.size(), 100u);
     EXPECT_EQ(controller->getNksMetadata(nullptr), kResultFalse);
@@ -357,29 +486,36 @@ TEST_F(NksController, StreamsAndMissingEngine)
     alone->terminate();
 }
 
-// Whatever the engine describes, the document is valid: every entry within the host's bounds.
-TEST_F(NksController, AnyEngineTableGivesADocument)
+// Whatever the engine describes, the document is valid, every entry within the host's bounds,
+// as long as every id the pages name is described; without one of them it is refused.
+TEST_F(NksController, AnyEngineTableGivesADocumentOrARefusal)
 {
     start();
     std::mt19937 rng(43);
     const float values[] = {-1e9f, -200.0f, -64.0f, -1.5f, -1.0f, 0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 3.0f, 126.0f,
                             127.0f, 127.5f, 128.0f, 129.0f, 1e9f, std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+    const char* const labels[] = {"Label", "Osc1 \"Quoted\" Wave", "Osc2 Ton\xC3\xA9 \xE2\x99\xAA", "\xFF\xFE"};
+    const std::string items[] = {"", "n", "\"q\"", "\xC3\xA9t\xC3\xA9", "\\", std::string(40, 'n')};
+    const std::vector<int> pages = pageIds();
     auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 18; ++round) {
+        // Every third round leaves one page id undescribed.
+        const int dropped = round % 3 == 2 ? pages[pick(uint32_t(pages.size()))] : -1;
         size_t labelled = 0;
         for (int index = 0; index < 256; ++index) {
+            const bool onAPage = std::find(pages.begin(), pages.end(), index) != pages.end();
             TestParameter p;
-            if (pick(10) != 0) {
-                p.info = ::ParameterInfo(pick(4) ? "Label" : std::string(300, 'L').c_str(), pick(6),
-                                         values[pick(std::size(values))], values[pick(std::size(values))], 0.0f, 0,
-                                         0);
+            if (index != dropped && (onAPage || pick(10) != 0)) {
+                const std::string label = pick(4) ? labels[pick(std::size(labels))] : std::string(300, 'L');
+                p.info = ::ParameterInfo(label.c_str(), pick(6), values[pick(std::size(values))],
+                                         values[pick(std::size(values))], 0.0f, 0, 0);
                 p.info.displayMode = pick(13);
                 if (pick(4)) {
                     const uint32_t count = std::vector<uint32_t>{0, 1, 2, 3, 128, 129, 300}[pick(7)];
                     std::string list;
                     for (uint32_t i = 0; i < count; ++i)
-                        list += (i ? "|" : "") + std::string(pick(3) ? pick(40) : 0, 'n');
+                        list += (i ? "|" : "") + items[pick(std::size(items))];
                     p.info.setList(list.c_str());
                 }
                 ++labelled;
@@ -387,6 +523,10 @@ TEST_F(NksController, AnyEngineTableGivesADocument)
             hook(kHookSetParameter, &p, index);
         }
         SCOPED_TRACE(round);
+        if (dropped >= 0) {
+            EXPECT_TRUE(metadata(kResultFalse).empty()) << dropped;
+            continue;
+        }
         const Document doc = decodeDocument(metadata());
         EXPECT_EQ(doc.attributes.size(), labelled);
     }

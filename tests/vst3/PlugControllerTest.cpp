@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -202,15 +203,91 @@ TEST_F(Controller, MidiMappingProgramsAndUnits)
     EXPECT_EQ(controller->getUnitByBus(Vst::kEvent, Vst::kInput, 0, 0, unit), kResultFalse);
 }
 
-TEST_F(Controller, BypassReadsZeroAndEngineValuesPassThrough)
+TEST_F(Controller, BypassReadsWhatItLastReceivedAndEngineValuesPassThrough)
 {
     start();
     ASSERT_GT(controller->getParameterCount(), 256);
     processor->bypass.store(true);
+    EXPECT_EQ(controller->getParamNormalized(9000), 0.0);  // not the processor's flag
+    EXPECT_EQ(controller->setParamNormalized(9000, 1.0), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(9000), 1.0);
+    controller->setParamNormalized(9000, 0.0);
     EXPECT_EQ(controller->getParamNormalized(9000), 0.0);
     EXPECT_EQ(controller->getParamNormalized(10000), 0.0);
     ASSERT_TRUE(processor->wrapper->setAutomatableParameterValue(1, 0.75f, true));
     EXPECT_NEAR(controller->getParamNormalized(1), 0.75, 1e-6);
+}
+
+// A session saved bypassed and reopened: processor and controller load the state, the host reads
+// the bypass parameter back and sends what it read; the output stays bypassed.
+TEST_F(Controller, BypassOfALoadedStateComesBackFromTheController)
+{
+    start();
+    std::vector<float> left(512), right(512);
+    float* channels[2] = {left.data(), right.data()};
+    // The output's energy over blocks of 512 frames with bypass sent as `value`, a note in the first.
+    const auto play = [&](ParamValue value, int blocks) {
+        AudioBusBuffers bus;
+        bus.numChannels = 2;
+        bus.channelBuffers32 = channels;
+        Changes changes({Queue(9000, {{0, value}})});
+        Events note({noteOn(69, 0, 1.0f, 1)});
+        double energy = 0.0;
+        for (int b = 0; b < blocks; ++b) {
+            std::fill(left.begin(), left.end(), 1.0f);
+            std::fill(right.begin(), right.end(), 1.0f);
+            ProcessData data;
+            data.numSamples = 512;
+            data.symbolicSampleSize = kSample32;
+            data.numOutputs = 1;
+            data.outputs = &bus;
+            data.inputParameterChanges = &changes;
+            data.inputEvents = b == 0 ? &note : nullptr;
+            EXPECT_EQ(processor->process(data), kResultOk);
+            for (size_t i = 0; i < left.size(); ++i)
+                energy += double(left[i]) * left[i] + double(right[i]) * right[i];
+        }
+        return energy;
+    };
+    EXPECT_EQ(play(1.0, 1), 0.0);
+    IPtr<MemoryStream> saved(new MemoryStream, false);
+    ASSERT_EQ(processor->getState(saved), kResultOk);
+    play(0.0, 1);  // playing again before the session is reopened
+    controller->setParamNormalized(9000, 0.0);
+
+    saved->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);
+    ASSERT_EQ(processor->setState(saved), kResultOk);
+    saved->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);
+    ASSERT_EQ(controller->setComponentState(saved), kResultOk);
+    const ParamValue read = controller->getParamNormalized(9000);
+    EXPECT_EQ(read, 1.0);
+    EXPECT_EQ(play(read, 8), 0.0);
+    EXPECT_GT(play(0.0, 8), 1.0);  // the same note is heard unbypassed
+
+    // A controller that has not built its parameters yet keeps the value too.
+    IPtr<PlugController> fresh(new PlugController, false);
+    ASSERT_EQ(fresh->initialize(&hostApp), kResultOk);
+    saved->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);
+    ASSERT_EQ(fresh->setComponentState(saved), kResultOk);
+    EXPECT_EQ(fresh->getParamNormalized(9000), 1.0);
+    fresh->terminate();
+}
+
+// A list parameter starts at the engine's default: the instrument's "Wave" is "Pulse".
+TEST_F(Controller, ListParametersStartAtTheEnginesDefault)
+{
+    startOnTheModule();
+    ASSERT_GT(controller->getParameterCount(), 256);
+    Vst::ParameterInfo wave{};
+    ASSERT_EQ(controller->getParameterInfoByTag(2, wave), kResultOk);
+    EXPECT_EQ(text(wave.title), "Oscillator 1 : Wave");
+    EXPECT_EQ(wave.stepCount, 8);
+    EXPECT_EQ(wave.defaultNormalizedValue, 0.5);
+    EXPECT_EQ(controller->getParameterObject(2)->getNormalized(), 0.5);
+    String128 shown = {};
+    ASSERT_EQ(controller->getParamStringByValue(2, wave.defaultNormalizedValue, shown), kResultOk);
+    EXPECT_EQ(text(shown), "Pulse");
+    EXPECT_EQ(controller->getParamNormalized(2), 0.5);  // what the engine reports agrees
 }
 
 TEST_F(Controller, HandleMessagesAreCheckedAndDisconnectRemovesTheCallback)
@@ -377,9 +454,9 @@ TEST_F(Controller, ComponentStateForms)
         s->write(const_cast<char*>(r.state.data()), int32(r.state.size()), &written);
         s->seek(0, Steinberg::IBStream::kIBSeekSet, nullptr);
         EXPECT_EQ(controller->setComponentState(s), r.result);
-        if (r.bypass >= 0) {
-            EXPECT_EQ(controller->getParameterObject(9000)->getNormalized(), r.bypass);
-        }
+        const double bypass = r.bypass >= 0 ? r.bypass : 0.5;  // a refused state changes nothing
+        EXPECT_EQ(controller->getParameterObject(9000)->getNormalized(), bypass);
+        EXPECT_EQ(controller->getParamNormalized(9000), bypass);
     }
     EXPECT_EQ(controller->setComponentState(nullptr), kResultFalse);
 }

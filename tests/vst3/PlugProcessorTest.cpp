@@ -17,8 +17,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 namespace vantor {
@@ -413,12 +415,18 @@ TEST_F(ProcessorWithBuffers, RecordsReachTheEngineInOffsetOrderClampedIntoTheBlo
     EXPECT_EQ(order, (std::vector<std::pair<uint32_t, int32_t>>{{0, 60}, {0, 63}, {5, -1}, {5, 61}, {63, 62}}));
 }
 
-TEST_F(ProcessorWithBuffers, AtMost2048RecordsPerCallAndTheSurplusIsLogged)
+std::vector<Event> manyNotes(int n)
+{
+    std::vector<Event> many;
+    for (int i = 0; i < n; ++i)
+        many.push_back(noteOn(int16(i % 128), 0, 1.0f, i, (n - i) % 64));  // out of order
+    return many;
+}
+
+TEST_F(ProcessorWithBuffers, AtMost2048RecordsPerCallAndTheSurplusIsDropped)
 {
     PlugProcessor& p = make();
-    std::vector<Event> many;
-    for (int i = 0; i < 3000; ++i)
-        many.push_back(noteOn(int16(i % 128), 0, 1.0f, i, (3000 - i) % 64));  // out of order
+    const std::vector<Event> many = manyNotes(3000);
     Events events(many);
     run(p, 64, nullptr, &events);
     const std::vector<Sent> s = sent();
@@ -428,15 +436,84 @@ TEST_F(ProcessorWithBuffers, AtMost2048RecordsPerCallAndTheSurplusIsLogged)
         const HDMIDIEvent &a = s[0].events[i - 1], &b = s[0].events[i];
         ASSERT_TRUE(a.sampleOffset < b.sampleOffset || (a.sampleOffset == b.sampleOffset && a.noteId < b.noteId)) << i;
     }
-    EXPECT_TRUE(logged("E:Too many events!")) << log();
     EXPECT_TRUE(heldClear(p));
+    p.setActive(false);
+    EXPECT_TRUE(logged("E:Too many events!")) << log();
 
     captured.str("");
     Events fits(std::vector<Event>(many.begin(), many.begin() + 2048));
     clearCalls();
     run(p, 64, nullptr, &fits);
     EXPECT_EQ(sent()[0].events.size(), 2048u);
-    EXPECT_FALSE(logged("E:Too many events!"));
+    p.setActive(false);
+    EXPECT_EQ(log(), "");
+}
+
+size_t linesWith(const std::string& log, const std::string& part)
+{
+    size_t n = 0;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        n += line.find(part) != std::string::npos;
+    return n;
+}
+
+// The audio thread only counts its errors; the lines are written at the next call off it.
+TEST_F(ProcessorWithBuffers, AudioThreadErrorsAreWrittenAtTheNextOtherCall)
+{
+    PlugProcessor& p = make();
+    Events many(manyNotes(3000));
+    for (int b = 0; b < 10; ++b)
+        run(p, 64, nullptr, &many);
+    EXPECT_EQ(log(), "");
+    p.setActive(false);
+    EXPECT_EQ(linesWith(log(), "Too many events!"), 1u) << log();
+    EXPECT_TRUE(logged("E:Too many events! (10 times)")) << log();
+    captured.str("");
+    p.setActive(true);
+    EXPECT_EQ(log(), "");  // written once
+
+    // An engine failing every block, and its parameter calls too: one line with the last status.
+    forceStatus(42, 5);
+    forceStatus(17, 6);
+    Changes change({Queue(3, {{0, 0.5}})});
+    run(p, 64, &change);
+    for (int b = 0; b < 3; ++b)
+        run(p, 64);
+    forceStatus(42, 7);
+    run(p, 64);
+    EXPECT_EQ(log(), "");
+    p.setProcessing(false);
+    EXPECT_TRUE(logged("E:engine error:7 (6 times)")) << log();
+    EXPECT_EQ(linesWith(log(), "engine error"), 1u) << log();
+    captured.str("");
+
+    // Each of the calls writes them; so does destruction.
+    hook(kHookReset, nullptr, 0);
+    IPtr<HostMessage> message(new HostMessage, false);
+    message->setMessageID("Something");
+    IPtr<MemoryStream> state(new MemoryStream, false);
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"setActive", [&] { p.setActive(true); }},
+        {"setProcessing", [&] { p.setProcessing(true); }},
+        {"getState", [&] { p.getState(state); }},
+        {"setState", [&] { p.setState(nullptr); }},
+        {"notify", [&] { p.notify(message); }},
+        {"terminate", [&] { p.terminate(); }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        run(p, 64, nullptr, &many);
+        EXPECT_EQ(log(), "");
+        call();
+        EXPECT_TRUE(logged("E:Too many events!")) << log();
+        captured.str("");
+    }
+    PlugProcessor& q = make();
+    run(q, 64, nullptr, &many);
+    run(q, 64, nullptr, &many);
+    processors.pop_back();
+    EXPECT_TRUE(logged("E:Too many events! (2 times)")) << log();
 }
 
 TEST_F(ProcessorWithBuffers, BypassedNotesWaitForTheNextCallAtOffsetZero)

@@ -418,10 +418,13 @@ TEST_F(WrapperOperations, EngineErrorsAndEmptyAnswersGiveNeutralResults)
     TARNWrapper& w = startedWrapper();
     setIntegerParameter(3, "Named");
 
-    // Opcode 37 fails: logged, the value goes out unconverted.
+    // Opcode 37 fails: counted (setting a value is the audio thread's), the value goes out
+    // unconverted; the line is written when the log is flushed.
     forceStatus(37, 3);
     ASSERT_TRUE(w.setAutomatableParameterValue(3, 0.5f, true));
     EXPECT_EQ(calls().back().f, 0.5f);
+    EXPECT_FALSE(logged("E:engine error:3")) << log();
+    w.flushAudioLog();
     EXPECT_TRUE(logged("E:engine error:3")) << log();
 
     forceStatus(16, 2);

@@ -31,8 +31,8 @@ Metadata fixture()
     m.parameterDescriptiveInfo.emplace(70000,
                                        Attributes(Type::DiscreteBipolar, Style::Generic, 128u));
     m.parameterNavigation.performanceMode = {
-        Section{"Filter", {Parameter(15, "1ToFil"), Parameter(kNone, "")}}};
-    m.parameterNavigation.groups = {Group{"Osc1", {Section{"Osc1", {Parameter(0, "Active")}}}},
+        Section{"Filter", {Parameter(40, "1ToFil"), Parameter(kNone, "")}}};
+    m.parameterNavigation.groups = {Group{"Osc1", {Section{"Osc1", {Parameter(1, "Active")}}}},
                                     Group{"Bare", {}}};
     return m;
 }
@@ -56,11 +56,11 @@ TEST(WriteVANTOR, DocumentDecodesToTheMetadata)
               "70000:{\"display_values\":[],\"style\":2,\"type\":4,\"value_count\":128}},"
               "\"parameter_navigation\":{"
               "\"groups\":["
-              "{\"name\":\"Osc1\",\"sections\":[{\"name\":\"Osc1\",\"parameters\":[{\"id\":0,"
+              "{\"name\":\"Osc1\",\"sections\":[{\"name\":\"Osc1\",\"parameters\":[{\"id\":1,"
               "\"name\":\"Active\"}]}]},"
               "{\"name\":\"Bare\",\"sections\":[]}],"
               "\"performance_mode\":[{\"name\":\"Filter\",\"parameters\":["
-              "{\"id\":15,\"name\":\"1ToFil\"},{\"id\":4294967295,\"name\":\"\"}]}]},"
+              "{\"id\":40,\"name\":\"1ToFil\"},{\"id\":4294967295,\"name\":\"\"}]}]},"
               "\"version\":1}");
 
     // Exact forms: the display values array, the attributes' integer keys, the all-ones id.
@@ -75,12 +75,14 @@ TEST(WriteVANTOR, DocumentDecodesToTheMetadata)
 TEST(WriteVANTOR, RootHasThreeEntriesWhateverTheMetadataHolds)
 {
     Metadata m;
+    m.parameterDescriptiveInfo.emplace(0, Attributes(Type::Continuous, Style::Default, 0u));
     m.parameterNavigation.performanceMode = {Section{"Main", {Parameter(0, "")}}};
     Bytes bytes;
     ASSERT_EQ(writeVANTOR(m, bytes).id, Result::kValid);
     EXPECT_EQ(bytes[0], 0x83);
     EXPECT_EQ(msgpack_text::decode(bytes),
-              "{\"parameter_descriptive_info\":{},\"parameter_navigation\":{\"groups\":[],"
+              "{\"parameter_descriptive_info\":{0:{\"display_values\":[],\"style\":0,\"type\":0,"
+              "\"value_count\":0}},\"parameter_navigation\":{\"groups\":[],"
               "\"performance_mode\":[{\"name\":\"Main\",\"parameters\":[{\"id\":0,"
               "\"name\":\"\"}]}]},"
               "\"version\":1}");
@@ -128,10 +130,17 @@ TEST(WriteVANTOR, RandomSweep)
         const size_t length = pick(1000) == 0 ? 70000 : kLengths[pick(std::size(kLengths))];
         return std::string(length, char('a' + pick(26)));
     };
+    std::vector<uint32_t> described;
+    // Slots mostly name described ids, now and then an undescribed one or none.
     const auto section = [&]() {
         Section s{pick(16) ? name() + "S" : "", {}};
-        for (uint32_t n = pick(10) ? 1 + pick(3) : 0; n > 0; --n)
-            s.parameters.emplace_back(pick(4) ? pick(300) : kNone, name());
+        for (uint32_t n = pick(10) ? 1 + pick(3) : 0; n > 0; --n) {
+            const uint32_t kind = pick(16);
+            const uint32_t id = kind < 4 ? kNone
+                : kind == 4 || described.empty() ? pick(300)
+                : described[pick(uint32_t(described.size()))];
+            s.parameters.emplace_back(id, name());
+        }
         return s;
     };
 
@@ -151,6 +160,9 @@ TEST(WriteVANTOR, RandomSweep)
                 a.valueCount = kCounts[pick(std::size(kCounts))];
             m.parameterDescriptiveInfo.emplace(pick(3) ? pick(256) : rng(), std::move(a));
         }
+        described.clear();
+        for (const auto& entry : m.parameterDescriptiveInfo)
+            described.push_back(entry.first);
         for (uint32_t n = pick(8) ? 1 + pick(2) : 0; n > 0; --n)
             m.parameterNavigation.performanceMode.push_back(section());
         for (uint32_t n = pick(4); n > 0; --n) {

@@ -1,6 +1,7 @@
 // Counts every allocation of the process, so it runs alone: once warmed up, the processor's
-// process step with notes, expressions, parameter changes and transport allocates nothing, and
-// a corrupt state's length allocates nothing large.
+// process step with notes, expressions, parameter changes and transport allocates nothing, nor
+// does it with more events than a block takes or an engine failing every call (those errors are
+// counted, and written later), and a corrupt state's length allocates nothing large.
 
 #include "tests/vst3/EngineHome.h"
 #include "tests/vst3/ProcessDoubles.h"
@@ -78,6 +79,51 @@ TEST_F(PlugProcessorNoAlloc, SteadyProcessAllocatesNothing)
         block(b);
     EXPECT_EQ(fixtures::allocationCount() - before, 0);
     EXPECT_EQ(log().find("E:"), std::string::npos) << log();
+}
+
+TEST_F(PlugProcessorNoAlloc, SurplusEventsAndAFailingEngineAllocateNothing)
+{
+    HostApplication host;
+    IPtr<PlugProcessor> p(new PlugProcessor, false);
+    ASSERT_EQ(p->initialize(&host), kResultOk) << log();
+    hook(kHookReset, nullptr, 0);
+    std::vector<float> left(256), right(256);
+    float* channels[2] = {left.data(), right.data()};
+    AudioBusBuffers bus;
+    bus.numChannels = 2;
+    bus.channelBuffers32 = channels;
+    std::vector<Event> notes;
+    for (int i = 0; i < 3000; ++i)
+        notes.push_back(noteOn(int16(i % 128), 0, 0.5f, i, (i * 7) % 256));
+    Events events(notes);
+    Changes changes({Queue(3, {{0, 0.5}}), Queue(10001, {{7, 0.5}})});
+    const auto block = [&] {
+        ProcessData data;
+        data.numSamples = 256;
+        data.numOutputs = 1;
+        data.outputs = &bus;
+        data.inputEvents = &events;
+        data.inputParameterChanges = &changes;
+        ASSERT_EQ(p->process(data), kResultOk);
+    };
+    for (int failing : {0, 1}) {
+        SCOPED_TRACE(failing);
+        if (failing)
+            for (int32_t opcode : {42, 37, 17})
+                forceStatus(opcode, 4);
+        for (int b = 0; b < 8; ++b)
+            block();
+        p->setActive(false);
+        captured.str("");
+        const long before = fixtures::allocationCount();
+        for (int b = 0; b < 100; ++b)
+            block();
+        EXPECT_EQ(fixtures::allocationCount() - before, 0);
+        EXPECT_EQ(log().find("E:"), std::string::npos) << log();
+        p->setActive(false);
+        EXPECT_TRUE(logged("E:Too many events! (100 times)")) << log();
+        EXPECT_EQ(logged("E:engine error:4 (300 times)"), bool(failing)) << log();
+    }
 }
 
 TEST_F(PlugProcessorNoAlloc, CorruptStateLengthsAllocateNothingLarge)
