@@ -152,7 +152,7 @@ TEST_F(C64Render, DemoPhraseWithoutNotesOrScript)
 TEST_F(C64Render, ExactRenderWritesTheSameFile)
 {
     const std::string oneNote = " --script " + quoted(dir.write("one.txt", "0 on 60\n0.5 off 60\n")) + " --seconds 30.5";
-    for (const std::string options : {std::string("--note 60 --seconds 10"), std::string(), oneNote}) {
+    for (const std::string& options : {std::string("--note 60 --seconds 10"), std::string(), oneNote}) {
         const std::string skipping = dir / "skipping.wav", exact = dir / "exact.wav";
         ASSERT_EQ(run(render(options + kNoDatabase + " -o " + quoted(skipping))).exitCode, 0);
         ASSERT_EQ(run(render(options + kNoDatabase + " --exact-render -o " + quoted(exact))).exitCode, 0);
