@@ -340,9 +340,9 @@ void DecimatingProvider::decimate(Lane& lane, const float* in, uint64_t n)
                 }
             }
             const double x = double(y);
-            s += step * (x - s);
-            if (std::fabs(x - s) <= kSettled)
-                s = x;
+            const double moved = s + step * (x - s);
+            // Close enough, or so close that the step no longer moves it: the state arrives.
+            s = std::fabs(x - moved) <= kSettled || (moved == s && step > 0.0) ? x : moved;
             const float out = float(x - s) + 0.0f;
             fifo[length++] = out;
             silent = silent && out == 0.0f;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -172,39 +173,50 @@ TEST(DecimatingProvider, WhatFoldsIntoTheBandStays100dBDown)
     }
 }
 
-// Silence lets a channel rest (exact zeros, speexdsp not called); a tone after the rest comes out
-// at the level of a tone from the start, and the stream keeps the ratio of the rates.
+// A constant lets a channel rest (exact zeros, speexdsp not called), at levels where the
+// high-pass's step becomes too small to move its state before the state has come within a
+// rounding of the input (as the chips' DC level does); a tone after the rest comes out at the
+// level of a tone from the start, and the stream keeps the ratio of the rates. A 0 Hz high-pass
+// passes the level for good.
 TEST(DecimatingProvider, ARestingChannelResumesAtItsLevelAndOnTime)
 {
     for (const int32_t quality : {0, 10}) {
-        DecimatingProvider p;
-        ASSERT_TRUE(p.setup(1, kChipRate, 48000, quality, kChunk));
-        const Source dc = [](uint64_t) { return 0.25f; };
-        const uint64_t restFrames = kChipRate;
-        const std::vector<float> rest = runDecimating(p, dc, restFrames);
-        EXPECT_TRUE(p.isResting(0));
-        ASSERT_GT(rest.size(), 1000u);
-        for (size_t i = rest.size() - 1000; i < rest.size(); ++i)
-            ASSERT_EQ(rest[i], 0.0f) << i;
+        for (const float level : {0.25f, 3.0f, 24.213312f}) {
+            const std::string where = "quality " + std::to_string(quality) + " level " + std::to_string(level);
+            DecimatingProvider p;
+            ASSERT_TRUE(p.setup(1, kChipRate, 48000, quality, kChunk));
+            const Source dc = [level](uint64_t) { return level; };
+            const uint64_t restFrames = kChipRate;
+            const std::vector<float> rest = runDecimating(p, dc, restFrames);
+            EXPECT_TRUE(p.isResting(0)) << where;
+            ASSERT_GT(rest.size(), 1000u);
+            for (size_t i = rest.size() - 1000; i < rest.size(); ++i)
+                ASSERT_EQ(rest[i], 0.0f) << where << " frame " << i;
 
-        const Source later = [](uint64_t i) {
-            return 0.25f + float(0.5 * std::sin(2.0 * M_PI * 1000.0 * double(i) / double(kChipRate)));
-        };
-        const std::vector<float> resumed = runDecimating(p, later, kChipRate / 2, restFrames);
-        EXPECT_FALSE(p.isResting(0));
-        // Every chip frame given (whole chunks) is worth 48000 / chip rate frames, less the
-        // resampler's delay.
-        const double given = double((restFrames + kChunk - 1) / kChunk + (kChipRate / 2 + kChunk - 1) / kChunk) *
-                             double(kChunk) * 48000.0 / double(kChipRate);
-        const double total = double(rest.size() + resumed.size());
-        EXPECT_LE(total, given) << quality;
-        EXPECT_GE(total, given - 200.0) << quality;
+            const Source later = [level](uint64_t i) {
+                return level + float(0.5 * std::sin(2.0 * M_PI * 1000.0 * double(i) / double(kChipRate)));
+            };
+            const std::vector<float> resumed = runDecimating(p, later, kChipRate / 2, restFrames);
+            EXPECT_FALSE(p.isResting(0));
+            // Every chip frame given (whole chunks) is worth 48000 / chip rate frames, less the
+            // resampler's delay.
+            const double given = double((restFrames + kChunk - 1) / kChunk + (kChipRate / 2 + kChunk - 1) / kChunk) *
+                                 double(kChunk) * 48000.0 / double(kChipRate);
+            const double total = double(rest.size() + resumed.size());
+            EXPECT_LE(total, given) << where;
+            EXPECT_GE(total, given - 200.0) << where;
 
-        p.reset();
-        const std::vector<float> fresh = runDecimating(p, tone(1000.0), kChipRate / 2);
-        const size_t from = 4800;
-        EXPECT_NEAR(db(amplitudeOf(resumed, from)), db(amplitudeOf(fresh, from)), 0.01)
-            << quality;
+            p.reset();
+            const std::vector<float> fresh = runDecimating(p, tone(1000.0), kChipRate / 2);
+            const size_t from = 4800;
+            EXPECT_NEAR(db(amplitudeOf(resumed, from)), db(amplitudeOf(fresh, from)), 0.01) << where;
+
+            p.reset();
+            p.setHighPass(0, 0.0);
+            const std::vector<float> open = runDecimating(p, dc, restFrames);
+            EXPECT_FALSE(p.isResting(0)) << where;
+            EXPECT_NEAR(open.back(), level, level * 1e-3f) << where;  // the resampler's gain at 0 Hz
+        }
     }
 }
 

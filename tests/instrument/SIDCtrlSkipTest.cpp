@@ -166,4 +166,26 @@ TEST(SIDCtrlSkip, FastRenderMatchesTheExactOne)
     EXPECT_GT(resting / kSeeds, 0.3) << "the chips hardly rested";
 }
 
+// A note, its release and ten seconds of silence in host-sized blocks: the chips rest through the
+// tail, and a note after it sounds as on the chips that rendered every cycle.
+TEST(SIDCtrlSkip, AReleasedNoteRestsThroughALongTailAndWakes)
+{
+    Pair p;
+    const uint64_t block = 5254;  // 256 frames at 48000 Hz
+    const uint64_t second = uint64_t(kPalClock);
+    p.both([](TestCtrl& c) { c.processMidiMessage(0x90, 60, 100); });
+    p.render(second / 2, block, "note");
+    p.both([](TestCtrl& c) { c.processMidiMessage(0x80, 60, 0); });
+    p.render(second, block, "release");
+    if (HasFatalFailure())
+        return;
+    const uint64_t before = p.restingChipTicks;
+    p.render(10 * second, block, "tail");
+    if (HasFatalFailure())
+        return;
+    EXPECT_GT(p.restingChipTicks - before, 12 * 10 * second * 99 / 100);
+    p.both([](TestCtrl& c) { c.processMidiMessage(0x90, 67, 100); });
+    p.render(second / 2, block, "second note");
+}
+
 }  // namespace
