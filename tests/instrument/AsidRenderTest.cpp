@@ -124,8 +124,10 @@ TEST_F(AsidRender, CaptureExportedAndPlayedAsAPatch)
     EXPECT_EQ(document.find("<Chip", document.find("<Chip") + 1), std::string::npos) << "one chip";
     const CommandResult refused = run(render(quoted(log) + " --seconds 1 --export " + quoted(dir / "no/such/cap.vgmx") +
                                              kNoDatabase + " -o " + quoted(dir / "x.wav")));
-    EXPECT_EQ(refused.exitCode, 1) << refused.output;
-    EXPECT_NE(refused.output.find("wrote no"), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.exitCode, 2) << refused.output;  // before rendering
+    EXPECT_NE(refused.output.find("--export " + dir / "no/such/cap.vgmx" + ": No such file or directory"),
+              std::string::npos)
+        << refused.output;
 
     // The notes change every frame (20 ms), which spreads a spectrum's lines 16.7 Hz apart and
     // off the notes: each cycle is measured instead.

@@ -7,6 +7,7 @@
 #include "fixtures/ArchiveWriters.h"
 #include "fixtures/ChipLogWriters.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Spectrum.h"
 #include "fixtures/VgmBuilder.h"
 #include "fixtures/c64/C64Tunes.h"
 #include "shims/engine/Engine.h"
@@ -21,6 +22,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -257,6 +260,184 @@ TEST_F(C64Render, RsidUnderTheBasicAreaPlaysWithoutRoms)
     const Wav w = renderWav(quoted(tune) + " --seconds 1");
     EXPECT_NEAR(peakHz(w.left, 0.2), 440.0, 2 * kBin);
     EXPECT_GT(rmsBetween(w.left, 0.2, 0.9), 0.01);
+// Frequency registers of notes: 440 Hz and 660 Hz on the PAL clock, 440 Hz on the NTSC one.
+constexpr uint16_t kPal440 = 7493, kPal660 = 11239, kNtsc440 = 7218;
+
+std::string bytesOf(const fixtures::PsidBuilder& tune)
+{
+    const fixtures::Bytes b = tune.bytes();
+    return std::string(b.begin(), b.end());
+}
+
+// The strongest frequency between 300 and 800 Hz, from 0.2 s on.
+double toneHz(const Wav& w)
+{
+    const size_t from = size_t(0.2 * kRate);
+    if (w.left.size() <= from)
+        return 0.0;
+    return fixtures::Spectrum(std::vector<double>(w.left.begin() + ptrdiff_t(from), w.left.end()), kRate)
+        .peakFrequency(300.0, 800.0);
+}
+
+// Pixels of one colour in a PPM canvas of 384 x 272.
+size_t pixelsOf(const std::string& ppm, uint32_t rgb)
+{
+    const std::string header = "P6\n384 272\n255\n";
+    if (ppm.compare(0, header.size(), header) != 0)
+        return 0;
+    size_t n = 0;
+    for (size_t at = header.size(); at + 3 <= ppm.size(); at += 3)
+        n += (uint32_t(uint8_t(ppm[at])) << 16 | uint32_t(uint8_t(ppm[at + 1])) << 8 | uint8_t(ppm[at + 2])) == rgb;
+    return n;
+}
+
+TEST_F(C64Render, SongsOfATuneAndItsHeader)
+{
+    const fixtures::PsidBuilder tune = fixtures::c64_tunes::notesTune({kPal440, kPal660})
+                                           .title("Two Songs")
+                                           .author("Someone")
+                                           .released("2024 Tests")
+                                           .flags(0x14);  // PAL, 6581
+    const std::string file = dir.write("two.sid", bytesOf(tune));
+    EXPECT_NEAR(toneHz(renderWav(quoted(file) + " --seconds 1")), 440.0, 1.0);
+    EXPECT_NEAR(toneHz(renderWav(quoted(file) + " --seconds 1 --song 2")), 660.0, 1.0);
+    fixtures::PsidBuilder second = tune, none = tune;
+    const std::string startsSecond = dir.write("second.sid", bytesOf(second.songs(2, 2)));
+    const std::string startsAtZero = dir.write("zero.sid", bytesOf(none.songs(2, 0)));
+    EXPECT_NEAR(toneHz(renderWav(quoted(startsSecond) + " --seconds 1")), 660.0, 1.0);
+    EXPECT_NEAR(toneHz(renderWav(quoted(startsAtZero) + " --seconds 1")), 440.0, 1.0) << "start song 0 is song 1";
+
+    const CommandResult three = run(render(quoted(file) + " --song 3 -o " + quoted(dir / "three.wav")));
+    EXPECT_EQ(three.exitCode, 2);
+    EXPECT_EQ(three.output, "c64render: " + file + " has 2 songs\n");
+    EXPECT_NE(access((dir / "three.wav").c_str(), F_OK), 0);
+
+    const CommandResult list = run(render(quoted(file) + " --list"));
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.output,
+              "title Two Songs\nauthor Someone\nreleased 2024 Tests\nsongs 2\nstart 1\nclock PAL\nmodel 6581\n");
+    fixtures::PsidBuilder twoSids = tune;
+    const std::string stereo = dir.write("stereo.sid", bytesOf(twoSids.flags(0x98).secondSid(0x42)));
+    const CommandResult both = run(render(quoted(stereo) + " --list"));
+    EXPECT_NE(both.output.find("\nclock NTSC\nmodel 6581 8580\n"), std::string::npos) << both.output;
+}
+
+// The machine follows the tune's clock: an NTSC-only tune plays its 440 Hz on the NTSC machine,
+// whose palette the canvas then shows (the red border, colour 2).
+TEST_F(C64Render, NtscTuneFollowsItsClock)
+{
+    const std::string file = dir.write("ntsc.sid", bytesOf(fixtures::c64_tunes::notesTune({kNtsc440}).flags(0x18)));
+    const std::string ntsc = dir / "ntsc.ppm", pal = dir / "pal.ppm";
+    EXPECT_NEAR(toneHz(renderWav(quoted(file) + " --seconds 1 --canvas " + quoted(ntsc))), 440.0, 1.0);
+    EXPECT_NEAR(toneHz(renderWav(quoted(file) + " --seconds 1 --pal --canvas " + quoted(pal))), 423.9, 1.0);
+    EXPECT_GT(pixelsOf(fixtures::readFile(ntsc), 0xB42455), 1000u);
+    EXPECT_EQ(pixelsOf(fixtures::readFile(pal), 0xB42455), 0u);
+    EXPECT_GT(pixelsOf(fixtures::readFile(pal), 0x68372B), 1000u);
+}
+
+TEST_F(C64Render, HostTuningWithA4)
+{
+    const Wav w = renderWav("--note 69 --a4 432 --seconds 1");
+    EXPECT_NEAR(toneHz(w), 432.0, 1.0);
+}
+
+TEST_F(C64Render, FilesThatMayNeedRomsSaySoWithoutThem)
+{
+    const std::string note = "c64render: no C64 ROMs (give --data FOLDER with kernal, basic and chargen images; "
+                             "names tried: kernal, kernal.rom, kernal.c64, kernal.901227-03.bin, 901227-03.u4, "
+                             "kernal_generic.rom); this file may need them\n";
+    fixtures::Bytes program = {0x01, 0x08};
+    const fixtures::Bytes basic = fixtures::c64_tunes::basicProgram(fixtures::c64_tunes::basicSidLoop());
+    program.insert(program.end(), basic.begin(), basic.end());
+    const struct
+    {
+        std::string file;
+        bool note;
+    } kCases[] = {
+        {dir.write("raster.sid", bytesOf(fixtures::PsidBuilder().rsid().code(fixtures::c64_tunes::rasterTuneCode()))),
+         true},
+        {dir.write("loop.prg", std::string(program.begin(), program.end())), true},
+        {dir.write("counter.sid", bytesOf(fixtures::c64_tunes::counterTune())), false},
+    };
+    for (const auto& c : kCases) {
+        const CommandResult r = run(render(quoted(c.file) + " --seconds 0.1 -o " + quoted(dir / "x.wav")));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.output.find(note) != std::string::npos, c.note) << c.file << "\n" << r.output;
+    }
+    if (access(FREE_ROM_DIR, R_OK) != 0)
+        GTEST_SKIP() << "no free ROM set at " << FREE_ROM_DIR << " (the CI machine has it)";
+    const CommandResult withRoms = run(render(quoted(kCases[1].file) + " --seconds 0.1 --data " + quoted(FREE_ROM_DIR) +
+                                              " -o " + quoted(dir / "x.wav")));
+    EXPECT_EQ(withRoms.exitCode, 0) << withRoms.output;
+    EXPECT_EQ(withRoms.output.find("no C64 ROMs"), std::string::npos) << withRoms.output;
+}
+
+// A tune that ends its note after 50 frames (1.0 s) went silent then; a log of chips the
+// instrument does not play is silent throughout, and says why.
+TEST_F(C64Render, SilenceIsReported)
+{
+    const std::string stops = dir.write("stops.sid", bytesOf(fixtures::c64_tunes::notesTune({kPal440}, 50)));
+    const std::string wav = dir / "x.wav";
+    const CommandResult r = run(render(quoted(stops) + " --seconds 7 -o " + quoted(wav)));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string said = "c64render: the render went silent at ";
+    const size_t at = r.output.find(said);
+    ASSERT_NE(at, std::string::npos) << r.output;
+    EXPECT_NEAR(std::stod(r.output.substr(at + said.size())), 1.0, 0.1) << r.output;
+    const CommandResult failing = run(render(quoted(stops) + " --seconds 7 --fail-on-silence -o " + quoted(wav)));
+    EXPECT_EQ(failing.exitCode, 3) << failing.output;
+    Wav kept;
+    EXPECT_TRUE(readWav(wav, kept)) << "the render itself is kept";
+
+    const std::string holds = dir.write("holds.sid", bytesOf(fixtures::c64_tunes::notesTune({kPal440})));
+    const CommandResult held = run(render(quoted(holds) + " --seconds 7 --fail-on-silence -o " + quoted(wav)));
+    EXPECT_EQ(held.exitCode, 0) << held.output;
+    EXPECT_EQ(held.output.find("silent"), std::string::npos) << held.output;
+
+    fixtures::VgmBuilder vgm;
+    vgm.clock(fixtures::VgmBuilder::kYm2612, 7670453);
+    vgm.write(0x52, 0xA4, 0x22).write(0x52, 0xA0, 0x69).write(0x52, 0x28, 0xF0).wait(44100).end();
+    const std::string log = dir.write("opn2.vgm", vgm.text());
+    const CommandResult quiet = run(render(quoted(log) + " --seconds 1 --fail-on-silence -o " + quoted(wav)));
+    EXPECT_EQ(quiet.exitCode, 3) << quiet.output;
+    EXPECT_NE(quiet.output.find("c64render: the render is silent\nc64render: likely because the log's chips are "
+                                "not ones the instrument plays"),
+              std::string::npos)
+        << quiet.output;
+}
+
+// render.sh with the built c64render (C64RENDER: nothing is installed or built).
+class RenderSh : public RenderFixture
+{
+protected:
+    CommandResult renderSh(const std::string& arguments)
+    {
+        return run("cd " + quoted(dir.path()) + " && C64RENDER=" + quoted(C64RENDER_PATH) + " " + quoted(RENDER_SH) +
+                   " " + arguments);
+    }
+};
+
+TEST_F(RenderSh, AFileRendersIntoItsOwnName)
+{
+    const std::string file = dir.write("X.sid", fixtures::readFile(THREE_NOTES_SID));
+    const CommandResult r = renderSh("--exact-render X.sid --seconds 0.5");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    Wav w;
+    ASSERT_TRUE(readWav(dir / "X.wav", w)) << r.output;
+    EXPECT_EQ(w.left.size(), 24000u);
+    EXPECT_NE(access((dir / "demo.wav").c_str(), F_OK), 0);
+}
+
+TEST_F(RenderSh, PrintedDemoReplaysTheDemo)
+{
+    ASSERT_EQ(renderSh("--print-demo > d.txt").exitCode, 0);
+    const CommandResult replay = renderSh("--script d.txt --seconds 8 -o replay.wav");
+    ASSERT_EQ(replay.exitCode, 0) << replay.output;
+    const CommandResult demo = renderSh("");
+    ASSERT_EQ(demo.exitCode, 0) << demo.output;
+    const std::string a = fixtures::readFile(dir / "demo.wav"), b = fixtures::readFile(dir / "replay.wav");
+    EXPECT_GT(a.size(), 8u * 48000 * 8);
+    EXPECT_TRUE(a == b) << "the replayed script renders other samples";
 }
 
 TEST(C64Module, ExportsExactlyTheFourNames)

@@ -4,7 +4,9 @@
 
 #include "BlockInstrument.h"
 #include "abi/ExtensionBlocks.h"
+#include "fixtures/ArchiveWriters.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/c64/PsidBuilder.h"
 #include "shims/engine/CanvasImage.h"
 #include "shims/engine/Engine.h"
 
@@ -15,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -495,14 +499,24 @@ std::string quoted(const std::string& s)
     return "'" + s + "'";
 }
 
+std::string asString(const fixtures::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool exists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
 TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
 {
     fixtures::TempDir dir;
-    const std::string tune = dir.write("tune.sid", "PSID");
+    const std::string tune = dir.write("tune.sid", asString(fixtures::PsidBuilder().code({0x60, 0x60}).bytes()));
     const std::string script = dir.write("s.txt", "0.01 master 4 0\n0.02 master 4 0\n");
-    const std::string base = quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) +
-                             " --seconds 0.05 -o " + quoted(dir / "out.wav");
-    const CommandResult r = run(base + " " + quoted(tune) + " --script " + quoted(script) + " --canvas " +
+    const std::string base = quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) + " --seconds 0.05";
+    const std::string out = " -o " + quoted(dir / "out.wav");
+    const CommandResult r = run(base + out + " " + quoted(tune) + " --script " + quoted(script) + " --canvas " +
                                 quoted(dir / "c.ppm") + " --syx " + quoted(dir / "out.syx") + " --log " +
                                 quoted(dir / "log.txt"));
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -516,32 +530,88 @@ TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
     EXPECT_NE(log.find("extension 61715 index=0 sub=1 result=0"), std::string::npos) << log;
     EXPECT_NE(log.find("block=32391 index=1 text=\"tune.sid\""), std::string::npos) << log;
 
-    const CommandResult png = run(base + " --canvas " + quoted(dir / "c.png"));
+    const CommandResult png = run(base + out + " --canvas " + quoted(dir / "c.png"));
     ASSERT_EQ(png.exitCode, 0) << png.output;
     EXPECT_EQ(fixtures::readFile(dir / "c.png").substr(1, 3), "PNG");
 
+    // Files the readers would refuse, and outputs that cannot be written: each named with its
+    // reason before anything renders, and no WAV left behind.
+    const fixtures::Bytes psid = fixtures::PsidBuilder().code({0x60, 0x60}).bytes();
+    const std::string deep = std::string(100, 'a') + "/" + std::string(100, 'b') + "/" + std::string(100, 'c') + "/" +
+                             std::string(100, 'd') + "/" + std::string(100, 'e') + "/tune.sid";
+    const std::string zip = dir.write("songs.zip", asString(fixtures::makeZip({{"tune.sid", asString(psid)}})));
+    const std::string pastTheTop = dir.write(
+        "high.sid", asString(fixtures::PsidBuilder().load(0xFF00).init(0xFF00).code(fixtures::Bytes(0x101, 0x60)).bytes()));
     const struct
     {
+        std::string file;  // an input file, or "" for options alone
         std::string options;
-        std::string message;
+        int exitCode;
+        std::string message;  // after "cannot render FILE: " when there is a file
     } kCases[] = {
-        {quoted(dir / "none.sid"), "cannot render " + dir / "none.sid" + ": the module cannot open it"},
-        {quoted(std::string(600, 'a')), "the path is longer than 511 bytes"},
-        {"--canvas " + quoted(dir / "no/such/folder/c.ppm"), "cannot write the canvas to"},
-        {"--syx " + quoted(dir / "no/such/folder/o.syx"), "cannot write"},
+        {dir / "none.sid", "", 1, "No such file or directory"},
+        {dir.makeFolder("folder.sid"), "", 1, "Is a directory"},
+        {dir.write("empty.prg", ""), "", 1, "empty file"},
+        {dir.write("ten.sid", "ten bytes!"), "", 1, "too short (10 bytes)"},
+        {dir.write("cut.sid", asString(psid).substr(0, 100)), "", 1, "not a PSID/RSID tune"},
+        {dir.write("TUNE.SID", "a text file that is no tune\n"), "", 1, "not a PSID/RSID tune"},
+        {pastTheTop, "", 1, "the tune's data runs past $FFFF"},
+        {dir.write("song.mus", std::string(200, '\x01')), "", 1,
+         "a .mus file needs its player program; render the .sid that holds both"},
+        {dir.write("disk.d64", std::string(1000, '\0')), "", 1, "not a D64 image (1000 bytes)"},
+        {dir.write("disk.G64", std::string(1000, '\0')), "", 1, "not a G64 image (1000 bytes)"},
+        {dir.write("cart.crt", std::string(9000, '\0')), "", 1, "not a CRT cartridge (9000 bytes)"},
+        {dir.write("log.vgm", std::string(300, 'x')), "", 1, "not a VGM file (300 bytes)"},
+        {zip, "", 1, "the archive holds no .vgm, .vgz or .gz song"},
+        {dir.write(deep, asString(psid)), "", 1, "the path is longer than 511 bytes"},
+        {tune, "-o " + quoted(tune), 2, "-o " + tune + " names the input file"},
+        {"", "--canvas " + quoted(dir / "no/such/folder/c.ppm"), 2,
+         "--canvas " + dir / "no/such/folder/c.ppm" + ": No such file or directory"},
+        {"", "--canvas " + quoted(dir / "c.jpg"), 2, "--canvas " + dir / "c.jpg" + ": the canvas is written as .png or .ppm"},
+        {"", "--syx " + quoted(dir / "no/such/folder/o.syx"), 1, "cannot write"},
+        {"", "--data " + quoted(dir / "no/such"), 2, "--data " + dir / "no/such" + ": No such file or directory"},
+        {"", "--data " + quoted(tune), 2, "--data " + tune + ": Not a directory"},
+        {"", "--chipdb " + quoted(dir / "no/such.db"), 2, "--chipdb " + dir / "no/such.db" + ": No such file"},
+        {"", "--import " + quoted(dir / "no/such.vgmx"), 2, "--import " + dir / "no/such.vgmx" + ": No such file"},
     };
+    const std::string bad = dir / "bad.wav";
     for (const auto& c : kCases) {
-        const CommandResult bad = run(base + " " + c.options);
-        EXPECT_NE(bad.exitCode, 0) << c.options;
-        EXPECT_NE(bad.output.find(c.message), std::string::npos) << c.options << "\n" << bad.output;
+        const std::string file = c.file.empty() ? "" : " " + quoted(c.file);
+        const CommandResult result = run(base + " -o " + quoted(bad) + file + " " + c.options);
+        const std::string message = c.file.empty() || c.exitCode == 2 ? c.message
+                                                                       : "cannot render " + c.file + ": " + c.message;
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.file << " " << c.options << "\n" << result.output;
+        EXPECT_NE(result.output.find("c64render: " + message), std::string::npos)
+            << c.file << " " << c.options << "\n" << result.output;
+        EXPECT_FALSE(exists(bad)) << c.file << " " << c.options;
+        std::remove(bad.c_str());
     }
+    EXPECT_FALSE(exists(dir / "c.jpg"));
+    EXPECT_EQ(fixtures::readFile(tune), asString(psid)) << "-o the input file leaves it as it was";
 
-    // A module that never formats the canvas leaves nothing to write.
+    // A module that never formats the canvas leaves nothing to write, and the WAV it rendered
+    // goes too.
     const CommandResult sine = run(quoted(C64RENDER_PATH) + " --module " + quoted(SINE_MODULE_PATH) +
                                    " --seconds 0.01 -o " + quoted(dir / "s.wav") + " --canvas " +
                                    quoted(dir / "s.ppm"));
-    EXPECT_NE(sine.exitCode, 0);
+    EXPECT_EQ(sine.exitCode, 1);
     EXPECT_NE(sine.output.find("the canvas has no size"), std::string::npos) << sine.output;
+    EXPECT_FALSE(exists(dir / "s.wav"));
+    EXPECT_FALSE(exists(dir / "s.ppm"));
+}
+
+TEST(CommandLineHostBlocks, UnreadableFileStopsBeforeRendering)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads a file without read permission";
+    fixtures::TempDir dir;
+    const std::string tune = dir.write("locked.sid", asString(fixtures::PsidBuilder().code({0x60, 0x60}).bytes()));
+    ASSERT_EQ(chmod(tune.c_str(), 0), 0);
+    const CommandResult r = run(quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) + " -o " +
+                                quoted(dir / "out.wav") + " " + quoted(tune));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.output.find("cannot render " + tune + ": Permission denied"), std::string::npos) << r.output;
+    EXPECT_FALSE(exists(dir / "out.wav"));
 }
 
 }  // namespace

@@ -3,16 +3,19 @@
 #include "CommandLine.h"
 #include "SignalAnalysis.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/c64/PsidBuilder.h"
 #include "shims/engine/Engine.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -88,7 +91,8 @@ TEST(CommandLineHost, ScriptTimesLandOnTheirFrames)
 TEST(CommandLineHost, ProgressOnATerminalForLongRendersOnly)
 {
     fixtures::TempDir dir;
-    const std::string file = dir.write("tune.sid", "PSID");
+    const fixtures::Bytes psid = fixtures::PsidBuilder().code({0x60, 0x60}).bytes();
+    const std::string file = dir.write("tune.sid", std::string(psid.begin(), psid.end()));
     const std::string out = " -o " + quoted(dir / "out.wav");
     const struct
     {
@@ -143,18 +147,78 @@ TEST(CommandLineHost, BadInputGivesAMessageAndAnError)
         {"--module " + quoted(notModule), "cannot load module"},
         {"--module " + quoted(MISSING_EXPORT_MODULE_PATH), "lacks the export deleteInstance"},
         {"tune.sid --module " + quoted(BLOCK_MODULE_PATH) + " -o " + quoted(wav),
-         "cannot render tune.sid: the module cannot open it"},
-        {"--rate 0" + module, "bad --rate"},
-        {"--block 0" + module, "bad --block"},
-        {"--note 60,x" + module, "bad --note"},
+         "cannot render tune.sid: No such file or directory"},
         {"--script " + quoted(dir / "none.txt") + module, "cannot read script"},
-        {"--bogus 1" + module, "unknown option --bogus"},
+        {"--note 60 --export " + quoted(dir / "capture.vgmx") + module, "the module wrote no"},
+        {"--song 2" + module, "--song and --list need a PSID or RSID tune"},
+        {"--list" + module, "--song and --list need a PSID or RSID tune"},
+        {"--pal --ntsc" + module, "--pal and --ntsc exclude each other"},
+        {"--seconds 30000 --rate 48000" + module,
+         "--seconds 30000.0 is more than a WAV file holds at 48000 Hz: at most 11184.8 s"},
+        {"--seconds 900 --rate 768000" + module, "at 768000 Hz: at most 699.0 s"},
     };
     for (const auto& c : kCases) {
         const CommandResult r = run(render(c.options));
         EXPECT_NE(r.exitCode, 0) << c.options;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.options << "\n" << r.output;
     }
+    EXPECT_NE(access(wav.c_str(), F_OK), 0) << "a failed render leaves no WAV";
+
+    // A bad option is one line that points to --help; the name is refused before any value.
+    const struct
+    {
+        std::string options;
+        std::string line;
+    } kOptions[] = {
+        {"--rate 0" + module, "c64render: bad --rate 0; try --help"},
+        {"--block 0" + module, "c64render: bad --block 0; try --help"},
+        {"--note 60,x" + module, "c64render: bad --note 60,x; try --help"},
+        {"--song 0" + module, "c64render: bad --song 0; try --help"},
+        {"--bogus 1" + module, "c64render: unknown option --bogus; try --help"},
+        {module + " --bogus", "c64render: unknown option --bogus; try --help"},
+        {module + " --rate", "c64render: missing value after --rate; try --help"},
+    };
+    for (const auto& c : kOptions) {
+        const CommandResult r = run(render(c.options));
+        EXPECT_EQ(r.exitCode, 2) << c.options;
+        EXPECT_EQ(r.output, c.line + "\n") << c.options;
+    }
+}
+
+// Every option --help shows with a value is one --options lists, and no other.
+TEST(CommandLineHost, OptionsListTheOptionsThatTakeAValue)
+{
+    const CommandResult help = run(render("--help"));
+    ASSERT_EQ(help.exitCode, 0);
+    std::set<std::string> shown;
+    std::istringstream lines(help.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string option, value;
+        if (line.rfind("  -", 0) == 0 && words >> option >> value && std::isupper(uint8_t(value[0])))
+            shown.insert(option);
+    }
+    const CommandResult listed = run(render("--options"));
+    ASSERT_EQ(listed.exitCode, 0);
+    std::set<std::string> options;
+    std::istringstream names(listed.output);
+    for (std::string name; std::getline(names, name);)
+        options.insert(name);
+    EXPECT_GE(shown.size(), 18u) << help.output;
+    EXPECT_EQ(shown, options);
+}
+
+// A script plays to its last line and 2 s more.
+TEST(CommandLineHost, ScriptLengthIsItsLastLinePlusTwoSeconds)
+{
+    fixtures::TempDir dir;
+    const std::string script = dir.write("s.txt", "0 on 69\n2.5 off 69\n");
+    const CommandResult r = run(render("--module " + quoted(SINE_MODULE_PATH) + " --script " + quoted(script) +
+                                       " -o " + quoted(dir / "out.wav")));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    Wav w;
+    ASSERT_TRUE(readWav(dir / "out.wav", w));
+    EXPECT_EQ(w.left.size(), 216000u);
 }
 
 TEST(ModuleTarget, ExportsExactlyTheFourNames)

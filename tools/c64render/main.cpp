@@ -3,7 +3,10 @@
 // channel 0; it goes to both sides unless --module-channels asks for the module's own channels.
 
 #include "EngineOutputs.h"
+#include "InputChecks.h"
 #include "RenderScript.h"
+#include "SoundCheck.h"
+#include "platform/PlatformTools.h"
 #include "shims/engine/Engine.h"
 
 #include <algorithm>
@@ -30,39 +33,66 @@ constexpr const char* kUsage =
     "usage: c64render [FILE] [-o OUT.wav] [--module PATH] [--rate HZ] [--block N]\n"
     "                 [--seconds S] [--note N[,N...]] [--velocity V] [--script FILE]\n"
     "                 [--chipdb PATH] [--data FOLDER] [--host-version N] [--a4 HZ] [--log FILE]\n"
-    "                 [--canvas OUT.ppm] [--syx OUT.syx] [--module-channels]\n"
-    "                 [--exact-render] [--single-stage] [--import FILE] [--export FILE]\n"
-    "       c64render --print-demo\n"
+    "                 [--canvas OUT.png] [--syx OUT.syx] [--module-channels] [--song N]\n"
+    "                 [--pal | --ntsc] [--fail-on-silence] [--exact-render] [--single-stage]\n"
+    "                 [--import FILE] [--export FILE]\n"
+    "       c64render TUNE.sid --list\n"
+    "       c64render --print-demo | --options | --help\n"
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
     "--note or --script it plays the built-in demo phrase (--print-demo shows its script).\n"
-    "  FILE              a tune, program, disk or cartridge image or chip log handed to the\n"
-    "                    module before the first block; it plays alone unless --note or\n"
-    "                    --script add notes\n"
-    "  -o OUT.wav        output file (default out.wav)\n"
+    "  FILE              a tune (PSID/RSID), program (PRG), tape (T64), disk image (D64; D81\n"
+    "                    and G64 images are read but start no program), cartridge (CRT or raw),\n"
+    "                    chip log (VGM, VGZ, VGMX) or zip/7z of logs, handed to the module\n"
+    "                    before the first block; it plays alone unless --note or --script add\n"
+    "                    notes. A file the module's readers would refuse stops c64render\n"
+    "                    before it renders\n"
+    "  -o OUT.wav        output file (default out.wav); removed again when the render fails\n"
     "  --module PATH     instrument module (default: the built C64Module)\n"
     "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
     "  --block N         block size in frames, 1..8192 (default 256)\n"
-    "  --seconds S       length (default: the demo's length; 60 with FILE; else 2)\n"
+    "  --seconds S       length, up to what a WAV file holds (default: the demo's length; 60\n"
+    "                    with FILE; with --script its last line + 2 s; else 2)\n"
     "  --note N,...      notes held from the start\n"
     "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
     "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
     "                    T midi S D1 D2 | T master K V | T sysex HH HH ...\n"
     "                    (T in seconds, # comments)\n"
-    "  --chipdb PATH     chip database handed to the module's init\n"
-    "  --data FOLDER     the module's data folder: C64 ROM images, player signature files\n"
+    "  --chipdb PATH     chip database handed to the module's init (default: none, every chip\n"
+    "                    uses its built-in model)\n"
+    "  --data FOLDER     the module's data folder: C64 ROM images (kernal, basic, chargen;\n"
+    "                    PSID tunes need none), player signature files\n"
     "  --host-version N  engine interface version given to init (default 2123)\n"
-    "  --a4 HZ           tuning answered to the module's note-frequency request (default 440)\n"
+    "  --a4 HZ           tuning of the notes: the module is told to ask the host, which\n"
+    "                    answers from this (default: the module's own 440)\n"
     "  --log FILE        log of every dispatcher call and host request\n"
-    "  --canvas OUT      the module's canvas at the end, as PPM (PNG when OUT ends in .png)\n"
+    "  --canvas OUT      the module's canvas at the end, as OUT.png or OUT.ppm\n"
     "  --syx OUT.syx     the SysEx bytes the module sent, one after the other\n"
     "  --module-channels the module's channels 0 and 1 as they are (default: channel 0 on both)\n"
+    "  --song N          the tune's song N, from 1 (default: its start song)\n"
+    "  --list            prints the tune's header, one line each, and renders nothing:\n"
+    "                    \"title T\", \"author A\", \"released R\", \"songs N\", \"start N\",\n"
+    "                    \"clock C\" (PAL, NTSC, both or unknown) and \"model M...\" (6581,\n"
+    "                    8580, both or unknown for each SID, SID 1 first)\n"
+    "  --pal, --ntsc     the machine's and the chips' clock (default: PAL; NTSC for a tune\n"
+    "                    made for NTSC only)\n"
+    "  --fail-on-silence exit 3 when the render is silent or ends in 5 s or more of silence\n"
     "  --exact-render    every chip renders every cycle (no silence skipped); the same samples\n"
     "  --single-stage    resample the chips' rate in a single speexdsp stage\n"
     "  --import FILE     a file the module loads through its file-loading call before the first\n"
     "                    block (a VGMX capture becomes the patch)\n"
     "  --export FILE     after the last block, the module saves its media (the register\n"
-    "                    capture, as VGMX) to FILE through its file-saving call\n";
+    "                    capture, as VGMX) to FILE through its file-saving call\n"
+    "  --options         prints the options that take a value, one a line\n"
+    "\n"
+    "Exit status: 0 rendered (a silent render is reported on standard error), 1 the file, the\n"
+    "module or an output cannot be used, 2 bad options, 3 silent with --fail-on-silence.\n";
+
+// The options that take a value, as --options prints them.
+constexpr const char* kValueOptions[] = {"-o",       "--module", "--rate",  "--block",  "--seconds",
+                                         "--note",   "--velocity", "--script", "--chipdb", "--data",
+                                         "--host-version", "--a4", "--log",   "--canvas", "--syx",
+                                         "--import", "--export", "--song"};
 
 // The demo phrase: the default patch with a filtered, softer pulse, four-note chords over a
 // bass line and a melody (six voices at once), and one bend of a whole tone near the end.
@@ -164,11 +194,17 @@ struct Options
     std::string data;
     uint32_t hostVersion = kEngineSDKVersion;
     double a4 = 440.0;
+    bool a4Given = false;
     std::string log;
     std::string canvas;
     std::string syx;
     std::string import;
     std::string exportPath;
+    uint32_t song = 0;  // from 1; 0: the tune's start song
+    bool list = false;
+    bool pal = false;
+    bool ntsc = false;
+    bool failOnSilence = false;
     bool moduleChannels = false;
     bool exactRender = false;
     bool singleStage = false;
@@ -225,11 +261,31 @@ bool toInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out)
     return true;
 }
 
-// 0 on success, otherwise the exit code (after printing the reason).
+// Controller items and master settings c64render sends.
+constexpr int32_t kClockIndexItem = 256;  // the chips' clock, an index into their clock list
+constexpr float kPalClock = 0.0f;         // 985248 Hz
+constexpr float kNtscClock = 2.0f;        // 1022727 Hz
+constexpr int32_t kSelectSongItem = vantor::engine::kMediaItemFirst + 4;  // song index from 0
+constexpr int32_t kNoteTuningSource = 10;  // master setting: notes tuned by the host's answers
+
+// A RIFF size (file length - 8) is 32 bits; the header takes 44 bytes; a frame 8.
+constexpr uint64_t kWavMaxFrames = (0xFFFFFFFFull + 8 - 44) / 8;
+constexpr double kScriptTail = 2.0;      // seconds rendered after a script's last line
+constexpr double kSilentTail = 5.0;      // seconds of silence at the end that are reported
+constexpr int kSilenceExit = 3;
+constexpr const char* kNoLogChips = "* No suitable data found! *";
+
+bool isValueOption(const std::string& arg)
+{
+    return std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) != std::end(kValueOptions);
+}
+
+// 0 on success, -1 when done (help printed), otherwise the exit code (after printing the
+// reason).
 int parseOptions(int argc, char** argv, Options& o)
 {
     auto fail = [](const std::string& why) {
-        std::cerr << "c64render: " << why << "\n" << kUsage;
+        std::cerr << "c64render: " << why << "; try --help\n";
         return 2;
     };
     for (int i = 1; i < argc; ++i) {
@@ -242,15 +298,26 @@ int parseOptions(int argc, char** argv, Options& o)
             std::cout << kDemoScript;
             return -1;
         }
-        if (arg == "--module-channels") {
-            o.moduleChannels = true;
-            continue;
+        if (arg == "--options") {
+            for (const char* name : kValueOptions)
+                std::cout << name << "\n";
+            return -1;
         }
-        if (arg == "--exact-render" || arg == "--single-stage") {
-            (arg == "--exact-render" ? o.exactRender : o.singleStage) = true;
+        bool* flag = arg == "--module-channels"   ? &o.moduleChannels
+                     : arg == "--exact-render"    ? &o.exactRender
+                     : arg == "--single-stage"    ? &o.singleStage
+                     : arg == "--list"            ? &o.list
+                     : arg == "--pal"             ? &o.pal
+                     : arg == "--ntsc"            ? &o.ntsc
+                     : arg == "--fail-on-silence" ? &o.failOnSilence
+                                                  : nullptr;
+        if (flag) {
+            *flag = true;
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {
+            if (!isValueOption(arg))
+                return fail("unknown option " + arg);
             if (i + 1 >= argc)
                 return fail("missing value after " + arg);
             const std::string v = argv[++i];
@@ -297,6 +364,7 @@ int parseOptions(int argc, char** argv, Options& o)
                 if (!toDouble(v, 1.0, 100000.0, d))
                     return fail("bad --a4 " + v);
                 o.a4 = d;
+                o.a4Given = true;
             } else if (arg == "--log") {
                 o.log = v;
             } else if (arg == "--canvas") {
@@ -307,8 +375,10 @@ int parseOptions(int argc, char** argv, Options& o)
                 o.import = v;
             } else if (arg == "--export") {
                 o.exportPath = v;
-            } else {
-                return fail("unknown option " + arg);
+            } else if (arg == "--song") {
+                if (!toInt(v, 1, UINT16_MAX, n))
+                    return fail("bad --song " + v);
+                o.song = uint32_t(n);
             }
         } else if (o.file.empty()) {
             o.file = arg;
@@ -319,8 +389,108 @@ int parseOptions(int argc, char** argv, Options& o)
     return 0;
 }
 
+// The paths the options name, before anything is loaded: 0, or 2 after printing the reason.
+int checkOptionPaths(const Options& o)
+{
+    auto fail = [](const std::string& why) {
+        std::cerr << "c64render: " << why << "\n";
+        return 2;
+    };
+    if (o.pal && o.ntsc)
+        return fail("--pal and --ntsc exclude each other");
+    if (!o.data.empty()) {
+        if (const std::string why = folderProblem(o.data); !why.empty())
+            return fail("--data " + o.data + ": " + why);
+    }
+    const std::pair<const char*, const std::string*> inputs[] = {{"--chipdb", &o.chipdb}, {"--import", &o.import}};
+    for (const auto& [name, path] : inputs) {
+        if (path->empty())
+            continue;
+        if (const std::string why = readableFileProblem(*path); !why.empty())
+            return fail(std::string(name) + " " + *path + ": " + why);
+    }
+    if (!o.canvas.empty()) {
+        const bool picture = o.canvas.size() > 4 && (o.canvas.ends_with(".png") || o.canvas.ends_with(".ppm"));
+        if (!picture)
+            return fail("--canvas " + o.canvas + ": the canvas is written as .png or .ppm");
+    }
+    const std::pair<const char*, const std::string*> outputs[] = {{"--canvas", &o.canvas}, {"--export", &o.exportPath}};
+    for (const auto& [name, path] : outputs) {
+        if (path->empty())
+            continue;
+        if (const std::string why = writableFileProblem(*path); !why.empty())
+            return fail(std::string(name) + " " + *path + ": " + why);
+    }
+    return 0;
+}
+
+// Frames a FILE, a script or notes render when --seconds does not say.
+uint64_t defaultFrames(const Options& o, bool demo, const RenderScript& script)
+{
+    uint64_t last = 0;
+    for (const ScriptEvent& e : script.events)
+        last = std::max(last, e.frame);
+    for (const MasterCommand& m : script.masters)
+        last = std::max(last, m.frame);
+    for (const SysExMessage& m : script.sysex)
+        last = std::max(last, m.frame);
+    const uint64_t tail = uint64_t(std::llround(kScriptTail * o.rate));
+    const uint64_t scripted = o.script.empty() ? 0 : last + tail;
+    if (demo)
+        return uint64_t(std::llround(kDemoSeconds * o.rate));
+    if (!o.file.empty())
+        return std::max(uint64_t(std::llround(kFileSeconds * o.rate)), scripted);
+    return o.script.empty() ? uint64_t(std::llround(2.0 * o.rate)) : scripted;
+}
+
+std::string formatSeconds(double s)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", s);
+    return text;
+}
+
+// Removes a file that was opened for writing unless the render that writes it succeeds.
+struct OutputGuard
+{
+    std::string path;
+    bool armed = false;
+    ~OutputGuard()
+    {
+        if (armed)
+            std::remove(path.c_str());
+    }
+};
+
 int run(const Options& o)
 {
+    if (const int bad = checkOptionPaths(o))
+        return bad;
+    InputFile input;
+    if (!o.file.empty()) {
+        std::string why;
+        if (!checkInputFile(o.file, input, why)) {
+            std::cerr << "c64render: cannot render " << o.file << ": " << why << "\n";
+            return 1;
+        }
+        if (sameFile(o.file, o.output)) {
+            std::cerr << "c64render: -o " << o.output << " names the input file\n";
+            return 2;
+        }
+    }
+    if ((o.list || o.song) && !input.hasTune) {
+        std::cerr << "c64render: --song and --list need a PSID or RSID tune\n";
+        return 2;
+    }
+    if (o.list) {
+        std::cout << tuneListing(input.tune);
+        return 0;
+    }
+    if (o.song > input.tune.songs) {
+        std::cerr << "c64render: " << o.file << " has " << input.tune.songs
+                  << (input.tune.songs == 1 ? " song" : " songs") << "\n";
+        return 2;
+    }
     if (o.module.empty()) {
         std::cerr << "c64render: no module built; give one with --module PATH\n";
         return 1;
@@ -348,9 +518,25 @@ int run(const Options& o)
             return 1;
         }
     }
+
+    const uint64_t total = o.seconds >= 0.0 ? uint64_t(std::llround(o.seconds * o.rate))
+                                            : defaultFrames(o, demo, script);
+    if (total > kWavMaxFrames) {
+        const std::string limit = formatSeconds(std::floor(double(kWavMaxFrames) / o.rate * 10.0) / 10.0);
+        std::cerr << "c64render: "
+                  << (o.seconds >= 0.0 ? "--seconds " + formatSeconds(o.seconds)
+                                       : "the script's " + formatSeconds(double(total) / o.rate) + " s")
+                  << " is more than a WAV file holds at " << uint32_t(o.rate) << " Hz: at most " << limit
+                  << " s\n";
+        return 2;
+    }
+
     for (int32_t note : o.notes)
         script.events.push_back({0, makeNoteOn(note, o.velocity)});
-    // The switches go first, ahead of everything at frame 0.
+    // The switches go first, ahead of everything at frame 0, then the song.
+    if (input.hasTune)
+        script.events.insert(script.events.begin(),
+                             {0, makeItem(kSelectSongItem, float((o.song ? o.song : input.tune.defaultSong()) - 1))});
     if (o.singleStage)
         script.events.insert(script.events.begin(), {0, makeItem(kSingleStageChainItem, 1.0f)});
     if (o.exactRender)
@@ -361,6 +547,21 @@ int run(const Options& o)
                      [](const MasterCommand& a, const MasterCommand& b) { return a.frame < b.frame; });
     std::stable_sort(script.sysex.begin(), script.sysex.end(),
                      [](const SysExMessage& a, const SysExMessage& b) { return a.frame < b.frame; });
+
+    // The ROM loader searches the data folder, which is the chip database's folder unless
+    // --data names one.
+    const std::string romFolder = !o.data.empty()     ? o.data
+                                  : !o.chipdb.empty() ? getPathFromFile(o.chipdb)
+                                                      : std::string();
+    const bool noRoms = input.mayNeedRoms() && (romFolder.empty() || !folderHasKernal(romFolder));
+    if (noRoms) {
+        std::string names;
+        for (const std::string& name : kernalRomNames())
+            names += (names.empty() ? "" : ", ") + name;
+        std::cerr << "c64render: no C64 ROMs" << (o.data.empty() ? "" : " in " + o.data)
+                  << " (give --data FOLDER with kernal, basic and chargen images; names tried: " << names
+                  << "); this file may need them\n";
+    }
 
     FILE* log = nullptr;
     if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "w"))) {
@@ -405,17 +606,27 @@ int run(const Options& o)
     config.dataFolder = o.data;
     config.hostVersion = o.hostVersion;
     config.a4 = o.a4;
-    const double seconds = o.seconds >= 0.0   ? o.seconds
-                           : demo             ? kDemoSeconds
-                           : !o.file.empty()  ? kFileSeconds
-                                              : 2.0;
-    const uint64_t total = uint64_t(std::llround(seconds * o.rate));
+    // The tune reader takes the machine's clock when the file is opened: a clock other than the
+    // default is set by a block of its own, before, whose output is not kept.
+    const bool clockGiven = o.pal || o.ntsc || (input.hasTune && input.tune.ntscOnly());
+    const float clock = o.pal ? kPalClock : kNtscClock;
     uint64_t dropped = 0, late = 0;
+    SoundCheck sound[2] = {SoundCheck(o.rate), SoundCheck(o.rate)};
+    std::string title;
     {
         vantor::engine::Instance instance(*module, config);
         instance.setLog(log);
-        if (!instance.create(identifier, error) || !instance.start(error) ||
-            (!o.file.empty() && !handFileToModule(instance, o.file, error))) {
+        if (!instance.create(identifier, error) || !instance.start(error)) {
+            std::cerr << "c64render: " << error << "\n";
+            return 1;
+        }
+        if (o.a4Given)
+            instance.sendMasterSettings(kNoteTuningSource, 1.0);
+        if (clockGiven && instance.process(o.block, {makeItem(kClockIndexItem, clock)}) < 0) {
+            std::cerr << "c64render: the engine refused a block\n";
+            return 1;
+        }
+        if (!o.file.empty() && !handFileToModule(instance, o.file, error)) {
             std::cerr << "c64render: " << error << "\n";
             return 1;
         }
@@ -427,13 +638,15 @@ int run(const Options& o)
             std::cerr << "c64render: writing " << o.syx << " failed\n";
             return 1;
         }
+        OutputGuard guard{o.output};
         vantor::engine::WavSink wav(o.output, uint32_t(o.rate));
         if (!wav.isOpen()) {
             std::cerr << "c64render: cannot write " << o.output << "\n";
             return 1;
         }
+        guard.armed = true;
         Progress progress(total, o.rate,
-                          isatty(STDERR_FILENO) && (seconds > 10.0 || !o.file.empty()));
+                          isatty(STDERR_FILENO) && (double(total) / o.rate > 10.0 || !o.file.empty()));
         size_t nextEvent = 0, nextMaster = 0, nextSysEx = 0;
         std::vector<vantor::HDMIDIEvent> events;
         for (uint64_t start = 0; start < total;) {
@@ -470,10 +683,14 @@ int run(const Options& o)
                 return 1;
             }
             const float* left = instance.channel(0);
-            if (!wav.write(left, o.moduleChannels ? instance.channel(1) : left, frames)) {
+            const float* right = o.moduleChannels ? instance.channel(1) : left;
+            if (!wav.write(left, right, frames)) {
                 std::cerr << "c64render: writing " << o.output << " failed\n";
                 return 1;
             }
+            sound[0].add(left, frames, start);
+            if (right != left)
+                sound[1].add(right, frames, start);
             start += frames;
             progress.update(start);
         }
@@ -499,6 +716,10 @@ int run(const Options& o)
             std::cerr << "c64render: writing " << o.output << " failed\n";
             return 1;
         }
+        guard.armed = false;
+        const auto slot = instance.getTextSlots().find(1);
+        if (slot != instance.getTextSlots().end())
+            title = slot->second;
     }
     if (dropped)
         std::cerr << "c64render: " << dropped << " events beyond 2048 in a block were dropped\n";
@@ -507,7 +728,32 @@ int run(const Options& o)
     std::cout << o.output << ": " << total << " frames, "
               << (o.moduleChannels ? "module channels 0 and 1, " : "channel 0 on both sides, ")
               << uint32_t(o.rate) << " Hz, 32-bit float\n";
-    return 0;
+
+    const bool sounded = sound[0].sounded() || sound[1].sounded();
+    const uint64_t silentFrom = std::max(sound[0].silentFrom(), sound[1].silentFrom());
+    if (total == 0) {
+        return 0;
+    } else if (!sounded) {
+        std::cerr << "c64render: the render is silent\n";
+        const TuneHeader& tune = input.tune;
+        std::string cause;
+        if (title.ends_with(kNoLogChips))
+            cause = "the log's chips are not ones the instrument plays (its title ends \"" +
+                    std::string(kNoLogChips) + "\")";
+        else if (input.kind == InputKind::EmptyDisk)
+            cause = "D81 and G64 images list no files, so no program starts";
+        else if (input.hasTune && !tune.rsid && tune.playAddress != 0 && (tune.flags & 1))
+            cause = "the tune is flagged for PlaySID only (\"*** PlaySID not supported! ***\")";
+        else if (noRoms)
+            cause = "no C64 ROMs were given and this file may need them (--data FOLDER)";
+        if (!cause.empty())
+            std::cerr << "c64render: likely because " << cause << "\n";
+    } else if (double(total - silentFrom) >= kSilentTail * o.rate) {
+        std::cerr << "c64render: the render went silent at " << formatSeconds(double(silentFrom) / o.rate) << " s\n";
+    } else {
+        return 0;
+    }
+    return o.failOnSilence ? kSilenceExit : 0;
 }
 
 }  // namespace
