@@ -3,6 +3,7 @@
 #include "machine/C64Cartridges.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -64,15 +65,16 @@ bool walkChipPackets(const uint8_t* image, size_t size, Visit&& visit)
     return true;
 }
 
-// An 8 KB bank a chip fills (which: 0 ROML, 1 ROMH) from `length` (4 or 8 KB) bytes at `from`.
+// An 8 KB bank a chip fills (which: 0 ROML, 1 ROMH) from `length` (at most 8 KB) bytes at
+// `from`.
 struct ChipPart {
     unsigned which;
     size_t from;
     size_t length;
 };
 
-// $8000: 4 or 8 KB fill ROML, 12 or 16 KB ROML and ROMH; $A000 and $E000: 4 KB or the first
-// 8 KB fill ROMH. Other sizes and addresses fill nothing.
+// $8000: 4 or 8 KB fill ROML, 12 or 16 KB ROML and ROMH; $A000 and $E000: any chip fills ROMH,
+// with at most its first 8 KB. Other sizes and addresses fill nothing.
 int chipParts(const ChipPacket& chip, ChipPart parts[2])
 {
     constexpr size_t kBank = CBMMapper::kBankSize;
@@ -87,12 +89,22 @@ int chipParts(const ChipPacket& chip, ChipPart parts[2])
             return 2;
         }
     } else if (chip.loadAddress == 0xA000 || chip.loadAddress == 0xE000) {
-        if (chip.size == kBank / 2 || chip.size >= kBank) {
-            parts[0] = {1, 0, std::min(chip.size, kBank)};
-            return 1;
-        }
+        parts[0] = {1, 0, std::min(chip.size, kBank)};
+        return 1;
     }
     return 0;
+}
+
+// A chip of 2^k bytes repeats through the bank, as the address lines it lacks leave it; after
+// a chip of any other size the bank reads 0.
+void fillBank(uint8_t* block, const uint8_t* from, size_t length)
+{
+    std::memcpy(block, from, length);
+    size_t filled = length;
+    if (length > 0 && std::has_single_bit(length))
+        for (; filled < CBMMapper::kBankSize; filled += length)
+            std::memcpy(block + filled, from, length);
+    std::memset(block + filled, 0, CBMMapper::kBankSize - filled);
 }
 
 }  // namespace
@@ -252,10 +264,7 @@ bool CBMMapper::loadChipPackets()
         for (int i = 0, n = chipParts(chip, parts); i < n; ++i) {
             uint8_t* block = blocks[parts[i].which][chip.bank];
             const uint8_t* from = chip.data + parts[i].from;
-            // 4 KB are mirrored in both halves, as the chip's missing address line leaves them.
-            std::memcpy(block, from, parts[i].length);
-            if (parts[i].length < kBankSize)
-                std::memcpy(block + parts[i].length, from, kBankSize - parts[i].length);
+            fillBank(block, from, parts[i].length);
         }
     });
     autostartFlag = foundAutostart;

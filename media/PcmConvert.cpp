@@ -73,9 +73,11 @@ void VGMX::writeSegaPcm(uint32_t clock, PendingWaits& pending, uint16_t address,
     const uint32_t channel = (address >> 3) & 15;
     const int32_t kind = kFirstDacKind + int32_t(channel);
     SegaPcmChannel& c = segaPcm[channel];
+    // A restart that sends nothing leaves the channel playing its old sample: only a key on
+    // (register 0x86) decides whether it plays.
     auto restartWhenChanged = [&](bool changed) {
         if (c.playing && changed)
-            c.playing = startSegaPcmChannel(channel, pending);
+            startSegaPcmChannel(channel, pending);
     };
     switch (address & 0x87) {
     case 2:

@@ -81,7 +81,11 @@ std::string textOf(const SIDChipInfo* info, const char* id)
 
 const SIDChipInfo& defaultSIDChipInfo()
 {
-    static const SIDChipInfo info;
+    static const SIDChipInfo info = [] {
+        SIDChipInfo builtIn;
+        builtIn.volumeDcBias = kBuiltInVolumeDcBias;
+        return builtIn;
+    }();
     return info;
 }
 

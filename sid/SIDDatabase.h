@@ -53,5 +53,11 @@ private:
     std::string chipListText;
 };
 
-// The process-wide default description (built at start-up): `waveSet` 4, no tables of its own.
+// The built-in profile's volume DC bias. The volume scales the mix's distance from the output
+// level; on a 6581 the mixer's own DC lies far from it, so a sample written to the volume
+// register swings about as far as one voice at full level.
+inline constexpr float kBuiltInVolumeDcBias = -0.375f;
+
+// The process-wide default description (built at start-up), the built-in 6581 profile: `waveSet`
+// 4, no tables of its own, the volume DC bias above.
 const SIDChipInfo& defaultSIDChipInfo();

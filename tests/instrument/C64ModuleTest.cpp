@@ -1,13 +1,14 @@
 // The built C64Module end to end: loaded by the stand-in engine, and played by the command-line
-// host at 48000 Hz in 256-frame blocks without a chip database. Sound is checked on a Hann-
-// windowed FFT of 32768 samples (bins of 1.46 Hz).
+// host at 48000 Hz in 256-frame blocks, without a chip database unless a test writes one. Sound
+// is checked on a Hann-windowed FFT of 32768 samples (bins of 1.46 Hz).
 
 #include "RenderFixture.h"
 #include "SignalAnalysis.h"
 #include "fixtures/ArchiveWriters.h"
+#include "fixtures/ChipDatabaseWriter.h"
 #include "fixtures/ChipLogWriters.h"
-#include "fixtures/TempDir.h"
 #include "fixtures/Spectrum.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/VgmBuilder.h"
 #include "fixtures/c64/C64Tunes.h"
 #include "shims/engine/Engine.h"
@@ -260,6 +261,8 @@ TEST_F(C64Render, RsidUnderTheBasicAreaPlaysWithoutRoms)
     const Wav w = renderWav(quoted(tune) + " --seconds 1");
     EXPECT_NEAR(peakHz(w.left, 0.2), 440.0, 2 * kBin);
     EXPECT_GT(rmsBetween(w.left, 0.2, 0.9), 0.01);
+}
+
 // Frequency registers of notes: 440 Hz and 660 Hz on the PAL clock, 440 Hz on the NTSC one.
 constexpr uint16_t kPal440 = 7493, kPal660 = 11239, kNtsc440 = 7218;
 
@@ -438,6 +441,45 @@ TEST_F(RenderSh, PrintedDemoReplaysTheDemo)
     const std::string a = fixtures::readFile(dir / "demo.wav"), b = fixtures::readFile(dir / "replay.wav");
     EXPECT_GT(a.size(), 8u * 48000 * 8);
     EXPECT_TRUE(a == b) << "the replayed script renders other samples";
+}
+
+// A square wave written to the volume register with the voices off. On a 6581 the mixer's DC
+// moves with the volume, so such samples play loud; on an 8580 they are faint.
+TEST_F(C64Render, VolumeRegisterSamplesPlayLoudOnThe6581)
+{
+    using fixtures::c64_tunes::kVolumeSquareHz;
+    const fixtures::Bytes tune = fixtures::c64_tunes::volumeSquareTune().bytes();
+    const std::string file = quoted(dir.write("digi.sid", std::string(tune.begin(), tune.end())));
+    // An 8580 of a chip database: table model, the mixer's DC nearly the output level, no bias.
+    fixtures::ChipDescription chip8580;
+    chip8580.text("Name", "8580R5 test").text("Type", "8580").text("Mark", "M").text("Date", "D").text("Bcde", "B")
+        .leaf("Conf", fixtures::confBytes(1, 0, 0, 4))
+        .leaf("Fvob", fixtures::floatBytes({0.0f}))
+        .filterLeaf("Glbl", fixtures::floatBytes({4.0f, 0, 0, 0, 0.005f, 0.005f, 0.005f, 1, 1, 1, 0, 0, 0, 1, 1, 1}));
+    const fixtures::Bytes db = fixtures::writeChipDatabase({chip8580}, fixtures::DatabaseForm::Riff);
+    const std::string database = dir.write("chips.db", std::string(db.begin(), db.end()));
+
+    // dBFS of the square's fundamental over the second half of a one-second render; `script`
+    // sets tune chip 12's parameters (items 1216 + n).
+    const auto level = [&](const std::string& script, const std::string& chips = "") {
+        const std::string options = file + " --seconds 1 --script " + quoted(dir.write("items.txt", script));
+        const Wav w = renderWav(options, chips);
+        EXPECT_EQ(w.left.size(), 48000u) << script;
+        if (w.left.size() < 48000)
+            return -200.0;
+        const fixtures::Spectrum spectrum(std::vector<double>(w.left.begin() + 24000, w.left.end()), kRate);
+        EXPECT_NEAR(spectrum.peakFrequency(500.0, 2000.0), kVolumeSquareHz, 1.0) << script;
+        return 20.0 * std::log10(spectrum.amplitudeAt(kVolumeSquareHz) + 1e-30);
+    };
+    const double builtIn = level("");
+    EXPECT_GT(builtIn, -40.0) << "the built-in 6581";
+    // "Volume DC Bias" (item 1221) moves the level: lowered by 0.3, the square loses most of it.
+    EXPECT_LT(level("0 item 1221 -0.3"), builtIn - 6.0);
+    EXPECT_GT(level("0 item 1221 0.5"), builtIn + 3.0);
+    // With the database the tune chip starts on chip 18, past its end: the built-in profile again.
+    EXPECT_NEAR(level("", database), builtIn, 6.0);
+    const double db8580 = level("0 item 1216 0", database);
+    EXPECT_LT(db8580, builtIn - 20.0) << "the 8580 keeps its own volume DC bias";
 }
 
 TEST(C64Module, ExportsExactlyTheFourNames)

@@ -1,5 +1,6 @@
 #pragma once
-// Renders through the command-line host into a temporary folder, without a chip database.
+// Renders through the command-line host into a temporary folder, without a chip database unless
+// one is named.
 
 #include "CommandLine.h"
 #include "fixtures/TempDir.h"
@@ -18,10 +19,11 @@ class RenderFixture : public ::testing::Test
 {
 protected:
     // Renders `options` (plus -o) and reads the result.
-    Wav renderWav(const std::string& options)
+    Wav renderWav(const std::string& options, const std::string& database = "")
     {
         const std::string wav = dir / "out.wav";
-        const CommandResult r = run(render(options + kNoDatabase + " -o " + quoted(wav)));
+        const std::string chips = database.empty() ? kNoDatabase : " --chipdb " + quoted(database);
+        const CommandResult r = run(render(options + chips + " -o " + quoted(wav)));
         EXPECT_EQ(r.exitCode, 0) << r.output;
         Wav w;
         EXPECT_TRUE(readWav(wav, w)) << options;

@@ -148,11 +148,11 @@ TEST(CrtPacketWalk, PlacesEachChipByLoadAddressAndSize)
     const Bytes data8k = fixtures::countingBytes(0x2000, 3);
     const Bytes data4k = fixtures::countingBytes(0x1000, 4);
     const auto first = [](const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + n); };
-    const auto twice = [](const Bytes& b) {
-        Bytes out = b;
-        out.insert(out.end(), b.begin(), b.end());
-        return out;
+    const auto joined = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
     };
+    const auto twice = [&](const Bytes& b) { return joined(b, b); };
     const Bytes zeros(CBMMapper::kBankSize, 0);
 
     struct Bank {
@@ -178,9 +178,14 @@ TEST(CrtPacketWalk, PlacesEachChipByLoadAddressAndSize)
         {"8 KB at $9000 and 2 KB at $8000 skipped",
          {chipWith(0, 0x9000, data8k), chipWith(1, 0x8000, first(data8k, 0x800))},
          {}},
-        {"empty and 2 KB ROMH chips skipped",
-         {chipWith(0, 0x8000, {}), chipWith(0, 0xA000, first(data8k, 0x800))},
-         {}},
+        {"empty ROML chip skipped", {chipWith(0, 0x8000, {})}, {}},
+        {"2 KB at $A000 four times",
+         {chipWith(0, 0xA000, first(data8k, 0x800))},
+         {{1, 0, twice(twice(first(data8k, 0x800)))}}},
+        {"6 KB at $E000, then 0",
+         {chipWith(3, 0xE000, first(data8k, 0x1800))},
+         {{1, 3, joined(first(data8k, 0x1800), Bytes(0x800, 0))}}},
+        {"empty ROMH chip: a bank of 0", {chipWith(5, 0xA000, {})}, {{1, 5, zeros}}},
         {"bank 127 and a later chip replacing bank 0",
          {chipWith(0, 0x8000, data4k), chipWith(127, 0x8000, data8k), chipWith(0, 0x8000, data8k)},
          {{0, 0, data8k}, {0, 127, data8k}}},

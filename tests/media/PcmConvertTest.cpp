@@ -137,6 +137,27 @@ TEST(SegaPcm, AnEndBelowTheStartSendsNothing)
     EXPECT_EQ(c.totalWrites(), 0u);
 }
 
+TEST(SegaPcm, AFailedRestartKeepsTheChannelPlaying)
+{
+    Channels c;
+    auto write = [&](uint16_t address, uint8_t value) { c.log.writeSegaPcm(kSegaClock, c.pending, address, value); };
+    write(0x06, 0x02);  // channel 0 ends at 0x0300
+    write(0x86, 0x00);  // key on from 0
+    const size_t started = c.writes(84).size();
+    // An address at or past the end restarts nothing, whichever register moves it there.
+    for (const auto& [address, value] : {std::pair{0x85, 0x03}, std::pair{0x84, 0x10}, std::pair{0x06, 0x01}}) {
+        write(uint16_t(address), uint8_t(value));
+        EXPECT_EQ(c.writes(84).size(), started) << std::hex << address;
+        EXPECT_TRUE(c.log.segaPcm[0].playing) << std::hex << address;
+    }
+    // The old sample still plays, so the next restart and the key off are sent.
+    write(0x06, 0x04);
+    EXPECT_EQ(c.writes(84).size(), 2 * started);
+    write(0x86, 0x01);
+    EXPECT_EQ(c.writes(84).back(), W(14, 0));
+    EXPECT_FALSE(c.log.segaPcm[0].playing);
+}
+
 TEST(Okim6295, PhraseStartAndStop)
 {
     auto started = [](uint32_t rate, uint8_t level, uint8_t bank = 0, uint32_t start = 0, uint32_t length = 0) {

@@ -211,7 +211,7 @@ TEST(SIDEmuRegisters, InitSetsUpTheBuiltInModel)
     EXPECT_EQ(chip.isDatabaseLoaded(), 0);
     EXPECT_EQ(chip.isLinearModel(), 1);
     EXPECT_EQ(chip.getSelectedChip(), SIDEmu::kNoChipSelected);
-    EXPECT_FLOAT_EQ(chip.getOutputDcLevel(), 4.0153694f);
+    EXPECT_FLOAT_EQ(chip.getOutputDcLevel(), 4.0153694f + kBuiltInVolumeDcBias);
     for (size_t v = 0; v < 3; ++v) {
         const SIDVoice& s = chip.voice(v);
         EXPECT_NE(s.outputBuffer, nullptr);
