@@ -23,7 +23,6 @@ public:
             lastStatus.store(status, std::memory_order_relaxed);
         counts[kind].fetch_add(1, std::memory_order_release);
     }
-    uint32_t pending(Kind kind) const { return counts[kind].load(std::memory_order_acquire); }
     void flush();
 
 private:

@@ -225,9 +225,10 @@ TEST_F(C64Render, RegisterLogsOpenAsFiles)
     }
 }
 
-std::string asText(const fixtures::Bytes& bytes)
+std::string bytesOf(const fixtures::PsidBuilder& tune)
 {
-    return std::string(bytes.begin(), bytes.end());
+    const fixtures::Bytes b = tune.bytes();
+    return std::string(b.begin(), b.end());
 }
 
 // A PSID in the KERNAL's area, whose calls run with the KERNAL banked out, played on a machine
@@ -239,7 +240,7 @@ TEST_F(C64Render, TuneUnderTheKernalPlaysAfterTheFreeRomBoot)
     if (!std::filesystem::exists(roms + "/kernal_generic.rom"))
         GTEST_SKIP() << "the free ROM set is not in " << roms << " (it comes with the shared folder)";
     using fixtures::c64_tunes::kKernalAreaNotes;
-    const std::string tune = dir.write("kernal.sid", asText(fixtures::c64_tunes::kernalAreaTune().bytes()));
+    const std::string tune = dir.write("kernal.sid", bytesOf(fixtures::c64_tunes::kernalAreaTune()));
     const Wav bare = renderWav(quoted(tune) + " --seconds 10");
     const Wav booted = renderWav(quoted(tune) + " --seconds 10 --data " + quoted(roms));
     ASSERT_EQ(booted.left.size(), bare.left.size());
@@ -257,7 +258,7 @@ TEST_F(C64Render, TuneUnderTheKernalPlaysAfterTheFreeRomBoot)
 // direction register is set up as a KERNAL reset leaves it, so the bank switch takes.
 TEST_F(C64Render, RsidUnderTheBasicAreaPlaysWithoutRoms)
 {
-    const std::string tune = dir.write("basic.sid", asText(fixtures::c64_tunes::basicAreaRsid(440.0).bytes()));
+    const std::string tune = dir.write("basic.sid", bytesOf(fixtures::c64_tunes::basicAreaRsid(440.0)));
     const Wav w = renderWav(quoted(tune) + " --seconds 1");
     EXPECT_NEAR(peakHz(w.left, 0.2), 440.0, 2 * kBin);
     EXPECT_GT(rmsBetween(w.left, 0.2, 0.9), 0.01);
@@ -265,12 +266,6 @@ TEST_F(C64Render, RsidUnderTheBasicAreaPlaysWithoutRoms)
 
 // Frequency registers of notes: 440 Hz and 660 Hz on the PAL clock, 440 Hz on the NTSC one.
 constexpr uint16_t kPal440 = 7493, kPal660 = 11239, kNtsc440 = 7218;
-
-std::string bytesOf(const fixtures::PsidBuilder& tune)
-{
-    const fixtures::Bytes b = tune.bytes();
-    return std::string(b.begin(), b.end());
-}
 
 // The strongest frequency between 300 and 800 Hz, from 0.2 s on.
 double toneHz(const Wav& w)
@@ -448,8 +443,7 @@ TEST_F(RenderSh, PrintedDemoReplaysTheDemo)
 TEST_F(C64Render, VolumeRegisterSamplesPlayLoudOnThe6581)
 {
     using fixtures::c64_tunes::kVolumeSquareHz;
-    const fixtures::Bytes tune = fixtures::c64_tunes::volumeSquareTune().bytes();
-    const std::string file = quoted(dir.write("digi.sid", std::string(tune.begin(), tune.end())));
+    const std::string file = quoted(dir.write("digi.sid", bytesOf(fixtures::c64_tunes::volumeSquareTune())));
     // An 8580 of a chip database: table model, the mixer's DC nearly the output level, no bias.
     fixtures::ChipDescription chip8580;
     chip8580.text("Name", "8580R5 test").text("Type", "8580").text("Mark", "M").text("Date", "D").text("Bcde", "B")

@@ -335,7 +335,7 @@ bool checkInputFile(const std::string& path, InputFile& out, std::string& reason
     if (extension == "prg") {
         out.kind = InputKind::Program;
         return size - 2 <= kMaxProgram ||
-               refuse(sized("a program holds at most 51199 bytes after its load address", size));
+               refuse(sized("a program holds at most " + std::to_string(kMaxProgram) + " bytes after its load address", size));
     }
     if (extension == "t64") {
         out.kind = InputKind::Program;

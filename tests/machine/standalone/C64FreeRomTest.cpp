@@ -18,7 +18,7 @@ using namespace c64_test;
 
 constexpr uint16_t kScreen = 0x0400;
 constexpr uint16_t kKeyBuffer = 0x0277;
-constexpr uint16_t kKeyCount = 0x00C6;
+constexpr uint16_t kKeyCount = C64Emu::kKeyCount;
 constexpr uint64_t kSecond = 985248;
 
 const std::string kRomDir = FREE_ROM_DIR;
