@@ -95,6 +95,15 @@ void fuzzSeeds(fuzz::Seeds& seeds)
                                0, 0, 0x45, 7, 0, 0};
     for (const uint16_t type : {0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60})
         addSeed(seeds, "type-" + std::to_string(type), steps, fixtures::mixedPacketCartridge(type).bytes());
+    // Ocean banks numbered by their packets wherever they load, in either configuration.
+    addSeed(seeds, "type-5-a000-banks", steps,
+            CrtBuilder(5)
+                .chip(0, 0x8000, 0x1000)
+                .chip(1, 0xA000, 0x1000)
+                .chip(2, 0xE000, 0x800)
+                .chip(2, 0x8000, 0x3000)
+                .bytes());
+    addSeed(seeds, "type-5-high-bank", steps, CrtBuilder(5).chip(0, 0xA000, 0x1000).chip(69, 0x8000, 0x1000).bytes());
     addSeed(seeds, "type-0-8k", steps, CrtBuilder(0).chip(0, 0x8000, 0x2000, true).bytes());
     fixtures::CrtChip odd;
     odd.size = 0x100;

@@ -25,23 +25,27 @@ bool C64Generic::load()
 
 bool C64OceanType1::load()
 {
-    if (!loadChipPackets() || !hasBank(0, 0))
+    if (!loadChipPackets() || (!hasBank(0, 0) && !hasBank(1, 0)))  // bank 0 at any address
         return false;
-    if (anyBank(1)) {
-        setExromGame(0, 0);
-        mapRomL(0);
-        mapRomH(0);
-    } else {
-        setExromGame(1, 0);
-        mapRomL(0);
-    }
+    wide = true;
+    for (unsigned bank = kSixteenKBanks; bank < kBankCount; ++bank)
+        if (hasBank(0, bank) || hasBank(1, bank))
+            wide = false;
+    setExromGame(wide ? 0 : 1, 0);
+    select(0);
     return true;
 }
 
 void C64OceanType1::writeIO1(uint8_t, uint8_t value)
 {
-    mapRomL(value & 127);
-    mapRomH(value & 127);
+    select(value & 127);
+}
+
+void C64OceanType1::select(unsigned bank)
+{
+    mapWindow(0, bank, hasBank(0, bank) ? 0 : 1);
+    if (wide)
+        mapWindow(1, bank, hasBank(1, bank) ? 1 : 0);
 }
 
 bool C64SuperGames::load()

@@ -12,12 +12,27 @@ public:
     bool load() override;
 };
 
-// Types 5 and 7: IO1 write selects ROML and ROMH bank value & 127.
+// Types 5 and 7: a bank is what the chips of one bank number hold, whatever their load
+// address. Its first 8 KB is the $8000 chip's, or the $A000/$E000 chip's when that is all the
+// bank has; its second 8 KB is the $A000/$E000 chip's or the upper half of a 12/16 KB $8000 chip,
+// else the first again. So an $8000 and an $A000 chip of one number make a 16 KB bank, as one
+// 16 KB chip does. An IO1 write selects bank value & 127: its first 8 KB at $8000 and, in the
+// 16 KB configuration, its second at $A000. Boards of banks 0-31 (up to 256 KB) run in the 16 KB
+// configuration; a bank number of 32 or more is the 512 KB board, run in the 8 KB configuration.
 class C64OceanType1 : public CBMMapper {
 public:
+    static constexpr unsigned kSixteenKBanks = 32;
+
     using CBMMapper::CBMMapper;
     bool load() override;
     void writeIO1(uint8_t address, uint8_t value) override;
+    // The 16 KB configuration (else 8 KB).
+    bool sixteenK() const { return wide; }
+
+private:
+    void select(unsigned bank);
+
+    bool wide = false;
 };
 
 // Type 8: IO2 write selects ROML bank (bits 0-1), switches off (bit 2) and locks (bit 3).

@@ -199,24 +199,11 @@ bool CBMMapper::hasBank(unsigned which, unsigned bank) const
     return bankData(which, bank) != kZeroBank;
 }
 
-bool CBMMapper::anyBank(unsigned which) const
+void CBMMapper::mapWindow(unsigned which, unsigned bank, unsigned table)
 {
-    for (unsigned bank = 0; bank < kBankCount; ++bank)
-        if (banks[which][bank] != kZeroBank)
-            return true;
-    return false;
-}
-
-void CBMMapper::mapRomL(unsigned bank)
-{
-    romLIndex = bank % kBankCount;
-    mapData(0, banks[0][romLIndex]);
-}
-
-void CBMMapper::mapRomH(unsigned bank)
-{
-    romHIndex = bank % kBankCount;
-    mapData(1, banks[1][romHIndex]);
+    bank %= kBankCount;
+    (which == 0 ? romLIndex : romHIndex) = bank;
+    mapData(which, banks[table & 1][bank]);
 }
 
 void CBMMapper::mapData(unsigned which, const uint8_t* data)

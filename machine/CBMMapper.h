@@ -56,12 +56,13 @@ public:
 protected:
     // Walks the CHIP packets and copies their data into the banks; false on a malformed packet.
     bool loadChipPackets();
-    void mapRomL(unsigned bank);
-    void mapRomH(unsigned bank);
+    void mapRomL(unsigned bank) { mapWindow(0, bank, 0); }
+    void mapRomH(unsigned bank) { mapWindow(1, bank, 1); }
+    // Window `which` (0 ROML, 1 ROMH) shows `bank` of table `table` (0 ROML, 1 ROMH).
+    void mapWindow(unsigned which, unsigned bank, unsigned table);
     // Maps 8 KB that are not one of the bank tables' blocks (keeps the current index).
     void mapData(unsigned which, const uint8_t* data);
     void setExromGame(uint32_t game, uint32_t exrom) { listener->setExromGame(game, exrom); }
-    bool anyBank(unsigned which) const;
 
     // Header line levels (0 or 1), read at construction.
     uint32_t headerGame = 1;

@@ -110,4 +110,40 @@ TEST(C64CartridgeMachine, RefusedImagesLeaveNoCartridge)
     EXPECT_EQ(rig.machine->advance(20000, kPal), 20000u);
 }
 
+// An Ocean board through the machine's memory map: an IO1 write at $DE00 selects the bank that
+// $8000 and, in the 16 KB configuration, $A000 show. Without ROMs BASIC reads 0.
+TEST(C64CartridgeMachine, OceanBankAtBothWindows)
+{
+    const auto image = [](unsigned count, unsigned firstAtA000) {
+        CrtBuilder builder(5);
+        for (unsigned bank = 0; bank < count; ++bank)
+            builder.chip(uint16_t(bank), bank < firstAtA000 ? 0x8000 : 0xA000, 0x2000);
+        return builder.bytes();
+    };
+    const struct {
+        const char* name;
+        Bytes crt;
+        uint32_t lines;  // EXROM << 1 | GAME
+        uint8_t select, at8000, atA000;
+    } cases[] = {
+        {"4 banks at $8000", image(4, 4), 0, 2, 2, 2},
+        {"32 banks, 16-31 at $A000", image(32, 16), 0, 20, 0x94, 0x94},
+        {"64 banks: BASIC stays at $A000", image(64, 64), 1, 5, 5, 0},
+    };
+    for (const auto& c : cases) {
+        C64Rig rig;
+        C64Emu& m = *rig.machine;
+        ASSERT_TRUE(m.insertCartridge(c.crt.data(), c.crt.size())) << c.name;
+        m.writeMemory(0x0000, 0x2F);
+        m.writeMemory(0x0001, 0x37);
+        EXPECT_EQ(m.getBankMode() >> 3, c.lines) << c.name;
+        m.writeMemory(0xA000, 0x77);  // RAM under the window never shows
+        m.writeMemory(0xDE00, c.select);
+        for (const uint16_t address : {0x8000, 0x9FFF})
+            EXPECT_EQ(m.readMemory(address), c.at8000) << c.name << " $" << std::hex << address;
+        for (const uint16_t address : {0xA000, 0xBFFF})
+            EXPECT_EQ(m.readMemory(address), c.atA000) << c.name << " $" << std::hex << address;
+    }
+}
+
 }  // namespace

@@ -36,25 +36,92 @@ void expectMapped(const Cart& cart, unsigned which, uint8_t marker)
 
 }  // namespace
 
+// Banks go by the packets' bank numbers whatever their load address; the selected bank's
+// first 8 KB shows at $8000 and, in the 16 KB configuration, its second (or its only) 8 KB at
+// $A000. Bank numbers of 32 and above mean the 8 KB configuration.
 TEST(CartOcean, IO1SelectsTheBank)
 {
+    constexpr int kNone = -1;  // the ROMH window is never mapped
+    struct Select {
+        uint8_t value;  // IO1 write; 0xFF: the state after load
+        uint8_t roml;
+        int romh;
+    };
+    const auto highBanks = [](uint16_t type) {
+        CrtBuilder builder(type);
+        for (unsigned bank = 0; bank < 32; ++bank)
+            builder.chip(uint16_t(bank), bank < 16 ? 0x8000 : 0xA000, 0x2000);
+        return builder;
+    };
+    const struct {
+        const char* name;
+        CrtBuilder (*image)(uint16_t type);
+        Lines lines;
+        std::vector<Select> selects;
+    } cases[] = {
+        {"8 KB banks at $8000",
+         [](uint16_t type) { return banks(type, 4, 0x2000); },
+         {0, 0},
+         {{0xFF, L(0), L(0)}, {2, L(2), L(2)}, {0x83, L(3), L(3)}, {9, 0, 0}, {0, L(0), L(0)}}},
+        {"16 KB banks at $8000",
+         [](uint16_t type) { return banks(type, 4, 0x4000); },
+         {0, 0},
+         {{0xFF, L(0), H(0)}, {3, L(3), H(3)}, {0x81, L(1), H(1)}}},
+        {"256 KB, banks 16-31 at $A000",
+         highBanks,
+         {0, 0},
+         {{20, H(20), H(20)}, {15, L(15), L(15)}, {31, H(31), H(31)}}},
+        {"$8000 and $A000 chips of one number make one bank",
+         [](uint16_t type) {
+             return CrtBuilder(type)
+                 .chip(0, 0x8000, 0x2000)
+                 .chip(0, 0xA000, 0x2000)
+                 .chip(1, 0x8000, 0x2000)
+                 .chip(2, 0xE000, 0x1000);
+         },
+         {0, 0},
+         {{0xFF, L(0), H(0)}, {1, L(1), L(1)}, {2, H(2), H(2)}, {0, L(0), H(0)}}},
+        {"12 KB and 4 KB chips",
+         [](uint16_t type) { return CrtBuilder(type).chip(0, 0x8000, 0x3000).chip(1, 0x8000, 0x1000); },
+         {0, 0},
+         {{0xFF, L(0), H(0)}, {1, L(1), L(1)}}},
+        {"bank 0 only at $A000",
+         [](uint16_t type) { return CrtBuilder(type).chip(0, 0xA000, 0x2000).chip(1, 0x8000, 0x2000); },
+         {0, 0},
+         {{0xFF, H(0), H(0)}, {1, L(1), L(1)}}},
+        {"512 KB, 64 banks at $8000",
+         [](uint16_t type) { return banks(type, 64, 0x2000); },
+         {1, 0},
+         {{0xFF, L(0), kNone}, {40, L(40), kNone}, {0xBF, L(63), kNone}}},
+        {"a bank number above 31 at $A000",
+         [](uint16_t type) { return CrtBuilder(type).chip(0, 0x8000, 0x2000).chip(40, 0xA000, 0x2000); },
+         {1, 0},
+         {{40, H(40), kNone}, {0, L(0), kNone}}},
+    };
     for (const uint16_t type : {5, 7}) {
-        const auto cart = makeCart(banks(type, 4, 0x2000));
-        ASSERT_TRUE(cart->loaded) << type;
-        EXPECT_EQ(cart->listener.linesSince(0), (std::vector<Lines>{{1, 0}})) << type;
-        cart->mapper->writeIO1(0x00, 3);
-        expectMapped(*cart, 0, L(3));
-        EXPECT_EQ(cart->mapper->romLBank(), 3u);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "type " << type << ", " << c.name);
+            const auto cart = makeCart(c.image(type));
+            ASSERT_TRUE(cart->loaded);
+            EXPECT_EQ(cart->listener.linesSince(0), (std::vector<Lines>{c.lines}));
+            EXPECT_EQ(cart->as<C64OceanType1>()->sixteenK(), c.lines.game == 0);
+            for (const Select& s : c.selects) {
+                SCOPED_TRACE(testing::Message() << "IO1 " << int(s.value));
+                if (s.value != 0xFF) {
+                    cart->mapper->writeIO1(0x00, s.value);
+                    EXPECT_EQ(cart->mapper->romLBank(), s.value & 127u);
+                }
+                expectMapped(*cart, 0, s.roml);
+                if (s.romh == kNone) {
+                    EXPECT_EQ(cart->listener.mapped[1], nullptr);
+                } else {
+                    expectMapped(*cart, 1, uint8_t(s.romh));
+                }
+            }
+        }
+        EXPECT_FALSE(makeCart(CrtBuilder(type).chip(1, 0x8000, 0x2000))->loaded) << type;
+        EXPECT_FALSE(makeCart(CrtBuilder(type).chip(1, 0xA000, 0x2000).chip(2, 0x8000, 0x4000))->loaded) << type;
     }
-    const auto wide = makeCart(banks(5, 4, 0x4000));
-    ASSERT_TRUE(wide->loaded);
-    EXPECT_EQ(wide->listener.linesSince(0), (std::vector<Lines>{{0, 0}}));
-    expectMapped(*wide, 1, H(0));
-    wide->mapper->writeIO1(0x00, 0x83);  // bit 7 is not part of the bank
-    expectMapped(*wide, 0, L(3));
-    expectMapped(*wide, 1, H(3));
-
-    EXPECT_FALSE(makeCart(CrtBuilder(5).chip(1, 0x8000, 0x2000))->loaded);
 }
 
 TEST(CartSuperGames, IO2SwitchesBankLinesAndLock)
@@ -269,9 +336,10 @@ TEST(CartGMod2, IO1SelectsTheBankOrTheEeprom)
 
 TEST(CartTypes, NeedRomlBankZeroWhereTheyMapIt)
 {
-    // Bank 0 only at $A000: types that need ROML 0 refuse; the others load.
+    // Bank 0 only at $A000: types that need ROML 0 refuse; the others load. The Ocean board
+    // numbers its banks whatever their load address, so there it is bank 0.
     for (const uint16_t type : {0, 5, 8, 10, 15, 16, 17, 18, 19, 32, 60}) {
-        const bool needsRoml0 = type != 0 && type != 32 && type != 60;
+        const bool needsRoml0 = type != 0 && type != 5 && type != 32 && type != 60;
         const auto cart = makeCart(CrtBuilder(type).chip(0, 0xA000, 0x2000).chip(1, 0x8000, 0x2000));
         ASSERT_NE(cart->mapper, nullptr) << type;
         EXPECT_EQ(cart->loaded, !needsRoml0) << type;

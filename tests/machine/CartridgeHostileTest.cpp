@@ -150,3 +150,58 @@ TEST(CartHostile, AllBanksOfEverySize)
         }
     }
 }
+
+// Ocean boards of random layouts: bank numbers up to 127, chips of 4 to 16 KB and odd sizes at
+// $8000, $A000, $E000 and an address no window has, with or without bank 0. Every bank shows
+// what its own chips hold and nothing else.
+TEST(CartHostile, OceanOddLayoutsShowEachBanksOwnChips)
+{
+    std::mt19937 rng(56);
+    constexpr uint16_t kSizes[] = {0x1000, 0x2000, 0x3000, 0x4000, 0x0800, 0x1800, 0};
+    constexpr uint16_t kAddresses[] = {0x8000, 0xA000, 0xE000, 0x9000};
+    for (int round = 0; round < 300; ++round) {
+        CrtBuilder builder(round % 2 ? 5 : 7);
+        // First byte of each bank's ROML and ROMH data as the last chip filling it left it; -1 none.
+        std::vector<int> low(CBMMapper::kBankCount, -1), high(CBMMapper::kBankCount, -1);
+        const unsigned packets = 1 + rng() % 24;
+        const unsigned bankRange = round % 3 == 0 ? 128 : 32;
+        for (unsigned i = 0; i < packets; ++i) {
+            const unsigned bank = rng() % bankRange;
+            const uint16_t size = kSizes[rng() % std::size(kSizes)];
+            const uint16_t address = kAddresses[rng() % std::size(kAddresses)];
+            builder.chip(uint16_t(bank), address, size);
+            if (address == 0x8000) {
+                if (size == 0x1000 || size == 0x2000 || size == 0x3000 || size == 0x4000)
+                    low[bank] = crtBankMarker(0, bank);
+                if (size == 0x3000 || size == 0x4000)
+                    high[bank] = crtBankMarker(1, bank);
+            } else if (address != 0x9000) {
+                high[bank] = size ? crtBankMarker(1, bank) : 0;  // an empty chip: a bank of 0
+            }
+        }
+        const bool bankZero = low[0] >= 0 || high[0] >= 0;
+        bool sixteenK = true;
+        for (unsigned bank = 32; bank < CBMMapper::kBankCount; ++bank)
+            sixteenK = sixteenK && low[bank] < 0 && high[bank] < 0;
+
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        const auto cart = makeCart(builder);
+        ASSERT_NE(cart->mapper, nullptr);
+        ASSERT_EQ(cart->loaded, bankZero);
+        if (!bankZero)
+            continue;
+        EXPECT_EQ(cart->listener.linesSince(0), (std::vector<Lines>{{sixteenK ? 0u : 1u, 0u}}));
+        for (unsigned value = 0; value < 256; ++value) {
+            const unsigned bank = value & 127;
+            cart->mapper->writeIO1(uint8_t(value), uint8_t(value));
+            // A chip of an odd size leaves the rest of its bank 0, so only the first byte is sure.
+            const int roml = low[bank] >= 0 ? low[bank] : std::max(high[bank], 0);
+            ASSERT_EQ(cart->mapper->readRomL(0), roml) << "bank " << bank;
+            if (sixteenK) {
+                const int romh = high[bank] >= 0 ? high[bank] : std::max(low[bank], 0);
+                ASSERT_EQ(cart->mapper->readRomH(0), romh) << "bank " << bank;
+            }
+        }
+        exercise(builder.bytes());
+    }
+}

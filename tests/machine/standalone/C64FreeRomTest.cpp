@@ -3,6 +3,7 @@
 // KERNAL's keyboard buffer as a user would. Skipped, saying why, when the set is absent.
 #include "../C64TestSupport.h"
 #include "../DriveRig.h"
+#include "fixtures/c64/CrtBuilder.h"
 
 #include "machine/C64RomSet.h"
 #include "platform/PlatformTools.h"
@@ -182,6 +183,101 @@ TEST_F(FreeRomMachine, LoadTheFirstFileAndRunIt)
     EXPECT_EQ(writesTo(rig->media, 1).back().data, 0x2Au);
     EXPECT_EQ(rig->media.registers[0][24], 0x0F);
     EXPECT_EQ(rig->media.registers[0][1], 0x2A);
+}
+
+}  // namespace
+
+// Ocean cartridges with the free ROM set. Its KERNAL's reset, finding no autostart bytes at
+// $8004, initialises the machine and enters BASIC's cold start through JMP ($A000).
+namespace {
+
+using fixtures::CrtBuilder;
+using fixtures::CrtChip;
+
+// Bank 0 of an Ocean board: a cold-start word at $8000, no autostart bytes, and code that
+// writes "OCEAN" to the third screen row and waits.
+CrtChip oceanBankZero()
+{
+    Bytes rom(0x2000, 0xEA);
+    const Bytes code = {
+        0x09, 0x80, 0x09, 0x80,        // 8000 cold and warm start $8009
+        0x00, 0x00, 0x00, 0x00, 0x00,  // 8004 no autostart bytes
+        0xA2, 0x00,                    // 8009 LDX #$00
+        0xBD, 0x19, 0x80,              // 800B LDA $8019,X
+        0xF0, 0x06,                    // 800E BEQ $8016
+        0x9D, 0x50, 0x04,              // 8010 STA $0450,X
+        0xE8,                          // 8013 INX
+        0xD0, 0xF5,                    // 8014 BNE $800B
+        0x4C, 0x16, 0x80,              // 8016 JMP $8016
+        0x0F, 0x03, 0x05, 0x01, 0x0E, 0x00,  // 8019 "OCEAN"
+    };
+    std::copy(code.begin(), code.end(), rom.begin());
+    CrtChip chip;
+    chip.data = rom;
+    return chip;
+}
+
+// Bank 0 as above, then 8 KB banks at $8000 up to count - 1.
+Bytes oceanImage(unsigned count)
+{
+    CrtBuilder builder(5);
+    builder.chip(oceanBankZero());
+    for (unsigned bank = 1; bank < count; ++bank)
+        builder.chip(uint16_t(bank), 0x8000, 0x2000);
+    return builder.bytes();
+}
+
+class FreeRomOcean : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_FREE_ROMS();
+        rig = std::make_unique<C64Rig>(kRomDir);
+    }
+
+    // Runs in slices of 10,000 cycles until the screen shows the text (at the row's start, or
+    // anywhere for row -1) or the limit.
+    bool runUntilShown(const std::string& text, int row, uint64_t limit)
+    {
+        const auto shows = [&] {
+            const std::string screen = screenText(*rig->machine);
+            return row < 0 ? screen.find(text) != std::string::npos
+                           : screen.compare(size_t(row) * 41, text.size(), text) == 0;
+        };
+        for (uint64_t ran = 0; ran < limit && !shows(); ran += 10000)
+            rig->run(10000);
+        return shows();
+    }
+
+    std::unique_ptr<C64Rig> rig;
+};
+
+// The board runs in the 16 KB configuration, so bank 0 is also at $A000 and BASIC's cold-start
+// jump enters the cartridge.
+TEST_F(FreeRomOcean, FourBankBoardStartsThroughBasicColdStart)
+{
+    const Bytes crt = oceanImage(4);
+    ASSERT_TRUE(rig->machine->insertCartridge(crt.data(), crt.size()));
+    EXPECT_EQ(rig->machine->getBankMode() >> 3, 0u);  // EXROM 0, GAME 0
+    EXPECT_TRUE(runUntilShown("OCEAN", 2, 2 * kSecond)) << screenText(*rig->machine);
+    rig->run(kSecond / 2);
+    const std::string screen = screenText(*rig->machine);
+    EXPECT_EQ(screen.find("READY."), std::string::npos) << screen;
+    EXPECT_EQ(rig->machine->getState(), C64Emu::STATE_RUNNING);  // not jammed
+}
+
+// A 512 KB board runs in the 8 KB configuration: BASIC stays at $A000 and starts.
+TEST_F(FreeRomOcean, SixtyFourBankBoardLeavesBasicAtA000)
+{
+    const Bytes crt = oceanImage(64);
+    ASSERT_TRUE(rig->machine->insertCartridge(crt.data(), crt.size()));
+    EXPECT_EQ(rig->machine->getBankMode() >> 3, 1u);  // EXROM 0, GAME 1
+    EXPECT_TRUE(runUntilShown("READY.", -1, 2 * kSecond)) << screenText(*rig->machine);
+    const std::string screen = screenText(*rig->machine);
+    EXPECT_EQ(screen.find("OCEAN"), std::string::npos) << screen;
+    EXPECT_EQ(rig->machine->readMemory(0x8000), 0x09);  // bank 0 stays at $8000
+    rig->machine->writeMemory(0xDE00, 7);
+    EXPECT_EQ(rig->machine->readMemory(0x8000), 7);
 }
 
 }  // namespace
