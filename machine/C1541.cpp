@@ -15,7 +15,6 @@ constexpr uint64_t kByteAckDelay = 11;   // last bit -> DATA pulled
 constexpr uint64_t kTalkDelay = 200;     // CLK held after the turnaround
 constexpr uint64_t kBitSetup = 115;      // CLK pulled -> bit valid (CLK released)
 constexpr uint64_t kBitHold = 75;        // CLK released -> next bit
-constexpr uint64_t kAtnStall = 500;      // ATN held and no answer from the listener: give up
 
 constexpr uint32_t kDriveNumber = 8;
 constexpr size_t kNameReserve = 256;  // names up to this length grow without allocating
@@ -146,30 +145,18 @@ bool C1541::answerAtn(Event event)
     return true;
 }
 
-// The talker's waits for the listener (states 11, 15-18). ATN alone does not cut a transfer off,
-// but a listener that stops answering while ATN is held is given up on: the drive lets go of the
-// bus and answers ATN.
-void C1541::waitForListener(State next)
+// ATN while the drive talks (states 10-18) ends the talk at once: the byte in flight is
+// dropped, CLK and DATA are let go and the drive answers ATN as from rest.
+bool C1541::cutOffTalk(Event event)
 {
-    go(next, atnAsserted ? kAtnStall : kNoTimer);
-}
-
-bool C1541::listenerStalled(Event event)
-{
-    switch (event) {
-    case cEVENT_ATN_ASSERTED:
-        setTimer(kAtnStall);
-        return true;
-    case cEVENT_ATN_RELEASED:
-        setTimer(kNoTimer);
-        return true;
-    case cEVENT_TIMER:
-        driveClk(1);
-        driveData(1);
-        return answerAtn(cEVENT_ATN_ASSERTED);
-    default:
+    if (event != cEVENT_ATN_ASSERTED)
         return false;
-    }
+    driveClk(1);
+    driveData(1);
+    outBitIndex = 0;
+    eoiNext = false;
+    lastByteSent = false;
+    return answerAtn(event);
 }
 
 // Listener side.
@@ -298,16 +285,6 @@ bool C1541::stateTurnaround(Event event)
     }
 }
 
-// Back to rest; when the controller has already pulled ATN (a listener that holds its last
-// acknowledge until it sends UNTALK), the drive answers it at once.
-void C1541::endTalk()
-{
-    if (atnAsserted)
-        answerAtn(cEVENT_ATN_ASSERTED);
-    else
-        go(cSTATE_IDLE, kNoTimer);
-}
-
 void C1541::takeClk()
 {
     driveClk(0);
@@ -317,16 +294,16 @@ void C1541::takeClk()
 bool C1541::stateTalkDelay(Event event)
 {
     if (event != cEVENT_TIMER)
-        return false;
+        return cutOffTalk(event);
     driveClk(1);
-    waitForListener(cSTATE_WAIT_LISTENER_READY);
+    go(cSTATE_WAIT_LISTENER_READY, kNoTimer);
     return true;
 }
 
 bool C1541::stateWaitListenerReady(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return listenerStalled(event);
+        return cutOffTalk(event);
     go(cSTATE_BIT_VALID, kBitSetup);
     return true;
 }
@@ -334,12 +311,12 @@ bool C1541::stateWaitListenerReady(Event event)
 bool C1541::stateSendBit(Event event)
 {
     if (event != cEVENT_TIMER)
-        return false;
+        return cutOffTalk(event);
     if (!currentFile || currentFile->bytes.empty()) {
         // Nothing to send: let go of the bus; the listener sees end-or-identify, then a time-out.
         driveClk(1);
         driveData(1);
-        endTalk();
+        go(cSTATE_IDLE, kNoTimer);
         return true;
     }
     driveData(nextBit());
@@ -351,7 +328,7 @@ bool C1541::stateSendBit(Event event)
 bool C1541::stateBitValid(Event event)
 {
     if (event != cEVENT_TIMER)
-        return false;
+        return cutOffTalk(event);
     driveClk(1);
     go(outBitIndex == 8 ? cSTATE_BYTE_DONE : cSTATE_SEND_BIT, kBitHold);
     return true;
@@ -360,31 +337,31 @@ bool C1541::stateBitValid(Event event)
 bool C1541::stateByteDone(Event event)
 {
     if (event != cEVENT_TIMER)
-        return false;
+        return cutOffTalk(event);
     driveClk(0);
     driveData(1);
-    waitForListener(cSTATE_WAIT_BYTE_ACK);
+    go(cSTATE_WAIT_BYTE_ACK, kNoTimer);
     return true;
 }
 
 bool C1541::stateWaitByteAck(Event event)
 {
     if (event != cEVENT_DATA_ASSERTED)
-        return listenerStalled(event);
+        return cutOffTalk(event);
     driveClk(1);
-    waitForListener(cSTATE_WAIT_NEXT_BYTE);
+    go(cSTATE_WAIT_NEXT_BYTE, kNoTimer);
     return true;
 }
 
 bool C1541::stateWaitNextByte(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return listenerStalled(event);
+        return cutOffTalk(event);
     driveClk(1);
     if (lastByteSent)
-        endTalk();
+        go(cSTATE_IDLE, kNoTimer);
     else if (eoiNext)
-        waitForListener(cSTATE_WAIT_EOI_ACK);  // the pause before the last byte
+        go(cSTATE_WAIT_EOI_ACK, kNoTimer);  // the pause before the last byte
     else
         go(cSTATE_SEND_BIT, kBitHold);
     return true;
@@ -393,15 +370,15 @@ bool C1541::stateWaitNextByte(Event event)
 bool C1541::stateWaitEoiAck(Event event)
 {
     if (event != cEVENT_DATA_ASSERTED)
-        return listenerStalled(event);
-    waitForListener(cSTATE_WAIT_EOI_ACK_END);
+        return cutOffTalk(event);
+    go(cSTATE_WAIT_EOI_ACK_END, kNoTimer);
     return true;
 }
 
 bool C1541::stateWaitEoiAckEnd(Event event)
 {
     if (event != cEVENT_DATA_RELEASED)
-        return listenerStalled(event);
+        return cutOffTalk(event);
     // CLK is taken at once: a listener may look for the last byte's first bit as soon as it has
     // let DATA go.
     driveClk(0);
@@ -438,22 +415,7 @@ void C1541::handleCommandByte(uint8_t byte)
         return;
     case 8:  // SECOND
         currentSecondary = s;
-        if (ch.owner != deviceNumber) {
-            if (s != 15)
-                return;
-            // The command channel goes to whoever is addressed and talks the status.
-            ch.owner = currentPrimary;
-            ch.open = 1;
-            currentFile = statusDummy;
-        } else {
-            ch.open = 1;
-            currentFile = s == 15 ? nullptr : findFile(channelName);
-        }
-        sendIndex = 0;
-        outBitIndex = 0;
-        eoiNext = false;
-        lastByteSent = false;
-        busRole = kRoleTalkReady;
+        selectChannel(s);
         return;
     case 0:  // CLOSE
         currentSecondary = s;
@@ -462,14 +424,39 @@ void C1541::handleCommandByte(uint8_t byte)
         return;
     case 1:  // OPEN
         currentSecondary = s;
-        if (busRole == kRoleListener) {
+        if (busRole == kRoleTalker) {  // after TALK it names the channel to talk, as a SECOND does
+            selectChannel(s);
+        } else if (busRole == kRoleListener) {
             ch.open = 1;
             ch.owner = currentPrimary;
+            channelName.clear();  // the name that follows, and nothing left from before
         }
         return;
     default:
         return;
     }
+}
+
+// A SECOND s: the channel's transfer begins.
+void C1541::selectChannel(uint8_t s)
+{
+    Channel& ch = channels[s];
+    if (ch.owner != deviceNumber) {
+        if (s != 15)
+            return;
+        // The command channel goes to whoever is addressed and talks the status.
+        ch.owner = currentPrimary;
+        ch.open = 1;
+        currentFile = statusDummy;
+    } else {
+        ch.open = 1;
+        currentFile = s == 15 ? nullptr : findFile(channelName);
+    }
+    sendIndex = 0;
+    outBitIndex = 0;
+    eoiNext = false;
+    lastByteSent = false;
+    busRole = kRoleTalkReady;
 }
 
 void C1541::handleDataByte(uint8_t byte)

@@ -119,10 +119,8 @@ private:
     void driveClk(int level);
     void driveData(int level);
     bool answerAtn(Event event);
-    void waitForListener(State next);
-    bool listenerStalled(Event event);
+    bool cutOffTalk(Event event);
     void takeClk();
-    void endTalk();
 
     bool stateIdle(Event event);
     bool stateWaitAtnResponseRequired(Event event);
@@ -145,6 +143,7 @@ private:
     bool stateWaitEoiAckEnd(Event event);
 
     void handleCommandByte(uint8_t byte);
+    void selectChannel(uint8_t s);
     void handleDataByte(uint8_t byte);
     const DiskFileEntry* findFile(const std::string& fileName);
     int nextBit();
@@ -152,7 +151,7 @@ private:
     std::array<StateHandler, cSTATE_COUNT + 1> stateHandlers;
     bool eoiNext = false;       // the byte being sent is the second-to-last
     bool lastByteSent = false;  // the byte being sent is the last
-    std::string channelName;    // every data byte sent to an open channel, until UNTALK
+    std::string channelName;    // data bytes sent to an open channel since its OPEN, until UNTALK
     uint32_t busRole = kRoleNone;
     int32_t state = cSTATE_IDLE;
     std::array<Channel, 16> channels{};

@@ -1,12 +1,13 @@
 // LOAD sequences against the drive, spoken by the test master over the bus: files of every
-// length class, "$", "*", no disk, names that match nothing, the command channel and names
-// that accumulate across OPENs.
+// length class, "$", "*", no disk, names that match nothing, the command channel, names
+// collected afresh at each OPEN and ATN in the middle of a talk.
 #include "DriveRig.h"
 
 #include "machine/DirectoryListing.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -196,16 +197,24 @@ TEST(C1541Load, CommandChannelOfAnotherNumberIsTakenForIt)
     EXPECT_EQ(rig.master.load("HELLO").bytes, drive_rig::helloBytes());
 }
 
-TEST(C1541Load, NamesAccumulateUntilUntalk)
+TEST(C1541Load, EachOpenCollectsItsNameAfresh)
 {
     const Bytes image = drive_rig::standardImage();
     Rig rig(&image);
-    EXPECT_TRUE(rig.master.listen(8, 0xFF, "HEL"));  // OPEN 15
-    EXPECT_TRUE(rig.master.listen(8, 0xF0, "LO"));   // OPEN 0
+    // A command on channel 15 with no UNTALK after it leaves nothing in front of the next name.
+    EXPECT_TRUE(rig.master.listen(8, 0xFF, "I0"));  // OPEN 15
+    EXPECT_EQ(rig.drive.nameBytes(), "I0");
+    EXPECT_TRUE(rig.master.listen(8, 0xF0, "HELLO"));  // OPEN 0
     EXPECT_EQ(rig.drive.nameBytes(), "HELLO");
-    const Received r = rig.master.talk(8, 0);
-    EXPECT_EQ(r.bytes, drive_rig::helloBytes());
-    EXPECT_TRUE(rig.drive.nameBytes().empty());
+    EXPECT_EQ(rig.master.talk(8, 0).bytes, drive_rig::helloBytes());
+    EXPECT_TRUE(rig.drive.nameBytes().empty());  // UNTALK still drops it
+
+    // An OPEN the drive does not take (LISTEN 9) leaves the drive's name as it is.
+    EXPECT_TRUE(rig.master.listen(8, 0xF0, "AB"));
+    ASSERT_TRUE(rig.master.sendUnderAtn({0x29, 0xF1, 0x3F}));
+    rig.master.releaseAll();
+    EXPECT_EQ(rig.drive.nameBytes(), "AB");
+    EXPECT_EQ(rig.master.talk(8, 0).bytes, drive_rig::kAB);
 }
 
 TEST(C1541Load, ListenForAnotherDeviceOpensNothing)
@@ -226,30 +235,113 @@ TEST(C1541Load, ListenForAnotherDeviceOpensNothing)
     EXPECT_TRUE(rig.drive.nameBytes().empty());
 }
 
-TEST(C1541Load, AtnDuringATransferIsIgnoredUntilItEnds)
+// ATN pulled for 900 cycles in the middle of a file, with no command under it: the talk ends
+// at once, the drive rests, and the next LOAD (with no UNTALK before it) is whole.
+TEST(C1541Load, AtnDuringATransferEndsIt)
 {
     const Bytes image = drive_rig::standardImage();
     Rig rig(&image);
     EXPECT_TRUE(rig.master.listen(8, 0xF0, "HELLO"));
     ASSERT_TRUE(rig.master.sendUnderAtn({0x48, 0x60}));
     ASSERT_TRUE(rig.master.turnAround());
-    // Pull ATN for a while in the middle of the bytes, twice.
     const uint64_t start = rig.master.cycles();
     rig.master.onStep = [start](fixtures::IecBusMaster& m) {
         const uint64_t t = m.cycles() - start;
-        if (t == 40000 || t == 300001)
+        if (t == 40000)
             m.set(IEC_ATN, 0);
-        if (t == 40900 || t == 302000)
+        if (t == 40900)
             m.set(IEC_ATN, 1);
     };
     const Received r = rig.master.receive();
     rig.master.onStep = nullptr;
-    EXPECT_GT(rig.master.cycles() - start, 302000u);
-    EXPECT_EQ(r.bytes, drive_rig::helloBytes());
-    EXPECT_EQ(r.eoiIndex, 599u);
-    rig.expectIdle("after the transfer");
-    finishTalk(rig);
+    const Bytes& hello = drive_rig::helloBytes();
+    EXPECT_GT(r.bytes.size(), 10u);
+    EXPECT_LT(r.bytes.size(), 40u);  // about 1,800 cycles a byte: none after the cut
+    ASSERT_LE(r.bytes.size(), hello.size());
+    EXPECT_EQ(r.bytes, Bytes(hello.begin(), hello.begin() + ptrdiff_t(r.bytes.size())));
+    EXPECT_TRUE(r.stalled || r.timedOut);
+    EXPECT_FALSE(r.eoiIndex.has_value());
+    rig.expectIdle("after the cut");
     EXPECT_EQ(rig.master.load("A").bytes, drive_rig::kA);
+    EXPECT_EQ(rig.master.load("HELLO").bytes, hello);
+}
+
+// The controller pulls ATN while the drive talks: after one byte with its acknowledge still held
+// (as CLRCHN does before UNTALK), and at the first moment of each talker state. The byte in
+// flight is dropped, CLK and DATA are let go and the drive answers ATN 50 cycles later; UNTALK
+// and CLOSE are taken and the next LOAD is whole.
+TEST(C1541Load, AtnEndsTheTalkInEveryTalkerState)
+{
+    const Bytes image = drive_rig::standardImage();
+    const Bytes& hello = drive_rig::helloBytes();
+    constexpr int32_t kAfterOneByte = -1;
+    for (int32_t target = kAfterOneByte; target <= C1541::cSTATE_WAIT_EOI_ACK_END; ++target) {
+        if (target >= 0 && target < C1541::cSTATE_TALK_DELAY)
+            continue;
+        const std::string what = target == kAfterOneByte ? "after one byte" : "state " + std::to_string(target);
+        Rig rig(&image);
+        ASSERT_TRUE(rig.master.listen(8, 0xF0, "HELLO")) << what;
+        ASSERT_TRUE(rig.master.sendUnderAtn({0x48, 0x60})) << what;
+        ASSERT_TRUE(rig.master.turnAround()) << what;
+
+        struct {
+            bool done = false;
+            int32_t state = -1, after = -1;
+            uint64_t timer = 0, at = 0;
+            int clk = 0, data = 0;
+        } cut;
+        std::vector<fixtures::IecBusMaster::Edge> edges;
+        auto pullAtn = [&](fixtures::IecBusMaster& m) {
+            cut.done = true;
+            cut.state = rig.drive.currentState();
+            m.set(IEC_ATN, 0);
+            cut.after = rig.drive.currentState();
+            cut.timer = rig.drive.cyclesToTimer();
+            m.set(IEC_DATA, 1);  // the master's side let go: what is still low is the drive's
+            cut.clk = m.level(IEC_CLK);
+            cut.data = m.level(IEC_DATA);
+            cut.at = m.cycles();
+            m.setEdgeLog(&edges);
+        };
+        if (target == kAfterOneByte) {
+            const Received first = rig.master.receive(1);
+            ASSERT_EQ(first.bytes, Bytes{hello[0]}) << what;
+            ASSERT_EQ(rig.master.level(IEC_DATA), 0) << what;  // the acknowledge, held
+            pullAtn(rig.master);
+            rig.master.idle(2000);
+        } else {
+            rig.master.onStep = [&](fixtures::IecBusMaster& m) {
+                if (!cut.done && rig.drive.currentState() == target)
+                    pullAtn(m);
+            };
+            rig.master.receive();  // it ends with a stall or a time-out once the drive stops
+            rig.master.onStep = nullptr;
+        }
+        rig.master.setEdgeLog(nullptr);
+        ASSERT_TRUE(cut.done) << what;
+        EXPECT_EQ(cut.state, target == kAfterOneByte ? C1541::cSTATE_WAIT_NEXT_BYTE : target) << what;
+        EXPECT_EQ(cut.after, C1541::cSTATE_WAIT_ATN_RESPONSE_REQUIRED) << what;
+        EXPECT_EQ(cut.timer, 50u) << what;
+        EXPECT_EQ(cut.clk, 1) << what;
+        EXPECT_EQ(cut.data, 1) << what;
+        // From the cut on, the drive moves CLK no more and pulls DATA once, as its ATN answer.
+        ASSERT_FALSE(edges.empty()) << what;
+        const auto isClk = [](const fixtures::IecBusMaster::Edge& e) { return e.line == IEC_CLK; };
+        const auto clkEdges = std::count_if(edges.begin(), edges.end(), isClk);
+        EXPECT_EQ(clkEdges, 0) << what;
+        EXPECT_EQ(edges[0].line, IEC_DATA) << what;
+        EXPECT_EQ(edges[0].level, 0) << what;
+        EXPECT_EQ(edges[0].cycle - cut.at, 50u) << what;
+
+        EXPECT_TRUE(rig.master.sendUnderAtn({0x5F})) << what;  // UNTALK
+        rig.master.releaseAll();
+        EXPECT_TRUE(rig.master.listen(8, 0xE0, {})) << what;  // CLOSE 0
+        EXPECT_EQ(rig.drive.role(), C1541::kRoleNone) << what;
+        EXPECT_FALSE(rig.drive.channel(0).open) << what;
+        const Received next = rig.master.load("HELLO");
+        EXPECT_EQ(next.bytes, hello) << what;
+        EXPECT_EQ(next.eoiIndex, 599u) << what;
+    }
 }
 
 }  // namespace

@@ -236,6 +236,90 @@ TEST(C1541Protocol, RandomLineSweepEndsIdleAfterAtn)
         EXPECT_TRUE(visited.count(state)) << "state " << state << " never reached";
 }
 
+// ATN at random points of a talk of HELLO (from the turnaround to past its end), held for a
+// random time, with the listener's DATA let go or kept, and then UNTALK or just ATN released.
+// The drive stops talking at once and answers ATN; once the controller lets the bus go it holds
+// no line, and the next load (with no UNTALK before it in half the trials) is whole.
+TEST(C1541Protocol, AtnAtRandomPointsOfATalk)
+{
+    const Bytes image = drive_rig::standardImage();
+    auto startTalk = [](Rig& rig) {
+        EXPECT_TRUE(rig.master.listen(8, 0xF0, "HELLO"));
+        EXPECT_TRUE(rig.master.sendUnderAtn({0x48, 0x60}));
+        EXPECT_TRUE(rig.master.turnAround());
+    };
+    uint64_t talkCycles = 0;
+    {
+        Rig rig(&image);
+        startTalk(rig);
+        const uint64_t start = rig.master.cycles();
+        ASSERT_EQ(rig.master.receive().bytes, drive_rig::helloBytes());
+        talkCycles = rig.master.cycles() - start;
+    }
+
+    std::mt19937 rng(7);
+    std::set<int32_t> cutStates;
+    for (int trial = 0; trial < 48; ++trial) {
+        // One trial in eight near the end: the pause before the last byte, the last byte, rest.
+        const uint64_t at = rng() % 8 ? rng() % talkCycles : talkCycles - 3000 + rng() % 6000;
+        const uint64_t hold = rng() % 3000;
+        const bool letDataGo = rng() & 1;
+        const bool untalk = rng() & 1;
+        const std::string what = "trial " + std::to_string(trial) + ": ATN " + std::to_string(at) +
+                                 " cycles into the talk";
+        Rig rig(&image);
+        startTalk(rig);
+        const uint64_t start = rig.master.cycles();
+        bool cut = false;
+        int32_t after = -1;
+        int lowClkSteps = 0;  // steps with CLK low after the cut: the master never pulls it here
+        auto pullAtn = [&](fixtures::IecBusMaster& m) {
+            cut = true;
+            cutStates.insert(rig.drive.currentState());
+            m.set(IEC_ATN, 0);
+            after = rig.drive.currentState();
+            if (letDataGo)
+                m.set(IEC_DATA, 1);
+        };
+        rig.master.onStep = [&](fixtures::IecBusMaster& m) {
+            if (!cut && m.cycles() - start >= at)
+                pullAtn(m);
+            else if (cut && m.level(IEC_CLK) == 0)
+                ++lowClkSteps;
+        };
+        rig.master.receive();
+        if (!cut) {  // the talk ended before
+            rig.master.idle(at - std::min(at, rig.master.cycles() - start));
+            if (!cut)
+                pullAtn(rig.master);
+        }
+        rig.master.idle(hold);
+        rig.master.onStep = nullptr;
+        EXPECT_EQ(after, C1541::cSTATE_WAIT_ATN_RESPONSE_REQUIRED) << what;
+        EXPECT_EQ(lowClkSteps, 0) << what;
+        if (hold > 50) {
+            EXPECT_EQ(rig.master.level(IEC_DATA), 0) << what;  // the ATN answer
+        }
+        if (untalk) {
+            EXPECT_TRUE(rig.master.sendUnderAtn({0x5F})) << what;
+        }
+        rig.master.releaseAll();
+        rig.master.idle(2000);
+        EXPECT_EQ(rig.master.level(IEC_CLK), 1) << what;
+        EXPECT_EQ(rig.master.level(IEC_DATA), 1) << what;
+        EXPECT_EQ(rig.drive.role(), C1541::kRoleNone) << what;
+        const fixtures::IecBusMaster::Received next = rig.master.load("AB");
+        EXPECT_EQ(next.bytes, drive_rig::kAB) << what;
+        EXPECT_EQ(next.eoiIndex, 1u) << what;
+    }
+    // The cuts fell into the talk and after its end.
+    std::string states;
+    for (const int32_t state : cutStates)
+        states += " " + std::to_string(state);
+    EXPECT_TRUE(cutStates.count(C1541::cSTATE_SEND_BIT) || cutStates.count(C1541::cSTATE_BIT_VALID)) << states;
+    EXPECT_TRUE(cutStates.count(C1541::cSTATE_IDLE)) << states;
+}
+
 struct Snapshot
 {
     uint32_t role;
@@ -269,19 +353,23 @@ void expectSame(const Snapshot& got, const Snapshot& want, const std::string& wh
 TEST(C1541Protocol, EveryCommandByteUnderAtn)
 {
     // Before the byte: channel 2 opened by device 8 with the name "HELLO", UNLISTEN sent; then
-    // the byte alone (not addressed) or after LISTEN 8 (listening).
+    // the byte alone (not addressed), after LISTEN 8 (listening) or after TALK 8 (talking).
+    enum Mode { kAlone, kListening, kTalking };
     const Bytes image = drive_rig::standardImage();
-    for (const bool listening : {false, true}) {
+    for (const Mode mode : {kAlone, kListening, kTalking}) {
         for (int b = 0; b < 256; ++b) {
             Rig rig(&image);
             ASSERT_TRUE(rig.master.listen(8, 0xF2, "HELLO"));
             Snapshot want = Snapshot::of(rig.drive);
             ASSERT_EQ(want.channels[2].open, 1);
             ASSERT_EQ(want.name, "HELLO");
-            if (listening)
-                want.role = C1541::kRoleListener;
+            if (mode != kAlone)
+                want.role = mode == kListening ? C1541::kRoleListener : C1541::kRoleTalker;
 
             const uint8_t s = b & 0x0F;
+            const bool second = b >= 0x60 && b <= 0x6F;
+            // After TALK an OPEN names the channel to talk, as a SECOND does.
+            const bool talkOpen = mode == kTalking && b >= 0xF0;
             if (b == 0x3F) {  // UNLISTEN
                 want.role = C1541::kRoleNone;
             } else if (b == 0x5F) {  // UNTALK
@@ -289,13 +377,13 @@ TEST(C1541Protocol, EveryCommandByteUnderAtn)
                 want.name.clear();
             } else if (b >= 0x20 && b <= 0x2F) {  // LISTEN s
                 want.primary = s;
-                if (!listening && s == 8)
+                if (mode == kAlone && s == 8)
                     want.role = C1541::kRoleListener;
             } else if (b >= 0x40 && b <= 0x4F) {  // TALK s
                 want.primary = s;
-                if (!listening && s == 8)
+                if (mode == kAlone && s == 8)
                     want.role = C1541::kRoleTalker;
-            } else if (b >= 0x60 && b <= 0x6F) {  // SECOND s
+            } else if (second || talkOpen) {  // SECOND s
                 want.secondary = s;
                 if (s == 2) {
                     want.role = C1541::kRoleTalkReady;
@@ -309,15 +397,19 @@ TEST(C1541Protocol, EveryCommandByteUnderAtn)
                 want.secondary = s;
                 if (s == 2)
                     want.channels[2].open = 0;
-            } else if (b >= 0xF0) {  // OPEN s
+            } else if (b >= 0xF0) {  // OPEN s: a new name follows
                 want.secondary = s;
-                if (listening)
+                if (mode == kListening) {
                     want.channels[s] = {1, 0, 8};
+                    want.name.clear();
+                }
             }
 
-            const bool sent = listening ? rig.master.sendUnderAtn({0x28, uint8_t(b)})
-                                        : rig.master.sendUnderAtn({uint8_t(b)});
-            const std::string what = (listening ? "listening, byte " : "byte ") + std::to_string(b);
+            const bool sent = mode == kListening ? rig.master.sendUnderAtn({0x28, uint8_t(b)})
+                              : mode == kTalking ? rig.master.sendUnderAtn({0x48, uint8_t(b)})
+                                                 : rig.master.sendUnderAtn({uint8_t(b)});
+            const char* const kModeNames[] = {"byte ", "listening, byte ", "talking, byte "};
+            const std::string what = kModeNames[mode] + std::to_string(b);
             ASSERT_TRUE(sent) << what;
             expectSame(Snapshot::of(rig.drive), want, what);
         }

@@ -65,6 +65,35 @@ size_t countOf(const std::string& text, const std::string& needle)
     return n;
 }
 
+// A program that stops reading a file early, as directory readers do: SETLFS 2,8,2, SETNAM "$",
+// OPEN, CHKIN 2, one CHRIN (its byte and the status word kept at $C100 and $C101), CLRCHN,
+// CLOSE 2, RTS. Logical file 2 works around this KERNAL's CHKIN, which refuses logical file 1;
+// its TKSA then sends $F2 (OPEN 2) after TALK instead of SECOND 2.
+Bytes partialReadProgram()
+{
+    return {
+        0xA9, 0x02,        // C000 LDA #2
+        0xA2, 0x08,        // C002 LDX #8
+        0xA0, 0x02,        // C004 LDY #2
+        0x20, 0xBA, 0xFF,  // C006 JSR SETLFS
+        0xA9, 0x01,        // C009 LDA #1
+        0xA2, 0x40,        // C00B LDX #<$C040
+        0xA0, 0xC0,        // C00D LDY #>$C040
+        0x20, 0xBD, 0xFF,  // C00F JSR SETNAM
+        0x20, 0xC0, 0xFF,  // C012 JSR OPEN
+        0xA2, 0x02,        // C015 LDX #2
+        0x20, 0xC6, 0xFF,  // C017 JSR CHKIN
+        0x20, 0xCF, 0xFF,  // C01A JSR CHRIN
+        0x8D, 0x00, 0xC1,  // C01D STA $C100
+        0xA5, 0x90,        // C020 LDA $90
+        0x8D, 0x01, 0xC1,  // C022 STA $C101
+        0x20, 0xCC, 0xFF,  // C025 JSR CLRCHN
+        0xA9, 0x02,        // C028 LDA #2
+        0x20, 0xC3, 0xFF,  // C02A JSR CLOSE
+        0x60,              // C02D RTS
+    };
+}
+
 class FreeRomMachine : public ::testing::Test {
 protected:
     void SetUp() override
@@ -183,6 +212,37 @@ TEST_F(FreeRomMachine, LoadTheFirstFileAndRunIt)
     EXPECT_EQ(writesTo(rig->media, 1).back().data, 0x2Au);
     EXPECT_EQ(rig->media.registers[0][24], 0x0F);
     EXPECT_EQ(rig->media.registers[0][1], 0x2A);
+}
+
+// The drive was still talking when CLRCHN sent UNTALK under ATN; the next LOAD must find its
+// name alone and the drive listening.
+TEST_F(FreeRomMachine, DirectoryLoadsAfterAFileReadOnlyInPart)
+{
+    const Bytes program = partialReadProgram();
+    for (size_t i = 0; i < program.size(); ++i)
+        rig->machine->writeMemory(uint16_t(0xC000 + i), program[i]);
+    rig->machine->writeMemory(0xC040, '$');
+    ASSERT_TRUE(command("SYS49152", 10 * kSecond)) << screenText(*rig->machine);
+    EXPECT_EQ(rig->peek(0xC100), 0x01);  // the listing's first byte: the low byte of $0401
+    EXPECT_EQ(rig->peek(0xC101), 0x00);  // no time-out, no end of file
+    ASSERT_TRUE(command("LOAD\"$\",8", 10 * kSecond)) << screenText(*rig->machine);
+    ASSERT_TRUE(command("LIST", 10 * kSecond)) << screenText(*rig->machine);
+    const std::string screen = screenText(*rig->machine);
+    EXPECT_EQ(screen.find("ERROR"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\"FREE ROM DISK   \" FR 2A"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\"HELLO\""), std::string::npos) << screen;
+    EXPECT_NE(screen.find("664 BLOCKS FREE."), std::string::npos) << screen;
+}
+
+TEST_F(FreeRomMachine, MissingFileIsReportedAndTheNextLoadWorks)
+{
+    ASSERT_TRUE(command("LOAD\"NOSUCH\",8", 10 * kSecond)) << screenText(*rig->machine);
+    EXPECT_NE(screenText(*rig->machine).find("?FILE NOT FOUND ERROR"), std::string::npos) << screenText(*rig->machine);
+    ASSERT_TRUE(command("LOAD\"$\",8", 10 * kSecond)) << screenText(*rig->machine);
+    ASSERT_TRUE(command("LIST", 10 * kSecond)) << screenText(*rig->machine);
+    const std::string screen = screenText(*rig->machine);
+    EXPECT_NE(screen.find("\"FREE ROM DISK   \" FR 2A"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("664 BLOCKS FREE."), std::string::npos) << screen;
 }
 
 }  // namespace
