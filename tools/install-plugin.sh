@@ -75,7 +75,7 @@ if [[ $do_build == yes ]]; then
         cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null ||
             fail "cannot configure $build"
     fi
-    cmake --build "$build" --parallel "$(nproc)" --target orbella_c64 caddis_engine_bundle ||
+    cmake --build "$build" --parallel "$(nproc)" --target orbella_c64 caddis_engine_bundle vst3host ||
         fail "cannot build the bundles in $build"
 fi
 for file in "$plugin_src/Contents/x86_64-linux/orbella C64.so" \
