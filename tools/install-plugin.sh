@@ -13,8 +13,8 @@
 # usage: tools/install-plugin.sh [--build-dir DIR] [--no-build] [--uninstall]
 #   --build-dir DIR  take the bundles from DIR (default: build/release of the repository)
 #   --no-build       do not build; the bundles must already be in the build folder
-#   --uninstall      remove the two bundles and the two preference files; the data folder and
-#                    what is in it stay
+#   --uninstall      remove the two bundles and the two preference files, then the folders
+#                    above that are left empty; the data folder and what is in it stay
 set -uo pipefail
 
 me=install-plugin.sh
@@ -60,7 +60,12 @@ if [[ $uninstall == yes ]]; then
             status=1
         fi
     done
-    rmdir -- "$engine_dir" 2>/dev/null && echo "removed $engine_dir"
+    # The folders an install makes go too once nothing else is left in them (rmdir removes only
+    # an empty folder, never a link).
+    for folder in "$engine_dir" "$home/.local/lib" "$plugin_dir" "$prefs_dir" "$home/Library"; do
+        [[ -d $folder && ! -L $folder ]] || continue
+        rmdir -- "$folder" 2>/dev/null && echo "removed $folder"
+    done
     echo "kept $data_dir"
     exit $status
 fi
