@@ -13,8 +13,9 @@
 # usage: tools/install-plugin.sh [--build-dir DIR] [--no-build] [--uninstall]
 #   --build-dir DIR  take the bundles from DIR (default: build/release of the repository)
 #   --no-build       do not build; the bundles must already be in the build folder
-#   --uninstall      remove the two bundles and the two preference files, then the folders
-#                    above that are left empty; the data folder and what is in it stay
+#   --uninstall      remove the two bundles and the two preference files, then ~/.vst3,
+#                    ~/.local/lib, ~/Library/Preferences and ~/Library when left empty; the
+#                    data folder with what is in it and the plug-in's log folder stay
 set -uo pipefail
 
 me=install-plugin.sh
@@ -30,7 +31,7 @@ while (($#)); do
             shift ;;
         --no-build) do_build=no ;;
         --uninstall) uninstall=yes ;;
-        -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "$me: unknown argument $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
