@@ -2,8 +2,9 @@
 # Renders audio through the instrument module's own exports with the command-line host:
 #   ./render.sh [FILE] [-o OUT.wav] [--seconds S] [c64render options]
 # Installs the missing Debian packages and builds Release (with the example tunes, such as
-# build/release/examples/three-notes.sid) first; what that prints goes to standard error, so
-# standard output is c64render's alone (./render.sh --print-demo > demo.txt keeps the script).
+# build/release/examples/three-notes.sid, and the small VST3 host build/release/tools/vst3host/
+# vst3host) first; what that prints goes to standard error, so standard output is c64render's
+# alone (./render.sh --print-demo > demo.txt keeps the script).
 # Without FILE, --note or --script it plays the built-in demo phrase into demo.wav; a FILE plays
 # alone for 60 s into its base name + ".wav"; both in the current folder, 48000 Hz, stereo
 # 32-bit float. ./render.sh --help lists every option.
@@ -18,7 +19,7 @@ else
     install_missing_packages "$root/packages.txt" >&2
     build="$root/build/release"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-    cmake --build "$build" --parallel "$(nproc)" --target c64render C64Module examples >&2
+    cmake --build "$build" --parallel "$(nproc)" --target c64render C64Module examples vst3host >&2
     c64render="$build/tools/c64render/c64render"
 fi
 

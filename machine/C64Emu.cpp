@@ -910,6 +910,9 @@ void C64Emu::showScreenMessage(std::string_view text)
 {
     std::memset(ram + kScreenRam, 32, kScreenEnd - kScreenRam + 1);
     std::memset(colourRam, 14, sizeof colourRam);
+    // Text mode on all 40 columns and 25 rows, whatever a program or a missing KERNAL left.
+    vic->writeRegister(0x11, 0x1B);  // display on, 25 rows, y scroll 3
+    vic->writeRegister(0x16, 0x08);  // 40 columns, no multicolour, x scroll 0
     vic->writeRegister(0x18, 0x17);  // matrix $0400, characters $1800
     uint32_t row = 0;
     uint32_t column = 0;

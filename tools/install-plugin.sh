@@ -13,8 +13,9 @@
 # usage: tools/install-plugin.sh [--build-dir DIR] [--no-build] [--uninstall]
 #   --build-dir DIR  take the bundles from DIR (default: build/release of the repository)
 #   --no-build       do not build; the bundles must already be in the build folder
-#   --uninstall      remove the two bundles and the two preference files; the data folder and
-#                    what is in it stay
+#   --uninstall      remove the two bundles and the two preference files, then ~/.vst3,
+#                    ~/.local/lib, ~/Library/Preferences and ~/Library when left empty; the
+#                    data folder with what is in it and the plug-in's log folder stay
 set -uo pipefail
 
 me=install-plugin.sh
@@ -30,7 +31,7 @@ while (($#)); do
             shift ;;
         --no-build) do_build=no ;;
         --uninstall) uninstall=yes ;;
-        -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "$me: unknown argument $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -60,7 +61,12 @@ if [[ $uninstall == yes ]]; then
             status=1
         fi
     done
-    rmdir -- "$engine_dir" 2>/dev/null && echo "removed $engine_dir"
+    # The folders an install makes go too once nothing else is left in them (rmdir removes only
+    # an empty folder, never a link).
+    for folder in "$engine_dir" "$home/.local/lib" "$plugin_dir" "$prefs_dir" "$home/Library"; do
+        [[ -d $folder && ! -L $folder ]] || continue
+        rmdir -- "$folder" 2>/dev/null && echo "removed $folder"
+    done
     echo "kept $data_dir"
     exit $status
 fi
@@ -75,7 +81,7 @@ if [[ $do_build == yes ]]; then
         cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null ||
             fail "cannot configure $build"
     fi
-    cmake --build "$build" --parallel "$(nproc)" --target orbella_c64 caddis_engine_bundle ||
+    cmake --build "$build" --parallel "$(nproc)" --target orbella_c64 caddis_engine_bundle vst3host ||
         fail "cannot build the bundles in $build"
 fi
 for file in "$plugin_src/Contents/x86_64-linux/orbella C64.so" \

@@ -260,12 +260,8 @@ tresult PLUGIN_API PlugProcessor::setupProcessing(ProcessSetup& setup)
     return AudioEffect::setupProcessing(setup);
 }
 
-tresult PLUGIN_API PlugProcessor::setProcessing(TBool)
-{
-    flushAudioLog();
-    vantor::logInfo("setProcessing");
-    return kResultOk;
-}
+// A host may call this on its processing thread: it writes nothing.
+tresult PLUGIN_API PlugProcessor::setProcessing(TBool) { return kResultOk; }
 
 tresult PLUGIN_API PlugProcessor::setActive(TBool state)
 {

@@ -106,8 +106,9 @@ public:
     bool usesNoteIds() const { return useNoteIds; }
 
 private:
-    // Writes the lines the audio thread counted. The host's regular calls off the audio thread
-    // (setActive, setProcessing, getState, setState, notify, terminate) start with it.
+    // Writes the lines the audio thread counted. The host's calls that never run on the
+    // processing thread (setActive, getState, setState, notify, terminate) start with it; the
+    // wrapper writes what is left when it goes.
     void flushAudioLog();
     // "CaddisHandle" with "No" = the handle block's address, sent to the peer.
     void connectToControllerMyselfNoThanks();

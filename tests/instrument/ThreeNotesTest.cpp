@@ -5,6 +5,7 @@
 #include "PngReader.h"
 #include "SignalAnalysis.h"
 #include "fixtures/TempDir.h"
+#include "machine/VICII.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,48 @@ std::vector<size_t> textRows(const png::Image& image)
             rows[(row - 36) / 8] += (uint32_t(p[0]) << 16 | p[1] << 8 | p[2]) == 0x6C5EB5;
         }
     return rows;
+}
+
+// Whether text cell (row, column) of the canvas draws the glyph: its set pixels in one colour,
+// the others in another.
+bool cellShows(const png::Image& image, uint32_t row, uint32_t column, const uint8_t* glyph)
+{
+    const auto rgb = [&](uint32_t y, uint32_t x) {
+        const uint8_t* p = image.pixel(36 + row * 8 + y, 32 + column * 8 + x);
+        return uint32_t(p[0]) << 16 | p[1] << 8 | p[2];
+    };
+    std::vector<uint32_t> on, off;
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 8; ++x)
+            ((glyph[y] >> (7 - x)) & 1 ? on : off).push_back(rgb(y, x));
+    const auto uniform = [](const std::vector<uint32_t>& v) {
+        return !v.empty() && std::all_of(v.begin(), v.end(), [&](uint32_t c) { return c == v[0]; });
+    };
+    return uniform(on) && uniform(off) && on[0] != off[0];
+}
+
+// Without ROMs nothing sets the video chip's column mode, yet the player screen keeps its first
+// and last columns: "orbella ...", the rule's ends and "Title" in the lower-case set.
+TEST_F(ThreeNotes, PlayerScreenShowsAllFortyColumns)
+{
+    const std::string picture = dir / "out.png";
+    renderTune("--canvas " + quoted(picture), "--seconds 0.5");
+    png::Image image;
+    std::string why;
+    ASSERT_TRUE(png::decode(fixtures::readFile(picture), image, why)) << why;
+    ASSERT_EQ(image.width, 384u);
+    const auto glyph = [](uint8_t code) { return kVICIICharacterImage.data() + 0x800 + code * 8; };
+    const struct {
+        uint32_t row, column;
+        uint8_t code;
+        const char* what;
+    } cells[] = {
+        {0, 0, 15, "o of orbella"}, {0, 1, 18, "r of orbella"}, {2, 0, 45, "the rule's first -"},
+        {2, 39, 45, "the rule's last -"}, {3, 0, 84, "T of Title"},
+    };
+    for (const auto& c : cells)
+        EXPECT_TRUE(cellShows(image, c.row, c.column, glyph(c.code))) << c.what;
+    EXPECT_FALSE(cellShows(image, 0, 0, glyph(18))) << "a cell matches only its own glyph";
 }
 
 // --data hands the module its data folder: a signature file that fits the tune adds the

@@ -2,6 +2,8 @@
 // placement, and the failures painted on the screen.
 #include "C64TestSupport.h"
 
+#include "machine/VICII.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -369,6 +371,44 @@ TEST(C64Tune, JamInThePlayRoutine)
     EXPECT_GE(rig.canvasListener.changes - frames, 9u);
     EXPECT_NE(cia.readRegister(4), timerBefore);
     EXPECT_EQ(rig.machine->getState(), C64Emu::STATE_JAMMED);
+}
+
+// Colour index of pixel (y, x) of text cell (row, column) on the rig's canvas.
+uint8_t cellPixel(const C64Rig& rig, uint32_t row, uint32_t column, uint32_t y, uint32_t x)
+{
+    return rig.pixels[(36 + row * 8 + y) * 384 + 32 + column * 8 + x];
+}
+
+// A program that leaves the display off, 24 rows, 38 multicolour columns scrolled by 7 and a red
+// border, then jams: the message comes in text mode on all 40 columns and 25 rows.
+TEST(C64Tune, ScreenMessageShowsTheWholeTextScreen)
+{
+    const Bytes code = {
+        0x60,              // 1000 RTS
+        0xA9, 0x00,        // 1001 LDA #$00
+        0x8D, 0x11, 0xD0,  // 1003 STA $D011: display off, 24 rows
+        0xA9, 0x17,        // 1006 LDA #$17
+        0x8D, 0x16, 0xD0,  // 1008 STA $D016: 38 columns, multicolour, x scroll 7
+        0xA9, 0x02,        // 100B LDA #$02
+        0x8D, 0x20, 0xD0,  // 100D STA $D020: red border
+        0xA9, 0x06,        // 1010 LDA #$06
+        0x8D, 0x21, 0xD0,  // 1012 STA $D021: blue background
+        0x02,              // 1015 JAM
+    };
+    C64Rig rig;
+    ASSERT_TRUE(rig.install(PsidBuilder().load(0x1000).init(0x1000).play(0x1001).code(code)));
+    rig.run(4 * kPalFrame);
+    ASSERT_EQ(rig.machine->getState(), C64Emu::STATE_JAMMED);
+    // The first '*' (column 11) drawn from the lower-case set in light blue on blue.
+    const uint8_t* star = kVICIICharacterImage.data() + 0x800 + 42 * 8;
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 8; ++x)
+            ASSERT_EQ(cellPixel(rig, 0, 11, y, x), (star[y] >> (7 - x)) & 1 ? 14 : 6) << y << " " << x;
+    // The corner cells are blank background, not border.
+    for (const auto& [row, column] : {std::pair{0u, 0u}, {0u, 39u}, {24u, 0u}, {24u, 39u}})
+        for (uint32_t y = 0; y < 8; ++y)
+            for (uint32_t x = 0; x < 8; ++x)
+                ASSERT_EQ(cellPixel(rig, row, column, y, x), 6) << row << " " << column << " " << y << " " << x;
 }
 
 TEST(C64Tune, ScreenMessageLayout)

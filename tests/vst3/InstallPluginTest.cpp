@@ -1,6 +1,6 @@
 // tools/install-plugin.sh from this build into a temporary home: the layout and its preference
-// files, the installed plug-in played by vst3host, a second run, --uninstall, and the homes and
-// builds it refuses without leaving anything behind.
+// files, the installed plug-in played by vst3host, a second run, --uninstall with the folders it
+// keeps, and the homes and builds it refuses without leaving anything behind.
 
 #include "tests/instrument/CommandLine.h"
 
@@ -102,7 +102,11 @@ TEST(InstallPlugin, InstallsPlaysReinstallsAndUninstalls)
         EXPECT_FALSE(fs::exists(home + path)) << path;
         EXPECT_TRUE(has(removed.output, "removed " + home + path + "\n")) << path << "\n" << removed.output;
     }
-    EXPECT_FALSE(fs::exists(home + "/.local/lib/orbella C64"));
+    // So are the folders the install made, now empty; the data folder's parents stay with it.
+    for (const char* folder : {"/.local/lib/orbella C64", "/.local/lib", "/.vst3", "/Library/Preferences", "/Library"}) {
+        EXPECT_FALSE(fs::exists(home + folder)) << folder;
+        EXPECT_TRUE(has(removed.output, "removed " + home + folder + "\n")) << folder << "\n" << removed.output;
+    }
     EXPECT_EQ(fixtures::readFile(home + kData + "/kernal.bin"), "user's");
     // (The plug-in's own log, written while it played, is no part of the installation.)
     for (const std::string& path : tree(home))
@@ -112,6 +116,41 @@ TEST(InstallPlugin, InstallsPlaysReinstallsAndUninstalls)
     const auto again = run(install(home, "--uninstall"));
     EXPECT_EQ(again.exitCode, 0) << again.output;
     EXPECT_FALSE(has(again.output, "removed")) << again.output;
+}
+
+// Uninstall removes a folder only when nothing else is left in it: what the user keeps beside
+// the installed files, and every folder above it, stay.
+TEST(InstallPlugin, UninstallKeepsFoldersHoldingAnythingElse)
+{
+    const struct
+    {
+        const char* what;
+        std::string file;                  // made before the install, relative to the home
+        std::set<std::string> kept;        // folders of the install that stay
+    } cases[] = {
+        {"another plug-in", "/.vst3/Other.vst3/Contents/x", {"/.vst3"}},
+        {"a hidden file beside the plug-in", "/.vst3/.keep", {"/.vst3"}},
+        {"another library", "/.local/lib/libother.so", {"/.local/lib"}},
+        {"a file beside the engine", "/.local/lib/orbella C64/notes.txt", {"/.local/lib", "/.local/lib/orbella C64"}},
+        {"another preference file", "/Library/Preferences/com.other.plist", {"/Library", "/Library/Preferences"}},
+        {"something else in Library", "/Library/Caches/x", {"/Library"}},
+    };
+    const std::set<std::string> folders = {"/.vst3", "/.local/lib", "/.local/lib/orbella C64", "/Library",
+                                           "/Library/Preferences"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixtures::TempDir temp;
+        temp.write("home" + c.file, "theirs");
+        const std::string home = temp / "home";
+        const auto installed = run(install(home));
+        ASSERT_EQ(installed.exitCode, 0) << installed.output;
+        const auto removed = run(install(home, "--uninstall"));
+        ASSERT_EQ(removed.exitCode, 0) << removed.output;
+        EXPECT_EQ(fixtures::readFile(home + c.file), "theirs");
+        for (const std::string& folder : folders)
+            EXPECT_EQ(fs::is_directory(home + folder), c.kept.count(folder) == 1) << folder << "\n" << removed.output;
+        EXPECT_TRUE(fs::is_directory(home + kData));
+    }
 }
 
 // Refused with a message naming the path and a non-zero status; the home is as it was.

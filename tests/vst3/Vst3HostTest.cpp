@@ -34,6 +34,17 @@ TEST(Vst3HostCommand, ListsTheThreeClasses)
         EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
 }
 
+// Help needs no bundle, wherever it stands, and goes to standard output.
+TEST(Vst3HostCommand, HelpPrintsTheUsageAndSucceeds)
+{
+    for (const char* args : {"--help", "-h", "--note 60 --help", "/nonexistent/Nothing.vst3 --help"}) {
+        const auto r = run("(" + host(args) + " 2>/dev/null)");
+        EXPECT_EQ(r.exitCode, 0) << args << "\n" << r.output;
+        for (const char* part : {"usage: vst3host BUNDLE", "--list", "--host-name TEXT", "--seconds S", "-o OUT.wav"})
+            EXPECT_NE(r.output.find(part), std::string::npos) << args << ": " << part << "\n" << r.output;
+    }
+}
+
 TEST(Vst3HostCommand, RefusesBadArgumentsAndMissingBundles)
 {
     for (const std::string& args : {std::string(""), std::string("--bogus"), quoted(PLUGIN_BUNDLE_PATH) + " --rate x",

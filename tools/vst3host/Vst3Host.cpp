@@ -190,7 +190,10 @@ bool parseArguments(int argc, const char* const* argv, Options& o, std::string& 
             return true;
         };
         double v = 0.0;
-        if (arg == "--list") {
+        if (arg == "-h" || arg == "--help") {
+            o.help = true;
+            return true;
+        } else if (arg == "--list") {
             o.list = true;
         } else if (arg == "--host-name") {
             if (i + 1 >= argc) {

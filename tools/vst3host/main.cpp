@@ -12,5 +12,9 @@ int main(int argc, char** argv)
         std::cerr << error << "\n" << vst3host::kUsage;
         return 2;
     }
+    if (options.help) {
+        std::cout << vst3host::kUsage << vst3host::kHelp;
+        return 0;
+    }
     return vst3host::run(options, std::cout);
 }

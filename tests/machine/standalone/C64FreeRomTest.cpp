@@ -6,12 +6,15 @@
 #include "fixtures/c64/CrtBuilder.h"
 
 #include "machine/C64RomSet.h"
+#include "machine/VICII.h"
 #include "platform/PlatformTools.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -92,6 +95,23 @@ Bytes partialReadProgram()
         0x20, 0xC3, 0xFF,  // C02A JSR CLOSE
         0x60,              // C02D RTS
     };
+}
+
+// Whether text cell (row, column) of the rig's canvas draws glyph `code` of the chip's upper-case
+// set: its set pixels in one colour, the others in another.
+bool cellShows(const C64Rig& rig, uint32_t row, uint32_t column, uint8_t code)
+{
+    const uint8_t* glyph = kVICIICharacterImage.data() + code * 8;
+    std::vector<uint8_t> on, off;
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 8; ++x) {
+            const uint8_t pixel = rig.pixels[(36 + row * 8 + y) * 384 + 32 + column * 8 + x];
+            ((glyph[y] >> (7 - x)) & 1 ? on : off).push_back(pixel);
+        }
+    const auto uniform = [](const std::vector<uint8_t>& v) {
+        return !v.empty() && std::all_of(v.begin(), v.end(), [&](uint8_t c) { return c == v[0]; });
+    };
+    return uniform(on) && uniform(off) && on[0] != off[0];
 }
 
 class FreeRomMachine : public ::testing::Test {
@@ -180,7 +200,17 @@ TEST_F(FreeRomMachine, BootsToReadyWellBeforeTheLimit)
     EXPECT_EQ(rig->machine->getState(), C64Emu::STATE_RUNNING);
     rig->run(kSecond / 2);
     EXPECT_EQ(rig->machine->getState(), C64Emu::STATE_RUNNING);  // not jammed
-    EXPECT_NE(screenText(*rig->machine).find("READY."), std::string::npos) << screenText(*rig->machine);
+    const std::string screen = screenText(*rig->machine);
+    const size_t ready = screen.find("READY.");
+    ASSERT_NE(ready, std::string::npos) << screen;
+    // The KERNAL's own screen on the canvas: READY. from column 0, as the booted chip shows it.
+    const uint32_t row = uint32_t(ready / 41);
+    ASSERT_EQ(ready % 41, 0u) << screen;
+    const char* word = "READY.";
+    for (uint32_t column = 0; column < 6; ++column) {
+        const char c = word[column];
+        EXPECT_TRUE(cellShows(*rig, row, column, uint8_t(c == '.' ? c : c - 'A' + 1))) << "column " << column;
+    }
 }
 
 TEST_F(FreeRomMachine, LoadDirectoryAndListIt)

@@ -1,7 +1,8 @@
 // Counts every allocation of the process, so it runs alone: once warmed up, the processor's
 // process step with notes, expressions, parameter changes and transport allocates nothing, nor
 // does it with more events than a block takes or an engine failing every call (those errors are
-// counted, and written later), and a corrupt state's length allocates nothing large.
+// counted, and written later; switching processing with them pending allocates nothing either),
+// and a corrupt state's length allocates nothing large.
 
 #include "tests/vst3/EngineHome.h"
 #include "tests/vst3/ProcessDoubles.h"
@@ -118,6 +119,9 @@ TEST_F(PlugProcessorNoAlloc, SurplusEventsAndAFailingEngineAllocateNothing)
         const long before = fixtures::allocationCount();
         for (int b = 0; b < 100; ++b)
             block();
+        // A host may switch processing on its processing thread, with the errors pending.
+        EXPECT_EQ(p->setProcessing(false), kResultOk);
+        EXPECT_EQ(p->setProcessing(true), kResultOk);
         EXPECT_EQ(fixtures::allocationCount() - before, 0);
         EXPECT_EQ(log().find("E:"), std::string::npos) << log();
         p->setActive(false);
