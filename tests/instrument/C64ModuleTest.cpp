@@ -456,6 +456,14 @@ TEST_F(C64Render, ASignalStopsARenderAndLeavesNothing)
             EXPECT_TRUE(fixtures::readFile(wav) == before) << "the WAV at -o changed";
         }
     }
+
+    // A log written into a pipe whose reader stops: the broken pipe ends the render the same way.
+    std::remove(wav.c_str());
+    const auto listing = folderListing(dir.path());
+    const CommandResult piped = run(render("--note 60 --seconds 600 -o " + quoted(wav) + " --log /dev/stdout") +
+                                    " 2>/dev/null | head -c 100 >/dev/null");
+    EXPECT_EQ(piped.exitCode, 0) << piped.output;
+    EXPECT_EQ(folderListing(dir.path()), listing);
 }
 
 // render.sh with the built c64render (C64RENDER: nothing is installed or built).

@@ -484,9 +484,8 @@ bool checkInputFile(const std::string& path, InputFile& out, std::string& reason
     }
     if (extension == "crt") {
         out.kind = InputKind::Program;
-        return (size <= kMaxImage && (isCrt(probe) || isRawCartridge(probe, size)) ||
-                refuse(sized("not a CRT cartridge", size))) &&
-               verdict(cartridgeProblem(probe));
+        const bool cartridge = size <= kMaxImage && (isCrt(probe) || isRawCartridge(probe, size));
+        return (cartridge || refuse(sized("not a CRT cartridge", size))) && verdict(cartridgeProblem(probe));
     }
     if (extension == "vgm" || extension == "vgz" || extension == "gz") {
         out.kind = InputKind::Log;

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <filesystem>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a log written to a pipe that closes ends the render like a stop.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 // Longest part of the final name a temporary name repeats, so that it stays within NAME_MAX.
 constexpr size_t kNameKept = 120;
 
@@ -84,26 +84,24 @@ std::string OutputFiles::add(const std::string& path, std::string& error)
         error = std::strerror(code);
         return std::string();
     };
-    // A link is followed: the file it names is the one replaced.
     std::string final = path;
     struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    mode_t mode;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return fail(EISDIR);
+        if (access(path.c_str(), W_OK) != 0)
+            return fail(errno);
+        if (!S_ISREG(st.st_mode)) {
+            files.push_back(std::make_unique<File>(File{path, "", 0}));
+            return path;
+        }
+        mode = st.st_mode & 07777;
+        // A link is followed: the file it names is the one replaced.
         std::error_code ec;
         const fs::path target = fs::canonical(path, ec);
         if (!ec)
             final = target.string();
-    }
-    mode_t mode;
-    if (stat(final.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return fail(EISDIR);
-        if (access(final.c_str(), W_OK) != 0)
-            return fail(errno);
-        if (!S_ISREG(st.st_mode)) {
-            files.push_back(std::make_unique<File>(File{final, "", 0}));
-            return final;
-        }
-        mode = st.st_mode & 07777;
     } else {
         const mode_t mask = umask(0);
         umask(mask);

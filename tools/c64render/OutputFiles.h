@@ -1,9 +1,9 @@
 #pragma once
 // The files c64render writes. Each is written under a temporary name in its own folder and
 // renamed into place by commit(); until then a file of the final name stays as it was. The
-// temporary files go again when the render fails (the destructor) or when SIGINT, SIGTERM or
-// SIGHUP arrives: the handler removes them, says "c64render: interrupted" and exits with 128 +
-// the signal number.
+// temporary files go again when the render fails (the destructor) or when SIGINT, SIGTERM,
+// SIGHUP or SIGPIPE arrives: the handler removes them, says "c64render: interrupted" and exits
+// with 128 + the signal number.
 
 #include <memory>
 #include <string>

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VANTOR_DEFAULT_MODULE
@@ -92,9 +93,9 @@ constexpr const char* kUsage =
     "\n"
     "Every output (-o, --canvas, --export, --syx, --log) is written under a temporary name in its\n"
     "folder and renamed into place when the render succeeds: a failed render, or one stopped by\n"
-    "SIGINT, SIGTERM or SIGHUP, leaves no output and any file of the same name as it was. An\n"
-    "output that names an input (FILE, --script, --import, --chipdb, --module) or another output\n"
-    "stops c64render before anything is written.\n"
+    "SIGINT, SIGTERM, SIGHUP or a broken pipe, leaves no output and any file of its name as it\n"
+    "was. An output that names an input (FILE, --script, --import, --chipdb, --module) or another\n"
+    "output stops c64render before anything is written.\n"
     "\n"
     "Exit status: 0 rendered (a silent render is reported on standard error), 1 the file, the\n"
     "module or an output cannot be used, 2 bad options (also an output over an input), 3 silent\n"
@@ -438,7 +439,8 @@ int checkOptionPaths(const Options& o)
     return 0;
 }
 
-// 0 when no output names an input or an output before it; else 2 after naming both.
+// 0 when no output names an input or an output before it; else 2 after naming both. Outputs
+// into a device (such as /dev/null) share it freely.
 int checkOutputsApart(const Options& o)
 {
     const std::pair<std::string, const std::string*> inputs[] = {
@@ -449,7 +451,8 @@ int checkOutputsApart(const Options& o)
         {"--log ", &o.log}};
     for (size_t i = 0; i < std::size(outputs); ++i) {
         const auto& [name, path] = outputs[i];
-        if (path->empty())
+        struct stat st;
+        if (path->empty() || (stat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)))
             continue;
         auto clash = [&](const std::string& otherName, const std::string& other) {
             if (other.empty() || !sameFile(*path, other))
