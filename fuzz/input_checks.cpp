@@ -1,5 +1,7 @@
-// The command-line host's checks of a file before the module sees it: the first byte picks the
-// extension, the rest is the file. A file that passes as a tune must give its header's listing.
+// The command-line host's checks of a file before the module sees it (that the readers take it
+// and that something then plays: the data below $FFFF, no MUS data, a mapped cartridge type, a
+// disk whose first file starts): the first byte picks the extension, the rest is the file. A
+// refusal always says why; a file that passes as a tune must give its header's listing.
 
 #include "fuzz/FuzzSupport.h"
 #include "tools/c64render/InputChecks.h"
@@ -40,7 +42,17 @@ void fuzzSeeds(fuzz::Seeds& seeds)
     seeds.add("psid", withExtension(indexOf("sid"), fixtures::PsidBuilder().title("Seed").songs(3, 2).code({0x60, 0x60}).bytes()));
     seeds.add("rsid", withExtension(indexOf("sid"), fixtures::PsidBuilder().rsid().code({0x60}).bytes()));
     seeds.add("d64", withExtension(indexOf("d64"), fixtures::D64Builder().image()));
+    fixtures::D64Builder starts, elsewhere;
+    starts.addFile("LOADER", {0x01, 0x08, 0x00, 0x00, 0x60});
+    elsewhere.addFile("TUNE", {0x00, 0xC0, 0x60});
+    seeds.add("d64-starts", withExtension(indexOf("d64"), starts.image()));
+    seeds.add("d71-elsewhere", withExtension(indexOf("d71"), elsewhere.image()));
     seeds.add("crt", withExtension(indexOf("crt"), fixtures::CrtBuilder().chip(0, 0x8000, 0x2000).bytes()));
+    seeds.add("crt-unmapped", withExtension(indexOf("crt"), fixtures::CrtBuilder(36).chip(0, 0x8000, 0x2000).bytes()));
+    seeds.add("psid-mus", withExtension(indexOf("sid"), fixtures::PsidBuilder().init(0).play(0).flags(1).code({0x60, 0x60}).bytes()));
+    fixtures::Bytes high = {0x00, 0xF0};
+    high.resize(4098, 0xEA);
+    seeds.add("prg-high", withExtension(indexOf("prg"), high));
     seeds.add("t64", withExtension(indexOf("t64"), fixtures::T64Builder().bytes()));
     seeds.add("zip", withExtension(indexOf("zip"), fixtures::makeZip({{"a.vgm", "Vgm ", true}, {"b.sid", "PSID", false}})));
     seeds.add("gz", withExtension(indexOf("vgz"), fixtures::makeGzip("Vgm \x00\x00\x00\x00")));

@@ -3,6 +3,7 @@
 
 #include "fixtures/TempDir.h"
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,60 @@ inline CommandResult runOnTerminal(const std::string& command)
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
+
+// A command line run in the background (the shell replaced by it, so the process is its own),
+// standard output and error folded into one pipe.
+class BackgroundCommand
+{
+public:
+    explicit BackgroundCommand(const std::string& command)
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(ends[1], STDOUT_FILENO);
+            dup2(ends[1], STDERR_FILENO);
+            close(ends[0]);
+            close(ends[1]);
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        output = ends[0];
+    }
+    ~BackgroundCommand()
+    {
+        if (pid > 0)
+            stop(SIGKILL);
+    }
+    BackgroundCommand(const BackgroundCommand&) = delete;
+    BackgroundCommand& operator=(const BackgroundCommand&) = delete;
+
+    bool started() const { return pid > 0; }
+    // Sends `signal`, waits for the end and reads what it printed.
+    CommandResult stop(int signal)
+    {
+        CommandResult r;
+        if (pid <= 0)
+            return r;
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        char buffer[4096];
+        for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;)
+            r.output.append(buffer, size_t(n));
+        close(output);
+        return r;
+    }
+
+private:
+    pid_t pid = -1;
+    int output = -1;
+};
 
 inline std::string quoted(const std::string& s)
 {

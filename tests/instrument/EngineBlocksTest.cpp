@@ -6,7 +6,10 @@
 #include "abi/ExtensionBlocks.h"
 #include "fixtures/ArchiveWriters.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/c64/CrtBuilder.h"
+#include "fixtures/c64/D64Builder.h"
 #include "fixtures/c64/PsidBuilder.h"
+#include "fixtures/c64/T64Builder.h"
 #include "shims/engine/CanvasImage.h"
 #include "shims/engine/Engine.h"
 
@@ -16,6 +19,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -509,6 +514,17 @@ bool exists(const std::string& path)
     return access(path.c_str(), F_OK) == 0;
 }
 
+// Every name under a folder, with the bytes of its files.
+std::map<std::string, std::string> folderListing(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().lexically_relative(folder).string();
+        files[name] = entry.is_regular_file() && !entry.is_symlink() ? fixtures::readFile(entry.path()) : "";
+    }
+    return files;
+}
+
 TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
 {
     fixtures::TempDir dir;
@@ -555,7 +571,7 @@ TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
         {dir.write("ten.sid", "ten bytes!"), "", 1, "too short (10 bytes)"},
         {dir.write("cut.sid", asString(psid).substr(0, 100)), "", 1, "not a PSID/RSID tune"},
         {dir.write("TUNE.SID", "a text file that is no tune\n"), "", 1, "not a PSID/RSID tune"},
-        {pastTheTop, "", 1, "the tune's data runs past $FFFF"},
+        {pastTheTop, "", 1, "the data runs past $FFFF (load $FF00, 257 bytes)"},
         {dir.write("song.mus", std::string(200, '\x01')), "", 1,
          "a .mus file needs its player program; render the .sid that holds both"},
         {dir.write("disk.d64", std::string(1000, '\0')), "", 1, "not a D64 image (1000 bytes)"},
@@ -564,7 +580,7 @@ TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
         {dir.write("log.vgm", std::string(300, 'x')), "", 1, "not a VGM file (300 bytes)"},
         {zip, "", 1, "the archive holds no .vgm, .vgz or .gz song"},
         {dir.write(deep, asString(psid)), "", 1, "the path is longer than 511 bytes"},
-        {tune, "-o " + quoted(tune), 2, "-o " + tune + " names the input file"},
+        {tune, "-o " + quoted(tune), 2, "-o " + tune + " would overwrite " + tune},
         {"", "--canvas " + quoted(dir / "no/such/folder/c.ppm"), 2,
          "--canvas " + dir / "no/such/folder/c.ppm" + ": No such file or directory"},
         {"", "--canvas " + quoted(dir / "c.jpg"), 2, "--canvas " + dir / "c.jpg" + ": the canvas is written as .png or .ppm"},
@@ -598,6 +614,126 @@ TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
     EXPECT_NE(sine.output.find("the canvas has no size"), std::string::npos) << sine.output;
     EXPECT_FALSE(exists(dir / "s.wav"));
     EXPECT_FALSE(exists(dir / "s.ppm"));
+    // Files already there keep their bytes, and no temporary file stays.
+    const std::string oldWav = dir.write("s.wav", "an older render"), oldPpm = dir.write("s.ppm", "an older canvas");
+    const auto listing = folderListing(dir.path());
+    const CommandResult again = run(quoted(C64RENDER_PATH) + " --module " + quoted(SINE_MODULE_PATH) +
+                                    " --seconds 0.01 -o " + quoted(oldWav) + " --canvas " + quoted(oldPpm));
+    EXPECT_EQ(again.exitCode, 1) << again.output;
+    EXPECT_NE(again.output.find("cannot write the canvas to " + oldPpm + ": "), std::string::npos) << again.output;
+    EXPECT_EQ(fixtures::readFile(oldWav), "an older render");
+    EXPECT_EQ(fixtures::readFile(oldPpm), "an older canvas");
+    EXPECT_EQ(folderListing(dir.path()), listing);
+}
+
+// An output that names an input or another output, also through a link or a "..", stops the
+// render before anything is written: every file stays as it was and none is added.
+TEST(CommandLineHostBlocks, AnOutputNeverOverwritesAnInput)
+{
+    fixtures::TempDir dir;
+    const std::string tune = dir.write("tune.sid", asString(fixtures::PsidBuilder().code({0x60, 0x60}).bytes()));
+    const std::string script = dir.write("s.txt", "0.01 master 4 0\n");
+    const std::string picture = dir.write("picture.png", "a capture that happens to end in .png");
+    const std::string chips = dir.write("chips.db", "a chip database");
+    const std::string module = dir.write("module.so", fixtures::readFile(BLOCK_MODULE_PATH));
+    dir.makeFolder("sub");
+    const std::string link = dir / "link.txt";
+    ASSERT_EQ(symlink(script.c_str(), link.c_str()), 0);
+    const std::string base = quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) + " --seconds 0.05 ";
+    const std::string out = dir / "out.wav", syx = dir / "out.syx";
+    const struct
+    {
+        std::string options;
+        std::string message;
+    } kCases[] = {
+        {"-o " + quoted(script) + " --script " + quoted(script), "-o " + script + " would overwrite --script " + script},
+        {quoted(tune) + " -o " + quoted(out) + " --export " + quoted(tune), "--export " + tune + " would overwrite " + tune},
+        {"-o " + quoted(out) + " --canvas " + quoted(picture) + " --import " + quoted(picture),
+         "--canvas " + picture + " would overwrite --import " + picture},
+        {"-o " + quoted(syx) + " --syx " + quoted(syx), "--syx " + syx + " would overwrite -o " + syx},
+        {"-o " + quoted(link) + " --script " + quoted(script), "-o " + link + " would overwrite --script " + script},
+        {"-o " + quoted(dir / "sub/../s.txt") + " --script " + quoted(script),
+         "-o " + dir / "sub/../s.txt" + " would overwrite --script " + script},
+        {"-o " + quoted(out) + " --syx " + quoted(dir / "new.syx") + " --log " + quoted(dir / "sub/../new.syx"),
+         "--log " + dir / "sub/../new.syx" + " would overwrite --syx " + dir / "new.syx"},
+        {"-o " + quoted(chips) + " --chipdb " + quoted(chips), "-o " + chips + " would overwrite --chipdb " + chips},
+        {"--module " + quoted(module) + " -o " + quoted(module), "-o " + module + " would overwrite --module " + module},
+    };
+    const auto listing = folderListing(dir.path());
+    for (const auto& c : kCases) {
+        const CommandResult r = run(base + c.options);
+        EXPECT_EQ(r.exitCode, 2) << c.options << "\n" << r.output;
+        EXPECT_NE(r.output.find("c64render: " + c.message), std::string::npos) << c.options << "\n" << r.output;
+        EXPECT_TRUE(folderListing(dir.path()) == listing) << c.options;
+    }
+}
+
+// Files the readers open but from which nothing would play: each named with its reason before
+// anything renders, exit 1, nothing written; the ones that play beside them.
+TEST(CommandLineHostBlocks, FilesThatCannotPlayStopBeforeRendering)
+{
+    fixtures::TempDir dir;
+    fixtures::Bytes high = {0x00, 0xF0};
+    high.resize(2 + 5000, 0xEA);
+    fixtures::Bytes basic = {0x01, 0x08, 0x0B, 0x08, 0x0A, 0x00, 0x9E, 0x32, 0x30, 0x36, 0x31, 0x00, 0x00, 0x00};
+    fixtures::Bytes atC000 = {0x00, 0xC0, 0x60, 0x60};
+    fixtures::D64Builder wrongStart, starts, tooLong;
+    wrongStart.addFile("TUNE", atC000);
+    wrongStart.addFile("LOADER", basic);
+    starts.addFile("LOADER", basic);
+    fixtures::Bytes huge = {0x01, 0x08};
+    huge.resize(2 + 0x10000 - 0x0801 + 1, 0xEA);
+    tooLong.addFile("BIG", huge);
+    fixtures::T64Entry tapeEntry;
+    tapeEntry.start = 0xF000;
+    tapeEntry.data = fixtures::Bytes(5000, 0xEA);
+    fixtures::Bytes g64(1000, 0);
+    std::memcpy(g64.data(), "GCR-1541", 8);
+    const std::string supported = " is not supported (supported: 0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60)";
+    const std::string firstAt0801 = "; only a first file that loads at $0801 is started";
+    const struct
+    {
+        std::string name;
+        fixtures::Bytes bytes;
+        std::string reason;  // "" plays
+    } kCases[] = {
+        {"high.prg", high, "the data runs past $FFFF (load $F000, 5000 bytes)"},
+        {"fits.prg", fixtures::Bytes(high.begin(), high.begin() + 2 + 4096), ""},
+        {"high.t64", fixtures::T64Builder().entry(tapeEntry).bytes(), "the data runs past $FFFF (load $F000, 5000 bytes)"},
+        {"mus.sid", fixtures::PsidBuilder().init(0).play(0).flags(1).code({0x60, 0x60}).bytes(),
+         "this tune holds Sidplayer MUS data, which needs its player; it is not played"},
+        {"basic.sid", fixtures::PsidBuilder().rsid().flags(2).code({0x60, 0x60}).bytes(), ""},
+        {"replay1.crt", fixtures::CrtBuilder(1).chip(0, 0x8000, 0x2000).bytes(),
+         "cartridge hardware type 1 (Action Replay)" + supported},
+        {"replay36.crt", fixtures::CrtBuilder(36).chip(0, 0x8000, 0x2000).bytes(),
+         "cartridge hardware type 36 (Retro Replay)" + supported},
+        {"unknown.crt", fixtures::CrtBuilder(200).chip(0, 0x8000, 0x2000).bytes(), "cartridge hardware type 200" + supported},
+        {"ocean.crt", fixtures::CrtBuilder(5).chip(0, 0x8000, 0x2000).bytes(), ""},
+        {"c000.d64", wrongStart.image(), "the disk's first file \"TUNE\" loads at $C000" + firstAt0801},
+        {"zero.d64", fixtures::Bytes(174848, 0), "the disk lists no files"},
+        {"zero.d71", fixtures::Bytes(196608, 0), "the disk lists no files"},
+        {"big.d64", tooLong.image(), "the data runs past $FFFF (load $0801, 63488 bytes)"},
+        {"starts.d64", starts.image(), ""},
+        {"disk.d81", fixtures::Bytes(819200, 0), "D81 and G64 images are read but list no files, so nothing is started"},
+        {"disk.g64", g64, "D81 and G64 images are read but list no files, so nothing is started"},
+    };
+    const std::string wav = dir / "out.wav";
+    const std::string base = quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) + " --seconds 0.05 -o " + quoted(wav);
+    for (const auto& c : kCases) {
+        const std::string file = dir.write(c.name, asString(c.bytes));
+        const auto listing = folderListing(dir.path());
+        const CommandResult r = run(base + " " + quoted(file));
+        if (c.reason.empty()) {
+            EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.output;
+            EXPECT_TRUE(exists(wav)) << c.name;
+        } else {
+            EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.output;
+            EXPECT_EQ(r.output, "c64render: cannot render " + file + ": " + c.reason + "\n") << c.name;
+            EXPECT_TRUE(folderListing(dir.path()) == listing) << c.name;
+        }
+        std::remove(wav.c_str());
+        std::remove(file.c_str());
+    }
 }
 
 TEST(CommandLineHostBlocks, UnreadableFileStopsBeforeRendering)

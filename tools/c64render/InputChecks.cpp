@@ -1,12 +1,15 @@
 #include "InputChecks.h"
 
+#include "machine/DiskImages.h"
 #include "platform/PlatformTools.h"
 #include "support/MetaContainer.h"
+#include "support/VirtualFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 
@@ -28,6 +31,27 @@ constexpr uint64_t kKernalSize = 8192;
 constexpr uint64_t kVgmHeader = 128;
 constexpr size_t kProbeBytes = 0x80;  // the longest PSID header
 constexpr uint16_t kFourSidVersion = 78;
+constexpr uint64_t kMemoryTop = 0x10000;
+constexpr uint16_t kBasicStart = 0x0801;  // where a disk's first program must load
+constexpr uint16_t kMusFlag = 1;           // PSID flags bit 0: Sidplayer MUS data
+
+// The cartridge hardware types that get a mapper.
+constexpr uint16_t kMappedCartridges[] = {0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60};
+// The common names of the CRT hardware types, by number.
+const char* const kCartridgeNames[] = {
+    "Normal cartridge", "Action Replay", "KCS Power Cartridge", "Final Cartridge III", "Simons' BASIC",
+    "Ocean type 1", "Expert Cartridge", "Fun Play, Power Play", "Super Games", "Atomic Power",
+    "Epyx Fastload", "Westermann Learning", "Rex Utility", "Final Cartridge I", "Magic Formel",
+    "C64 Game System, System 3", "Warp Speed", "Dinamic", "Zaxxon, Super Zaxxon", "Magic Desk, Domark, HES Australia",
+    "Super Snapshot V5", "Comal-80", "Structured BASIC", "Ross", "Dela EP64",
+    "Dela EP7x8", "Dela EP256", "Rex EP256", "Mikro Assembler", "Final Cartridge Plus",
+    "Action Replay 4", "Stardos", "EasyFlash", "EasyFlash Xbank", "Capture",
+    "Action Replay 3", "Retro Replay", "MMC64", "MMC Replay", "IDE64",
+    "Super Snapshot V4", "IEEE-488", "Game Killer", "Prophet64", "EXOS",
+    "Freeze Frame", "Freeze Machine", "Snapshot64", "Super Explode V5.0", "Magic Voice",
+    "Action Replay 2", "MACH 5", "Diashow-Maker", "Pagefox", "Kingsoft",
+    "Silverrock 128K Cartridge", "Formel 64", "RGCD", "RR-Net MK3", "EasyCalc",
+    "GMod2", "MAX Basic", "GMod3"};
 
 const char* const kClockNames[] = {"unknown", "PAL", "NTSC", "both"};
 const char* const kModelNames[] = {"unknown", "6581", "8580", "both"};
@@ -52,6 +76,21 @@ uint32_t le32(const uint8_t* p)
 std::string sized(const std::string& what, uint64_t size)
 {
     return what + " (" + std::to_string(size) + " bytes)";
+}
+
+std::string hex4(uint32_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "$%04X", value & 0xFFFFu);
+    return text;
+}
+
+// "" when `bytes` of data loaded at `load` end at $FFFF or below, as the tune reader demands.
+std::string pastTheTop(uint64_t load, uint64_t bytes)
+{
+    if (load + bytes <= kMemoryTop)
+        return "";
+    return "the data runs past $FFFF (load " + hex4(uint32_t(load)) + ", " + std::to_string(bytes) + " bytes)";
 }
 
 bool readAt(FILE* file, uint64_t offset, uint8_t* out, size_t count)
@@ -159,21 +198,87 @@ bool readTuneHeader(FILE* file, const uint8_t* probe, uint64_t size, TuneHeader&
         load = le16(embedded);
         dataSize -= 2;
     }
-    if (load + dataSize > 0x10000) {
-        reason = "the tune's data runs past $FFFF";
-        return false;
-    }
-    return true;
+    reason = pastTheTop(load, dataSize);
+    return reason.empty();
 }
 
-bool readTape(const uint8_t* probe, uint64_t size)
+// "" when the tune reader plays the tune; else why not.
+std::string tuneProblem(const TuneHeader& h)
 {
+    if (!h.rsid && (h.flags & kMusFlag))
+        return "this tune holds Sidplayer MUS data, which needs its player; it is not played";
+    return "";
+}
+
+// "" when the tape holds one program the tune reader takes; else why not.
+std::string tapeProblem(FILE* file, const uint8_t* probe, uint64_t size)
+{
+    const std::string notOne = sized("not a T64 tape holding one program", size);
     if (!isT64Magic(probe) || size < kT64Directory)
-        return false;
+        return notOne;
     if (le16(probe + 0x24) != 1 || probe[0x40] != 1 || probe[0x41] != 0x82)
-        return false;
+        return notOne;
     const uint64_t offset = le32(probe + 0x48);
-    return offset < size && size - offset <= kMaxProgram;
+    if (offset >= size || size - offset > kMaxProgram)
+        return notOne;
+    // A load address of 0: the data's first two bytes hold it.
+    uint64_t load = le16(probe + 0x42), bytes = size - offset;
+    if (load == 0) {
+        uint8_t embedded[2];
+        if (bytes < 2 || !readAt(file, offset, embedded, 2))
+            return notOne;
+        load = le16(embedded);
+        bytes -= 2;
+    }
+    return pastTheTop(load, bytes);
+}
+
+// A directory name as text: PETSCII letters and ASCII punctuation as they are, anything else "?".
+std::string printableName(const std::string& petscii)
+{
+    std::string out;
+    for (const char c : petscii) {
+        const uint8_t b = uint8_t(c);
+        out += b >= 0x20 && b < 0x7F ? char(b) : b >= 0xC1 && b <= 0xDA ? char(b - 0x80) : '?';
+    }
+    return out;
+}
+
+// "" when the D64 image's first file is a program the tune reader starts; else why not.
+std::string diskProblem(const std::string& path)
+{
+    vantor::ZRGFile file(path);
+    if (!file.isOpen())
+        return std::strerror(errno ? errno : EIO);
+    D64File disk(&file);
+    if (!disk.scan())
+        return "the disk's directory or a file's sector chain cannot be read";
+    if (disk.files.empty())
+        return "the disk lists no files";
+    const DiskFileEntry& first = disk.files.front();
+    const std::string name = "\"" + printableName(first.name) + "\"";
+    const std::string started = "; only a first file that loads at $0801 is started";
+    if (first.bytes.size() >= 2 && le16(first.bytes.data()) != kBasicStart)
+        return "the disk's first file " + name + " loads at " + hex4(le16(first.bytes.data())) + started;
+    if (first.bytes.size() < 4)
+        return "the disk's first file " + name + " holds only " + std::to_string(first.bytes.size()) +
+               (first.bytes.size() == 1 ? " byte" : " bytes") + started;
+    return pastTheTop(kBasicStart, first.bytes.size() - 2);
+}
+
+// "" when the cartridge's hardware type gets a mapper (a raw image is type 0); else why not.
+std::string cartridgeProblem(const uint8_t* probe)
+{
+    if (!isCrt(probe))
+        return "";
+    const uint16_t type = be16(probe + 0x16);
+    if (std::find(std::begin(kMappedCartridges), std::end(kMappedCartridges), type) != std::end(kMappedCartridges))
+        return "";
+    std::string supported;
+    for (const uint16_t t : kMappedCartridges)
+        supported += (supported.empty() ? "" : ", ") + std::to_string(t);
+    const std::string name = type < std::size(kCartridgeNames) ? std::string(" (") + kCartridgeNames[type] + ")" : "";
+    return "cartridge hardware type " + std::to_string(type) + name + " is not supported (supported: " + supported + ")";
 }
 
 // "" when the archive holds a song the register-log reader plays: a member whose extension,
@@ -268,23 +373,37 @@ std::string folderProblem(const std::string& path)
 std::string writableFileProblem(const std::string& path)
 {
     struct stat st;
-    const bool existed = stat(path.c_str(), &st) == 0;
-    if (existed && S_ISDIR(st.st_mode))
-        return std::strerror(EISDIR);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0666);
-    if (fd < 0)
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return std::strerror(EISDIR);
+        return access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+    }
+    if (errno != ENOENT)
         return std::strerror(errno);
-    close(fd);
-    if (!existed)
-        unlink(path.c_str());
-    return "";
+    // A new file: its folder must take it.
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::string folder = parent.empty() ? "." : parent.string();
+    if (stat(folder.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return std::strerror(ENOTDIR);
+    return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
 }
 
 bool sameFile(const std::string& a, const std::string& b)
 {
     struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // The folders that exist resolved, the rest taken as written with "." and ".." worked out.
+    auto normal = [](const std::string& path) {
+        std::error_code ec;
+        std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
+        if (ec)
+            p = std::filesystem::absolute(path, ec).lexically_normal();
+        return p;
+    };
+    return !a.empty() && !b.empty() && normal(a) == normal(b);
 }
 
 bool checkInputFile(const std::string& path, InputFile& out, std::string& reason)
@@ -328,39 +447,45 @@ bool checkInputFile(const std::string& path, InputFile& out, std::string& reason
     };
     if (extension == "mus")
         return refuse("a .mus file needs its player program; render the .sid that holds both");
+    // "" from a check of what the file holds: it plays.
+    auto verdict = [&](const std::string& problem) { return problem.empty() || refuse(problem); };
     if (extension == "sid") {
         out.kind = InputKind::Tune;
-        return (out.hasTune = readTuneHeader(file.get(), probe, size, out.tune, reason));
+        out.hasTune = readTuneHeader(file.get(), probe, size, out.tune, reason);
+        return out.hasTune && verdict(tuneProblem(out.tune));
     }
     if (extension == "prg") {
         out.kind = InputKind::Program;
-        return size - 2 <= kMaxProgram ||
-               refuse(sized("a program holds at most " + std::to_string(kMaxProgram) + " bytes after its load address", size));
+        if (size - 2 > kMaxProgram)
+            return refuse(sized("a program holds at most " + std::to_string(kMaxProgram) + " bytes after its load address", size));
+        return verdict(pastTheTop(le16(probe), size - 2));
     }
     if (extension == "t64") {
         out.kind = InputKind::Program;
-        return readTape(probe, size) || refuse(sized("not a T64 tape holding one program", size));
+        return verdict(tapeProblem(file.get(), probe, size));
     }
     if (extension == "d64") {
         out.kind = InputKind::Program;
-        return isD64Size(size) || refuse(sized("not a D64 image", size));
+        return (isD64Size(size) || refuse(sized("not a D64 image", size))) && verdict(diskProblem(path));
     }
     if (extension == "d71") {
         out.kind = InputKind::Program;  // a D64 by its size is read as one
-        return isD64Size(size) || refuse(sized("D71 images are not read; D64 images are", size));
+        return (isD64Size(size) || refuse(sized("D71 images are not read; D64 images are", size))) &&
+               verdict(diskProblem(path));
     }
+    const std::string listsNothing = "D81 and G64 images are read but list no files, so nothing is started";
     if (extension == "d81") {
         out.kind = InputKind::EmptyDisk;
-        return size == kD81Size || refuse(sized("not a D81 image", size));
+        return refuse(size == kD81Size ? listsNothing : sized("not a D81 image", size));
     }
     if (extension == "g64") {
         out.kind = InputKind::EmptyDisk;
-        return isG64(probe, size) || refuse(sized("not a G64 image", size));
+        return refuse(isG64(probe, size) ? listsNothing : sized("not a G64 image", size));
     }
     if (extension == "crt") {
         out.kind = InputKind::Program;
-        return (size <= kMaxImage && (isCrt(probe) || isRawCartridge(probe, size))) ||
-               refuse(sized("not a CRT cartridge", size));
+        const bool cartridge = size <= kMaxImage && (isCrt(probe) || isRawCartridge(probe, size));
+        return (cartridge || refuse(sized("not a CRT cartridge", size))) && verdict(cartridgeProblem(probe));
     }
     if (extension == "vgm" || extension == "vgz" || extension == "gz") {
         out.kind = InputKind::Log;

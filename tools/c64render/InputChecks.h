@@ -1,7 +1,9 @@
 #pragma once
 // What c64render checks before the module sees a file: that it can be read, that a file whose
 // extension names a tune, program, image, cartridge, log or archive is one the module's readers
-// take, the PSID/RSID header of a tune, and whether a data folder holds C64 ROM images.
+// take and one that then plays (data that fits below $FFFF, no MUS data, a cartridge type with
+// a mapper, a disk whose first file starts), the PSID/RSID header of a tune, and whether a data
+// folder holds C64 ROM images.
 
 #include <cstdint>
 #include <string>
@@ -40,7 +42,7 @@ enum class InputKind
     Other,       // handed over as it is
     Tune,        // PSID or RSID
     Program,     // programs, tapes, cartridges and D64 images: all start through the machine
-    EmptyDisk,   // D81 and G64 images: read, but they list no files
+    EmptyDisk,   // D81 and G64 images by their content: read, but they list no files
     Log,         // register logs and archives of them
     Instrument,  // instrument and patch files
 };
@@ -57,7 +59,7 @@ struct InputFile
 
 // False with the reason (the system's text for a path that cannot be read, else what is wrong
 // with the file, its size in bytes when that tells) when the module's readers would refuse the
-// file or would play it as something it is not.
+// file, would play it as something it is not, or would start nothing from it.
 bool checkInputFile(const std::string& path, InputFile& out, std::string& reason);
 
 // The text lines of --list.
@@ -72,10 +74,11 @@ bool folderHasKernal(const std::string& folder);
 std::string folderProblem(const std::string& path);
 // "" when `path` names a regular file that can be read; else the reason.
 std::string readableFileProblem(const std::string& path);
-// "" when `path` can be written (it is created and removed again when it did not exist); else
-// the reason.
+// "" when `path` can be written (an existing file, or a new one in a folder that takes it);
+// else the reason. Nothing is created.
 std::string writableFileProblem(const std::string& path);
-// Both paths name the same existing file.
+// Both paths name one file: the same device and inode when both exist, else the same absolute
+// path once the folders that exist are resolved and "." and ".." are worked out.
 bool sameFile(const std::string& a, const std::string& b);
 // The extension after the last '.', in lower case; "" without one.
 std::string lowerExtension(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include "EngineOutputs.h"
 #include "InputChecks.h"
+#include "OutputFiles.h"
 #include "RenderScript.h"
 #include "SoundCheck.h"
 #include "platform/PlatformTools.h"
@@ -14,13 +15,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VANTOR_DEFAULT_MODULE
@@ -41,13 +42,15 @@ constexpr const char* kUsage =
     "\n"
     "Renders through the module's exports into a stereo 32-bit float WAV file. Without FILE,\n"
     "--note or --script it plays the built-in demo phrase (--print-demo shows its script).\n"
-    "  FILE              a tune (PSID/RSID), program (PRG), tape (T64), disk image (D64; D81\n"
-    "                    and G64 images are read but start no program), cartridge (CRT or raw),\n"
+    "  FILE              a tune (PSID/RSID), program (PRG), tape (T64), disk image (D64, whose\n"
+    "                    first file starts when it loads at $0801), cartridge (CRT or raw),\n"
     "                    chip log (VGM, VGZ, VGMX) or zip/7z of logs, handed to the module\n"
     "                    before the first block; it plays alone unless --note or --script add\n"
-    "                    notes. A file the module's readers would refuse stops c64render\n"
-    "                    before it renders\n"
-    "  -o OUT.wav        output file (default out.wav); removed again when the render fails\n"
+    "                    notes. A file the module's readers would refuse, or from which nothing\n"
+    "                    would play (data past $FFFF, MUS data, a cartridge type without a\n"
+    "                    mapper, a disk whose first file does not start, a D81 or G64 image,\n"
+    "                    which list no files), stops c64render before it renders\n"
+    "  -o OUT.wav        output file (default out.wav)\n"
     "  --module PATH     instrument module (default: the built C64Module)\n"
     "  --rate HZ         sample rate, 8000..768000 (default 48000)\n"
     "  --block N         block size in frames, 1..8192 (default 256)\n"
@@ -57,7 +60,10 @@ constexpr const char* kUsage =
     "  --velocity V      velocity 0..1 of --note and of script notes without one (default 0.8)\n"
     "  --script FILE     timed commands, one a line: T on N [VEL] | T off N | T item I V |\n"
     "                    T midi S D1 D2 | T master K V | T sysex HH HH ...\n"
-    "                    (T in seconds, # comments)\n"
+    "                    (T in seconds, # comments). Items: 128 pitch bend, 768 + n synth\n"
+    "                    parameters; chip parameters are items 1024 and up: 1024 + n sets\n"
+    "                    parameter n (0-15) of the synthesizer's chips, 1216 + 16 k + n that of\n"
+    "                    tune chip 12 + k (k 0-3)\n"
     "  --chipdb PATH     chip database handed to the module's init (default: none, every chip\n"
     "                    uses its built-in model)\n"
     "  --data FOLDER     the module's data folder: C64 ROM images (kernal, basic, chargen;\n"
@@ -85,8 +91,15 @@ constexpr const char* kUsage =
     "                    capture, as VGMX) to FILE through its file-saving call\n"
     "  --options         prints the options that take a value, one a line\n"
     "\n"
+    "Every output (-o, --canvas, --export, --syx, --log) is written under a temporary name in its\n"
+    "folder and renamed into place when the render succeeds: a failed render, or one stopped by\n"
+    "SIGINT, SIGTERM, SIGHUP or a broken pipe, leaves no output and any file of its name as it\n"
+    "was. An output that names an input (FILE, --script, --import, --chipdb, --module) or another\n"
+    "output stops c64render before anything is written.\n"
+    "\n"
     "Exit status: 0 rendered (a silent render is reported on standard error), 1 the file, the\n"
-    "module or an output cannot be used, 2 bad options, 3 silent with --fail-on-silence.\n";
+    "module or an output cannot be used, 2 bad options (also an output over an input), 3 silent\n"
+    "with --fail-on-silence, 128 + N stopped by signal N (\"c64render: interrupted\").\n";
 
 // The options that take a value, as --options prints them.
 constexpr const char* kValueOptions[] = {"-o",       "--module", "--rate",  "--block",  "--seconds",
@@ -222,6 +235,7 @@ public:
     {
         if (percent >= 0)
             std::fputc('\n', stderr);
+        OutputFiles::setLineOpen(false);
     }
     void update(uint64_t done)
     {
@@ -232,6 +246,7 @@ public:
         std::fprintf(stderr, "\rc64render: %.1f of %.1f s (%d%%)", seconds * now / 100.0, seconds,
                      now);
         std::fflush(stderr);
+        OutputFiles::setLineOpen(true);
     }
 
 private:
@@ -424,6 +439,37 @@ int checkOptionPaths(const Options& o)
     return 0;
 }
 
+// 0 when no output names an input or an output before it; else 2 after naming both. Outputs
+// into a device (such as /dev/null) share it freely.
+int checkOutputsApart(const Options& o)
+{
+    const std::pair<std::string, const std::string*> inputs[] = {
+        {"", &o.file}, {"--script ", &o.script}, {"--import ", &o.import}, {"--chipdb ", &o.chipdb},
+        {"--module ", &o.module}};
+    const std::pair<std::string, const std::string*> outputs[] = {
+        {"-o ", &o.output}, {"--canvas ", &o.canvas}, {"--export ", &o.exportPath}, {"--syx ", &o.syx},
+        {"--log ", &o.log}};
+    for (size_t i = 0; i < std::size(outputs); ++i) {
+        const auto& [name, path] = outputs[i];
+        struct stat st;
+        if (path->empty() || (stat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)))
+            continue;
+        auto clash = [&](const std::string& otherName, const std::string& other) {
+            if (other.empty() || !sameFile(*path, other))
+                return false;
+            std::cerr << "c64render: " << name << *path << " would overwrite " << otherName << other << "\n";
+            return true;
+        };
+        for (const auto& [inputName, input] : inputs)
+            if (clash(inputName, *input))
+                return 2;
+        for (size_t k = 0; k < i; ++k)
+            if (clash(outputs[k].first, *outputs[k].second))
+                return 2;
+    }
+    return 0;
+}
+
 // Frames a FILE, a script or notes render when --seconds does not say.
 uint64_t defaultFrames(const Options& o, bool demo, const RenderScript& script)
 {
@@ -443,6 +489,14 @@ uint64_t defaultFrames(const Options& o, bool demo, const RenderScript& script)
     return o.script.empty() ? uint64_t(std::llround(2.0 * o.rate)) : scripted;
 }
 
+// `text` with `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string formatSeconds(double s)
 {
     char text[32];
@@ -450,21 +504,11 @@ std::string formatSeconds(double s)
     return text;
 }
 
-// Removes a file that was opened for writing unless the render that writes it succeeds.
-struct OutputGuard
-{
-    std::string path;
-    bool armed = false;
-    ~OutputGuard()
-    {
-        if (armed)
-            std::remove(path.c_str());
-    }
-};
-
 int run(const Options& o)
 {
     if (const int bad = checkOptionPaths(o))
+        return bad;
+    if (const int bad = checkOutputsApart(o))
         return bad;
     InputFile input;
     if (!o.file.empty()) {
@@ -472,10 +516,6 @@ int run(const Options& o)
         if (!checkInputFile(o.file, input, why)) {
             std::cerr << "c64render: cannot render " << o.file << ": " << why << "\n";
             return 1;
-        }
-        if (sameFile(o.file, o.output)) {
-            std::cerr << "c64render: -o " << o.output << " names the input file\n";
-            return 2;
         }
     }
     if ((o.list || o.song) && !input.hasTune) {
@@ -563,23 +603,45 @@ int run(const Options& o)
                   << "); this file may need them\n";
     }
 
+    // Every output goes to a temporary file until the render has succeeded.
+    OutputFiles::catchSignals();
+    OutputFiles outputs;
+    std::string why;
+    const std::string logPath = o.log.empty() ? "" : outputs.add(o.log, why);
     FILE* log = nullptr;
-    if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "w"))) {
-        std::cerr << "c64render: cannot write log " << o.log << "\n";
+    if (!o.log.empty() && (logPath.empty() || !(log = std::fopen(logPath.c_str(), "w")))) {
+        std::cerr << "c64render: cannot write log " << o.log << (why.empty() ? "" : ": " + why) << "\n";
         return 1;
     }
+    const std::string syxPath = o.syx.empty() ? "" : outputs.add(o.syx, why);
     FILE* syx = nullptr;
-    if (!o.syx.empty() && !(syx = std::fopen(o.syx.c_str(), "wb"))) {
-        std::cerr << "c64render: cannot write " << o.syx << "\n";
+    if (!o.syx.empty() && (syxPath.empty() || !(syx = std::fopen(syxPath.c_str(), "wb")))) {
+        std::cerr << "c64render: cannot write " << o.syx << (why.empty() ? "" : ": " + why) << "\n";
         return 1;
+    }
+    const std::string wavPath = outputs.add(o.output, why);
+    if (wavPath.empty()) {
+        std::cerr << "c64render: cannot write " << o.output << ": " << why << "\n";
+        return 1;
+    }
+    std::string canvasPath, exportPath;
+    const std::pair<const std::string*, std::string*> later[] = {{&o.canvas, &canvasPath}, {&o.exportPath, &exportPath}};
+    for (const auto& [path, temporary] : later) {
+        if (!path->empty() && (*temporary = outputs.add(*path, why)).empty()) {
+            std::cerr << "c64render: cannot write " << *path << ": " << why << "\n";
+            return 1;
+        }
     }
     struct Closer
     {
         FILE* f;
-        ~Closer()
+        ~Closer() { close(); }
+        // False when what was written did not reach the file.
+        bool close()
         {
-            if (f)
-                std::fclose(f);
+            const bool ok = !f || std::fclose(f) == 0;
+            f = nullptr;
+            return ok;
         }
     } closer{log}, syxCloser{syx};
 
@@ -638,13 +700,11 @@ int run(const Options& o)
             std::cerr << "c64render: writing " << o.syx << " failed\n";
             return 1;
         }
-        OutputGuard guard{o.output};
-        vantor::engine::WavSink wav(o.output, uint32_t(o.rate));
+        vantor::engine::WavSink wav(wavPath, uint32_t(o.rate));
         if (!wav.isOpen()) {
             std::cerr << "c64render: cannot write " << o.output << "\n";
             return 1;
         }
-        guard.armed = true;
         Progress progress(total, o.rate,
                           isatty(STDERR_FILENO) && (double(total) / o.rate > 10.0 || !o.file.empty()));
         size_t nextEvent = 0, nextMaster = 0, nextSysEx = 0;
@@ -697,29 +757,39 @@ int run(const Options& o)
         late = (script.events.size() - nextEvent) + (script.masters.size() - nextMaster) +
                (script.sysex.size() - nextSysEx);
         if (!o.exportPath.empty()) {
-            std::error_code ec;
-            const auto before = std::filesystem::last_write_time(o.exportPath, ec);
-            const bool existed = !ec;
+            // The temporary file goes first, so that the module's file shows.
+            if (outputs.isTemporary(exportPath))
+                std::remove(exportPath.c_str());
             int32_t mediaIndex = 0;
-            instance.dispatch(kOpSaveFile, reinterpret_cast<intptr_t>(o.exportPath.c_str()), &mediaIndex);
-            const auto after = std::filesystem::last_write_time(o.exportPath, ec);
-            if (ec || (existed && after == before)) {
+            instance.dispatch(kOpSaveFile, reinterpret_cast<intptr_t>(exportPath.c_str()), &mediaIndex);
+            if (access(exportPath.c_str(), F_OK) != 0) {
                 std::cerr << "c64render: the module wrote no " << o.exportPath << "\n";
                 return 1;
             }
         }
-        if (!o.canvas.empty() && !writeCanvasFile(instance, o.canvas, error)) {
-            std::cerr << "c64render: " << error << "\n";
+        if (!o.canvas.empty() && !writeCanvasFile(instance, canvasPath, error)) {
+            std::cerr << "c64render: " << replaced(error, canvasPath, o.canvas) << "\n";
             return 1;
         }
         if (!wav.finish()) {
             std::cerr << "c64render: writing " << o.output << " failed\n";
             return 1;
         }
-        guard.armed = false;
         const auto slot = instance.getTextSlots().find(1);
         if (slot != instance.getTextSlots().end())
             title = slot->second;
+    }
+    if (!closer.close()) {
+        std::cerr << "c64render: writing log " << o.log << " failed\n";
+        return 1;
+    }
+    if (!syxCloser.close()) {
+        std::cerr << "c64render: writing " << o.syx << " failed\n";
+        return 1;
+    }
+    if (!outputs.commit(why)) {
+        std::cerr << "c64render: cannot write " << why << "\n";
+        return 1;
     }
     if (dropped)
         std::cerr << "c64render: " << dropped << " events beyond 2048 in a block were dropped\n";
