@@ -19,8 +19,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -514,17 +512,6 @@ bool exists(const std::string& path)
     return access(path.c_str(), F_OK) == 0;
 }
 
-// Every name under a folder, with the bytes of its files.
-std::map<std::string, std::string> folderListing(const std::string& folder)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        const std::string name = entry.path().lexically_relative(folder).string();
-        files[name] = entry.is_regular_file() && !entry.is_symlink() ? fixtures::readFile(entry.path()) : "";
-    }
-    return files;
-}
-
 TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
 {
     fixtures::TempDir dir;
@@ -616,14 +603,14 @@ TEST(CommandLineHostBlocks, FileCanvasAndSysExGoThroughTheEngine)
     EXPECT_FALSE(exists(dir / "s.ppm"));
     // Files already there keep their bytes, and no temporary file stays.
     const std::string oldWav = dir.write("s.wav", "an older render"), oldPpm = dir.write("s.ppm", "an older canvas");
-    const auto listing = folderListing(dir.path());
+    const auto listing = fixtures::folderContents(dir.path());
     const CommandResult again = run(quoted(C64RENDER_PATH) + " --module " + quoted(SINE_MODULE_PATH) +
                                     " --seconds 0.01 -o " + quoted(oldWav) + " --canvas " + quoted(oldPpm));
     EXPECT_EQ(again.exitCode, 1) << again.output;
     EXPECT_NE(again.output.find("cannot write the canvas to " + oldPpm + ": "), std::string::npos) << again.output;
     EXPECT_EQ(fixtures::readFile(oldWav), "an older render");
     EXPECT_EQ(fixtures::readFile(oldPpm), "an older canvas");
-    EXPECT_EQ(folderListing(dir.path()), listing);
+    EXPECT_TRUE(fixtures::folderContents(dir.path()) == listing);
 }
 
 // An output that names an input or another output, also through a link or a "..", stops the
@@ -659,12 +646,12 @@ TEST(CommandLineHostBlocks, AnOutputNeverOverwritesAnInput)
         {"-o " + quoted(chips) + " --chipdb " + quoted(chips), "-o " + chips + " would overwrite --chipdb " + chips},
         {"--module " + quoted(module) + " -o " + quoted(module), "-o " + module + " would overwrite --module " + module},
     };
-    const auto listing = folderListing(dir.path());
+    const auto listing = fixtures::folderContents(dir.path());
     for (const auto& c : kCases) {
         const CommandResult r = run(base + c.options);
         EXPECT_EQ(r.exitCode, 2) << c.options << "\n" << r.output;
         EXPECT_NE(r.output.find("c64render: " + c.message), std::string::npos) << c.options << "\n" << r.output;
-        EXPECT_TRUE(folderListing(dir.path()) == listing) << c.options;
+        EXPECT_TRUE(fixtures::folderContents(dir.path()) == listing) << c.options;
     }
 }
 
@@ -721,7 +708,7 @@ TEST(CommandLineHostBlocks, FilesThatCannotPlayStopBeforeRendering)
     const std::string base = quoted(C64RENDER_PATH) + " --module " + quoted(BLOCK_MODULE_PATH) + " --seconds 0.05 -o " + quoted(wav);
     for (const auto& c : kCases) {
         const std::string file = dir.write(c.name, asString(c.bytes));
-        const auto listing = folderListing(dir.path());
+        const auto listing = fixtures::folderContents(dir.path());
         const CommandResult r = run(base + " " + quoted(file));
         if (c.reason.empty()) {
             EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.output;
@@ -729,7 +716,7 @@ TEST(CommandLineHostBlocks, FilesThatCannotPlayStopBeforeRendering)
         } else {
             EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.output;
             EXPECT_EQ(r.output, "c64render: cannot render " + file + ": " + c.reason + "\n") << c.name;
-            EXPECT_TRUE(folderListing(dir.path()) == listing) << c.name;
+            EXPECT_TRUE(fixtures::folderContents(dir.path()) == listing) << c.name;
         }
         std::remove(wav.c_str());
         std::remove(file.c_str());

@@ -1,5 +1,6 @@
 #include "InputChecks.h"
 
+#include "machine/CBMMapper.h"
 #include "machine/DiskImages.h"
 #include "platform/PlatformTools.h"
 #include "support/MetaContainer.h"
@@ -35,8 +36,6 @@ constexpr uint64_t kMemoryTop = 0x10000;
 constexpr uint16_t kBasicStart = 0x0801;  // where a disk's first program must load
 constexpr uint16_t kMusFlag = 1;           // PSID flags bit 0: Sidplayer MUS data
 
-// The cartridge hardware types that get a mapper.
-constexpr uint16_t kMappedCartridges[] = {0, 5, 7, 8, 10, 15, 16, 17, 18, 19, 32, 60};
 // The common names of the CRT hardware types, by number.
 const char* const kCartridgeNames[] = {
     "Normal cartridge", "Action Replay", "KCS Power Cartridge", "Final Cartridge III", "Simons' BASIC",
@@ -266,17 +265,32 @@ std::string diskProblem(const std::string& path)
     return pastTheTop(kBasicStart, first.bytes.size() - 2);
 }
 
+// Whether the machine's cartridge factory builds a mapper for CRT hardware type `type`: asked
+// with a header and one empty CHIP packet of that type.
+bool typeGetsMapper(uint16_t type)
+{
+    uint8_t image[CBMMapper::kHeaderSize + CBMMapper::kPacketHeaderSize] = {};
+    std::memcpy(image, "C64 CARTRIDGE   ", 16);
+    image[0x13] = CBMMapper::kHeaderSize;
+    image[0x16] = uint8_t(type >> 8);
+    image[0x17] = uint8_t(type);
+    std::memcpy(image + CBMMapper::kHeaderSize, "CHIP", 4);
+    image[CBMMapper::kHeaderSize + 7] = CBMMapper::kPacketHeaderSize;  // packet length, no ROM
+    return createC64Cartridge(image, sizeof image, nullptr) != nullptr;
+}
+
 // "" when the cartridge's hardware type gets a mapper (a raw image is type 0); else why not.
 std::string cartridgeProblem(const uint8_t* probe)
 {
     if (!isCrt(probe))
         return "";
     const uint16_t type = be16(probe + 0x16);
-    if (std::find(std::begin(kMappedCartridges), std::end(kMappedCartridges), type) != std::end(kMappedCartridges))
+    if (typeGetsMapper(type))
         return "";
     std::string supported;
-    for (const uint16_t t : kMappedCartridges)
-        supported += (supported.empty() ? "" : ", ") + std::to_string(t);
+    for (uint16_t t = 0; t < std::size(kCartridgeNames); ++t)  // every mapped type has a name
+        if (typeGetsMapper(t))
+            supported += (supported.empty() ? "" : ", ") + std::to_string(t);
     const std::string name = type < std::size(kCartridgeNames) ? std::string(" (") + kCartridgeNames[type] + ")" : "";
     return "cartridge hardware type " + std::to_string(type) + name + " is not supported (supported: " + supported + ")";
 }

@@ -606,31 +606,32 @@ int run(const Options& o)
     // Every output goes to a temporary file until the render has succeeded.
     OutputFiles::catchSignals();
     OutputFiles outputs;
-    std::string why;
-    const std::string logPath = o.log.empty() ? "" : outputs.add(o.log, why);
-    FILE* log = nullptr;
-    if (!o.log.empty() && (logPath.empty() || !(log = std::fopen(logPath.c_str(), "w")))) {
-        std::cerr << "c64render: cannot write log " << o.log << (why.empty() ? "" : ": " + why) << "\n";
-        return 1;
-    }
-    const std::string syxPath = o.syx.empty() ? "" : outputs.add(o.syx, why);
-    FILE* syx = nullptr;
-    if (!o.syx.empty() && (syxPath.empty() || !(syx = std::fopen(syxPath.c_str(), "wb")))) {
-        std::cerr << "c64render: cannot write " << o.syx << (why.empty() ? "" : ": " + why) << "\n";
-        return 1;
-    }
-    const std::string wavPath = outputs.add(o.output, why);
-    if (wavPath.empty()) {
-        std::cerr << "c64render: cannot write " << o.output << ": " << why << "\n";
-        return 1;
-    }
-    std::string canvasPath, exportPath;
-    const std::pair<const std::string*, std::string*> later[] = {{&o.canvas, &canvasPath}, {&o.exportPath, &exportPath}};
-    for (const auto& [path, temporary] : later) {
-        if (!path->empty() && (*temporary = outputs.add(*path, why)).empty()) {
-            std::cerr << "c64render: cannot write " << *path << ": " << why << "\n";
+    std::string why, logPath, syxPath, wavPath, canvasPath, exportPath;
+    const struct
+    {
+        const char* what;
+        const std::string& path;
+        std::string& temporary;
+    } files[] = {{"log ", o.log, logPath},
+                 {"", o.syx, syxPath},
+                 {"", o.output, wavPath},
+                 {"", o.canvas, canvasPath},
+                 {"", o.exportPath, exportPath}};
+    for (const auto& f : files) {
+        if (!f.path.empty() && (f.temporary = outputs.add(f.path, why)).empty()) {
+            std::cerr << "c64render: cannot write " << f.what << f.path << ": " << why << "\n";
             return 1;
         }
+    }
+    FILE* log = nullptr;
+    if (!logPath.empty() && !(log = std::fopen(logPath.c_str(), "w"))) {
+        std::cerr << "c64render: cannot write log " << o.log << "\n";
+        return 1;
+    }
+    FILE* syx = nullptr;
+    if (!syxPath.empty() && !(syx = std::fopen(syxPath.c_str(), "wb"))) {
+        std::cerr << "c64render: cannot write " << o.syx << "\n";
+        return 1;
     }
     struct Closer
     {

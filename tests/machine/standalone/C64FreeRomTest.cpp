@@ -60,6 +60,17 @@ std::string screenText(const C64Emu& m)
     return text;
 }
 
+// Runs the rig in slices of 10,000 cycles until done() or the limit.
+bool runUntil(C64Rig& rig, const std::function<bool()>& done, uint64_t limit)
+{
+    for (uint64_t ran = 0; ran < limit; ran += 10000) {
+        if (done())
+            return true;
+        rig.run(10000);
+    }
+    return done();
+}
+
 size_t countOf(const std::string& text, const std::string& needle)
 {
     size_t n = 0;
@@ -162,7 +173,7 @@ protected:
     void type(const std::string& text)
     {
         for (size_t at = 0; at < text.size(); at += 10) {
-            ASSERT_TRUE(runUntil([this] { return rig->peek(kKeyCount) == 0; }, kSecond)) << "the buffer stays full";
+            ASSERT_TRUE(runUntil(*rig, [this] { return rig->peek(kKeyCount) == 0; }, kSecond)) << "the buffer stays full";
             const std::string part = text.substr(at, 10);
             for (size_t i = 0; i < part.size(); ++i)
                 rig->machine->writeMemory(uint16_t(kKeyBuffer + i), uint8_t(part[i]));
@@ -170,23 +181,12 @@ protected:
         }
     }
 
-    // Runs in slices of 10,000 cycles until done() or the limit.
-    bool runUntil(const std::function<bool()>& done, uint64_t limit)
-    {
-        for (uint64_t ran = 0; ran < limit; ran += 10000) {
-            if (done())
-                return true;
-            rig->run(10000);
-        }
-        return done();
-    }
-
     // Types a command and runs until one more "READY." than before shows.
     bool command(const std::string& text, uint64_t limit)
     {
         const size_t before = countOf(screenText(*rig->machine), "READY.");
         type(text + "\r");
-        return runUntil([&] { return countOf(screenText(*rig->machine), "READY.") > before; }, limit);
+        return runUntil(*rig, [&] { return countOf(screenText(*rig->machine), "READY.") > before; }, limit);
     }
 
     std::unique_ptr<D64File> disk;
@@ -234,7 +234,7 @@ TEST_F(FreeRomMachine, LoadTheFirstFileAndRunIt)
     EXPECT_EQ(screenAt(*rig->machine, 0x0801, hello().size() - 2), Bytes(hello().begin() + 2, hello().end()));
     rig->media.calls.clear();
     type("RUN\r");
-    ASSERT_TRUE(runUntil([this] { return !writesTo(rig->media, 1).empty(); }, kSecond)) << screenText(*rig->machine);
+    ASSERT_TRUE(runUntil(*rig, [this] { return !writesTo(rig->media, 1).empty(); }, kSecond)) << screenText(*rig->machine);
     rig->run(kSecond / 2);  // it stays in its loop
     const auto volume = writesTo(rig->media, 24);
     ASSERT_EQ(volume.size(), 1u);  // no crash into a warm start, which silences the SID
@@ -275,11 +275,8 @@ TEST_F(FreeRomMachine, MissingFileIsReportedAndTheNextLoadWorks)
     EXPECT_NE(screen.find("664 BLOCKS FREE."), std::string::npos) << screen;
 }
 
-}  // namespace
-
 // Ocean cartridges with the free ROM set. Its KERNAL's reset, finding no autostart bytes at
 // $8004, initialises the machine and enters BASIC's cold start through JMP ($A000).
-namespace {
 
 using fixtures::CrtBuilder;
 using fixtures::CrtChip;
@@ -334,9 +331,7 @@ protected:
             return row < 0 ? screen.find(text) != std::string::npos
                            : screen.compare(size_t(row) * 41, text.size(), text) == 0;
         };
-        for (uint64_t ran = 0; ran < limit && !shows(); ran += 10000)
-            rig->run(10000);
-        return shows();
+        return runUntil(*rig, shows, limit);
     }
 
     std::unique_ptr<C64Rig> rig;
